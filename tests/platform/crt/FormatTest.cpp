@@ -1,0 +1,88 @@
+#include <climits>
+#include <cwchar>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+TEST(SecureFormat, TextConversionsFollowTheWindowsRules)
+{
+    wchar_t Wide[64];
+    // In wide formats %s and %ls are wide, %hs and %S narrow.
+    _snwprintf_s(Wide, 64, _TRUNCATE, L"%s|%ls|%hs|%S|%c|%hc", L"w1", L"w2", "n1", "n2", L'x', 'y');
+    EXPECT_STREQ(Wide, L"w1|w2|n1|n2|x|y");
+    char Narrow[64];
+    // In narrow formats %s and %hs are narrow, %ls and %S wide.
+    _snprintf_s(Narrow, 64, _TRUNCATE, "%s|%hs|%ls|%S|%08X|%d", "n1", "n2", L"w1", L"w2", 0x80070057u, -3);
+    EXPECT_STREQ(Narrow, "n1|n2|w1|w2|80070057|-3");
+    // Wide text beyond ASCII becomes UTF-8.
+    _snprintf_s(Narrow, 64, _TRUNCATE, "%ls", L"\u00e9\u4e2d");
+    EXPECT_STREQ(Narrow, "\xC3\xA9\xE4\xB8\xAD");
+}
+
+TEST(SecureFormat, PointersPrintAsSixteenHexDigits)
+{
+    char Narrow[64];
+    _snprintf_s(Narrow, 64, _TRUNCATE, "0x%p", reinterpret_cast<void*>(0xABCDEF12));
+    EXPECT_STREQ(Narrow, "0x00000000ABCDEF12");
+    wchar_t Wide[64];
+    _snwprintf_s(Wide, 64, _TRUNCATE, L"this 0x%p, %d", static_cast<void*>(nullptr), 5);
+    EXPECT_STREQ(Wide, L"this 0x0000000000000000, 5");
+    _snprintf_s(Narrow, 64, _TRUNCATE, "%I64d %Iu %%p", -5ll, size_t{7});
+    EXPECT_STREQ(Narrow, "-5 7 %p");
+}
+
+TEST(SecureFormat, TruncationKeepsWhatFitsAndReportsIt)
+{
+    char Narrow[8];
+    EXPECT_EQ(_snprintf_s(Narrow, sizeof Narrow, _TRUNCATE, "%s", "1234567"), 7);
+    EXPECT_STREQ(Narrow, "1234567");
+    EXPECT_EQ(_snprintf_s(Narrow, sizeof Narrow, _TRUNCATE, "%s", "123456789"), -1);
+    EXPECT_STREQ(Narrow, "1234567");
+    EXPECT_EQ(_snprintf_s(Narrow, sizeof Narrow, 3, "%s", "123456789"), -1);
+    EXPECT_STREQ(Narrow, "123");
+    wchar_t Wide[8];
+    EXPECT_EQ(_snwprintf_s(Wide, 8, _TRUNCATE, L"%ls", L"123456789"), -1);
+    EXPECT_STREQ(Wide, L"1234567");
+    // A very long format still works.
+    const std::wstring LongFormat = std::wstring(3000, L'a') + L"%d";
+    std::wstring Output(4000, L'\0');
+    EXPECT_EQ(_snwprintf_s(Output.data(), Output.size(), _TRUNCATE, LongFormat.c_str(), 42), 3002);
+    EXPECT_EQ(std::wstring(Output.c_str()), std::wstring(3000, L'a') + L"42");
+}
+
+TEST(SecureStrings, CatCutsToFit)
+{
+    wchar_t Buffer[6] = L"ab";
+    EXPECT_EQ(wcsncat_s(Buffer, 6, L"cd", _TRUNCATE), 0);
+    EXPECT_STREQ(Buffer, L"abcd");
+    EXPECT_EQ(wcsncat_s(Buffer, 6, L"efgh", _TRUNCATE), STRUNCATE);
+    EXPECT_STREQ(Buffer, L"abcde");
+}
+
+TEST(DecimalValue, ReadsLikeTheRuntime)
+{
+    EXPECT_EQ(_wtoi(L"1280"), 1280);
+    EXPECT_EQ(_wtoi(L"  \t-42abc"), -42);
+    EXPECT_EQ(_wtoi(L"+7"), 7);
+    EXPECT_EQ(_wtoi(L"out.mp4"), 0);
+    EXPECT_EQ(_wtoi(L""), 0);
+    EXPECT_EQ(_wtoi(L"- 5"), 0);
+    EXPECT_EQ(_wtoi(L"2147483647"), INT_MAX);
+    EXPECT_EQ(_wtoi(L"-2147483648"), INT_MIN);
+    // Past the range the value saturates.
+    EXPECT_EQ(_wtoi(L"99999999999999999999"), INT_MAX);
+    EXPECT_EQ(_wtoi(L"-99999999999999999999"), INT_MIN);
+}
+
+TEST(CaseInsensitiveCompare, FoldsOnlyAsciiLetters)
+{
+    EXPECT_EQ(_wcsicmp(L"Syntax", L"SYNTAX"), 0);
+    EXPECT_EQ(_wcsicmp(L"ea", L"EA"), 0);
+    EXPECT_LT(_wcsicmp(L"a", L"B"), 0);
+    EXPECT_GT(_wcsicmp(L"ab", L"A"), 0);
+    EXPECT_NE(_wcsicmp(L"\u00e9", L"\u00c9"), 0);
+    // Letters fold to lower case, so '_' sorts before every letter.
+    EXPECT_LT(_wcsicmp(L"_", L"a"), 0);
+}
