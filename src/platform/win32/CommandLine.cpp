@@ -1,0 +1,195 @@
+// The process command line in the Windows form, and its splitting.
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "CommandLineQuoting.h"
+#include "Utf8.h"
+#include "processenv.h"
+#include "shellapi.h"
+#include "winbase.h"
+
+namespace {
+
+// Narrow text of the C runtime is UTF-8 on this platform: the console, the
+// "%ls" conversions of printf and the arguments all speak it.
+__attribute__((constructor)) void UseUtf8Locale() { setlocale(LC_CTYPE, "C.UTF-8"); }
+
+bool IsBlank(wchar_t Character) { return Character == L' ' || Character == L'\t'; }
+
+} // namespace
+
+namespace Platform {
+
+void AppendCommandLineArgument(std::wstring& CommandLine, const std::wstring& Argument, bool ProgramPath)
+{
+    if (!CommandLine.empty())
+        CommandLine.push_back(L' ');
+    if (ProgramPath)
+    {
+        // The program path has no escapes; a quote cannot be expressed in it.
+        CommandLine.push_back(L'"');
+        for (wchar_t Character : Argument)
+            if (Character != L'"')
+                CommandLine.push_back(Character);
+        CommandLine.push_back(L'"');
+        return;
+    }
+    if (!Argument.empty() && Argument.find_first_of(L" \t\"") == std::wstring::npos)
+    {
+        CommandLine += Argument;
+        return;
+    }
+    CommandLine.push_back(L'"');
+    size_t Backslashes = 0;
+    for (wchar_t Character : Argument)
+    {
+        if (Character == L'\\')
+        {
+            ++Backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        if (Character == L'"')
+            CommandLine.append(Backslashes * 2 + 1, L'\\');
+        else
+            CommandLine.append(Backslashes, L'\\');
+        Backslashes = 0;
+        CommandLine.push_back(Character);
+    }
+    // Backslashes before the closing quote are doubled.
+    CommandLine.append(Backslashes * 2, L'\\');
+    CommandLine.push_back(L'"');
+}
+
+} // namespace Platform
+
+LPWSTR GetCommandLineW()
+{
+    static std::wstring CommandLine;
+    static std::once_flag Once;
+    std::call_once(Once, [] {
+        std::ifstream Stream("/proc/self/cmdline", std::ios::binary);
+        const std::string Bytes{std::istreambuf_iterator<char>(Stream), std::istreambuf_iterator<char>()};
+        size_t Start = 0;
+        for (size_t Index = 0; Start < Bytes.size(); ++Index)
+        {
+            size_t End = Bytes.find('\0', Start);
+            if (End == std::string::npos)
+                End = Bytes.size();
+            Platform::AppendCommandLineArgument(CommandLine,
+                                                Platform::WideFromUtf8(std::string_view(Bytes).substr(Start, End - Start)),
+                                                Index == 0);
+            Start = End + 1;
+        }
+    });
+    return CommandLine.data();
+}
+
+LPWSTR* CommandLineToArgvW(LPCWSTR CommandLine, int* NumArgs)
+{
+    if (!NumArgs)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::vector<std::wstring> Arguments;
+    if (!CommandLine || !*CommandLine)
+    {
+        // Like the platform, an empty line gives the program's path.
+        char Path[4096];
+        const ssize_t Length = readlink("/proc/self/exe", Path, sizeof Path);
+        Arguments.push_back(Platform::WideFromUtf8(std::string_view(Path, Length > 0 ? Length : 0)));
+    }
+    else
+    {
+        const wchar_t* Cursor = CommandLine;
+        // The program path: up to the next quote when quoted, else to a blank.
+        std::wstring Program;
+        if (*Cursor == L'"')
+        {
+            for (++Cursor; *Cursor && *Cursor != L'"'; ++Cursor)
+                Program.push_back(*Cursor);
+            if (*Cursor == L'"')
+                ++Cursor;
+        }
+        else
+            for (; *Cursor && !IsBlank(*Cursor); ++Cursor)
+                Program.push_back(*Cursor);
+        Arguments.push_back(std::move(Program));
+
+        for (;;)
+        {
+            while (IsBlank(*Cursor))
+                ++Cursor;
+            if (!*Cursor)
+                break;
+            std::wstring Argument;
+            bool Quoted = false;
+            while (*Cursor && (Quoted || !IsBlank(*Cursor)))
+            {
+                if (*Cursor == L'\\')
+                {
+                    // 2n backslashes and a quote: n backslashes, and the quote
+                    // is read as one; 2n + 1: n backslashes and a literal quote.
+                    size_t Backslashes = 0;
+                    while (*Cursor == L'\\')
+                        ++Backslashes, ++Cursor;
+                    if (*Cursor != L'"')
+                        Argument.append(Backslashes, L'\\');
+                    else
+                    {
+                        Argument.append(Backslashes / 2, L'\\');
+                        if (Backslashes % 2)
+                            Argument.push_back(L'"'), ++Cursor;
+                    }
+                }
+                else if (*Cursor == L'"')
+                {
+                    // Inside quotes, a doubled quote is a literal one.
+                    if (Quoted && Cursor[1] == L'"')
+                        Argument.push_back(L'"'), Cursor += 2;
+                    else
+                        Quoted = !Quoted, ++Cursor;
+                }
+                else
+                    Argument.push_back(*Cursor++);
+            }
+            Arguments.push_back(std::move(Argument));
+        }
+    }
+
+    // One block: the pointer array followed by the strings.
+    size_t Size = (Arguments.size() + 1) * sizeof(LPWSTR);
+    for (const std::wstring& Argument : Arguments)
+        Size += (Argument.size() + 1) * sizeof(wchar_t);
+    auto** Block = static_cast<LPWSTR*>(std::malloc(Size));
+    if (!Block)
+    {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    auto* Text = reinterpret_cast<wchar_t*>(Block + Arguments.size() + 1);
+    for (size_t Index = 0; Index < Arguments.size(); ++Index)
+    {
+        Block[Index] = Text;
+        std::memcpy(Text, Arguments[Index].c_str(), (Arguments[Index].size() + 1) * sizeof(wchar_t));
+        Text += Arguments[Index].size() + 1;
+    }
+    Block[Arguments.size()] = nullptr;
+    *NumArgs = static_cast<int>(Arguments.size());
+    return Block;
+}
+
+HLOCAL LocalFree(HLOCAL Memory)
+{
+    std::free(Memory);
+    return nullptr;
+}
