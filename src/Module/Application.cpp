@@ -1,0 +1,119 @@
+// The configuration taken from the command line.
+
+#include "Module.h"
+
+#include "diagnostics/Check.h"
+
+bool Arguments::Next(size_t& Index, std::wstring& Value) const
+{
+    if (Index >= size())
+        return false;
+    Value = (*this)[Index++];
+    return true;
+}
+
+bool ParseOption(const std::wstring& Argument, std::wstring& Name, std::wstring& Value)
+{
+    if (Argument.empty() || Argument[0] != L'-')
+        return false;
+    Name = Argument.substr(1);
+    const size_t Colon = Name.find(L':');
+    if (Colon != std::wstring::npos)
+    {
+        Value = Name.substr(Colon + 1);
+        Name.resize(Colon);
+    }
+    else
+        Value.clear();
+    return true;
+}
+
+RoInitializeWrapper::RoInitializeWrapper(RO_INIT_TYPE Type) : m_Result(RoInitialize(Type))
+{
+    if (FAILED(m_Result))
+    {
+        TRACE_LOCATION_HERE;
+        ThrowFailure(TraceLocationValue, m_Result, "RoInitializeWrapper");
+    }
+}
+
+RoInitializeWrapper::~RoInitializeWrapper()
+{
+    if (SUCCEEDED(m_Result))
+        RoUninitialize();
+}
+
+namespace {
+
+bool NameIs(const std::wstring& Name, const wchar_t* Long, const wchar_t* Short = nullptr)
+{
+    return _wcsicmp(Name.c_str(), Long) == 0 || (Short && _wcsicmp(Name.c_str(), Short) == 0);
+}
+
+} // namespace
+
+Application::Application(const Arguments& Arguments)
+{
+    size_t Index = 1;
+    std::wstring Argument, Name, Value;
+    while (Arguments.Next(Index, Argument))
+    {
+        Name.clear();
+        Value.clear();
+        if (!ParseOption(Argument, Name, Value))
+        {
+            if (m_OutputPath.empty())
+                m_OutputPath = Argument;
+            else
+                PrintLine(Format("Warning, command line argument not recognized: %ls", Argument.c_str()));
+            continue;
+        }
+        if (NameIs(Name, L"DisableDebugOutput") || NameIs(Name, L"Debug"))
+            continue;
+        if (NameIs(Name, L"AdapterIndex", L"ai"))
+        {
+            CheckCondition(Arguments.Next(Index, Value), E_INVALIDARG);
+            m_Configuration.m_DxgiAdapterIndex = static_cast<uint32_t>(_wtoi(Value.c_str()));
+        }
+        else if (NameIs(Name, L"Resolution", L"re"))
+        {
+            CheckCondition(Arguments.Next(Index, Value), E_INVALIDARG);
+            m_Configuration.m_FrameSizeW = static_cast<uint32_t>(_wtoi(Value.c_str()));
+            CheckCondition(Arguments.Next(Index, Value), E_INVALIDARG);
+            m_Configuration.m_FrameSizeH = static_cast<uint32_t>(_wtoi(Value.c_str()));
+            CheckCondition(m_Configuration.m_FrameSizeW > 0 && m_Configuration.m_FrameSizeH > 0, E_INVALIDARG);
+        }
+        else if (NameIs(Name, L"Rate", L"ra"))
+        {
+            CheckCondition(Arguments.Next(Index, Value), E_INVALIDARG);
+            const size_t Slash = Value.find(L'/');
+            if (Slash != std::wstring::npos)
+            {
+                m_Configuration.m_FrameRateN = static_cast<uint32_t>(_wtoi(Value.substr(0, Slash).c_str()));
+                m_Configuration.m_FrameRateD = static_cast<uint32_t>(_wtoi(Value.substr(Slash + 1).c_str()));
+            }
+            else
+            {
+                m_Configuration.m_FrameRateN = static_cast<uint32_t>(_wtoi(Value.c_str()));
+                m_Configuration.m_FrameRateD = 1;
+            }
+            CheckCondition(m_Configuration.m_FrameRateN > 0 && m_Configuration.m_FrameRateD > 0, E_INVALIDARG);
+        }
+        else if (NameIs(Name, L"Duration", L"d"))
+        {
+            CheckCondition(Arguments.Next(Index, Value), E_INVALIDARG);
+            m_Configuration.m_Duration = _wtoi(Value.c_str());
+        }
+        else if (NameIs(Name, L"Bitrate", L"b"))
+        {
+            CheckCondition(Arguments.Next(Index, Value), E_INVALIDARG);
+            m_Configuration.m_Bitrate = static_cast<uint32_t>(_wtoi(Value.c_str()));
+        }
+        else
+            PrintLine(Format("Warning, command line option argument not recognized: %ls", Name.c_str()));
+    }
+    // The run counts frames with MulDiv: a count it cannot represent (-1) or a
+    // negative one would make the loop ask for billions of frames.
+    CheckCondition(MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD) >= 0,
+                   E_INVALIDARG);
+}

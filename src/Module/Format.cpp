@@ -1,0 +1,39 @@
+// Console text: formatting, lines and the syntax.
+
+#include <cstdarg>
+#include <iostream>
+
+#include "Module.h"
+
+std::string Format(const char* FormatText, ...)
+{
+    char Buffer[8192];
+    va_list Arguments;
+    va_start(Arguments, FormatText);
+    _vsnprintf_s(Buffer, std::size(Buffer), _TRUNCATE, FormatText, Arguments);
+    va_end(Arguments);
+    return Buffer;
+}
+
+void PrintLine(const std::string& Line) { std::cout << Line << std::endl; }
+
+void PrintSyntax()
+{
+    static const char* const Lines[] = {
+        "Syntax: Ostrel [options] <output-path>",
+        "",
+        "Options: ",
+        "  -DisableDebugOutput - Disable forward of debug output to console output in debug mode (should appear "
+        "before -Debug)",
+        "  -Debug[:<Normal|Full|<Value>>] - Enable self-debugging capability with specific minidump type",
+        "  -EnumerateAdapters - Enumerate DXGI adapters and exit",
+        "  -AdapterIndex <index> - Specify DXGI adapter index (default is 0)",
+        "  -Resolution <width> <height> - Specify resolution of generated video (default is 1920x1080)",
+        "  -Rate <frame-rate-numerator>[/<frame-rate-denominator>] - Specify frame rate of generated video (default "
+        "is 60)",
+        "  -Duration <duration> - Specify duration of generated video in seconds (default is 60)",
+        "  -Bitrate <bitrate> - Specify bitrate of generated video in seconds (default is 10 MBps)",
+    };
+    for (const char* Line : Lines)
+        PrintLine(Line);
+}

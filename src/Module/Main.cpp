@@ -1,0 +1,102 @@
+// The process entry: the trace provider, the arguments and the run modes.
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include "Module.h"
+
+#include "diagnostics/Check.h"
+#include "diagnostics/TraceProvider.h"
+
+namespace {
+
+// A failure that leaves main has been traced where it happened; end the
+// process with a short note instead of an abort.
+[[noreturn]] void EndOnUncaughtException()
+{
+    try
+    {
+        if (std::current_exception())
+            std::rethrow_exception(std::current_exception());
+        std::fputs("Ostrel: terminated\n", stderr);
+    }
+    catch (const ComException& Exception)
+    {
+        std::fprintf(stderr, "Ostrel: failed with 0x%08X\n", static_cast<unsigned>(Exception.m_Result));
+    }
+    catch (const std::exception& Exception)
+    {
+        std::fprintf(stderr, "Ostrel: failed: %s\n", Exception.what());
+    }
+    catch (...)
+    {
+        std::fputs("Ostrel: failed with an unknown exception\n", stderr);
+    }
+    std::fflush(stdout);
+    std::_Exit(EXIT_FAILURE);
+}
+
+enum class Mode
+{
+    Encode,
+    Syntax,
+    EnumerateAdapters,
+};
+
+// The first argument, the program path included, that names a mode decides.
+Mode FindMode(const Arguments& Arguments)
+{
+    std::wstring Name, Value;
+    for (const std::wstring& Argument : Arguments)
+    {
+        Name.clear();
+        Value.clear();
+        if (!ParseOption(Argument, Name, Value))
+            continue;
+        if (_wcsicmp(Name.c_str(), L"Syntax") == 0 || _wcsicmp(Name.c_str(), L"?") == 0)
+            return Mode::Syntax;
+        if (_wcsicmp(Name.c_str(), L"EnumerateAdapters") == 0 || _wcsicmp(Name.c_str(), L"ea") == 0)
+            return Mode::EnumerateAdapters;
+    }
+    return Mode::Encode;
+}
+
+} // namespace
+
+int main()
+{
+    std::set_terminate(EndOnUncaughtException);
+    RegisterTraceProvider();
+
+    Arguments Arguments;
+    int ArgumentCount = 0;
+    if (LPWSTR* Vector = CommandLineToArgvW(GetCommandLineW(), &ArgumentCount))
+    {
+        Arguments.reserve(static_cast<size_t>(ArgumentCount));
+        for (int Index = 0; Index < ArgumentCount; ++Index)
+            Arguments.emplace_back(Vector[Index]);
+        LocalFree(Vector);
+    }
+
+    RoInitializeWrapper RoInitializeWrapper(RO_INIT_MULTITHREADED);
+    switch (FindMode(Arguments))
+    {
+    case Mode::Syntax:
+        PrintSyntax();
+        break;
+    case Mode::EnumerateAdapters:
+        // The adapter listing needs the graphics platform, which this build
+        // does not have yet.
+        CheckResult(E_NOTIMPL);
+        break;
+    case Mode::Encode:
+    {
+        Application Application(Arguments);
+        Application.Do();
+        UnregisterTraceProvider();
+        break;
+    }
+    }
+    return 0;
+}
