@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Sets up what is missing, then builds and runs every test: the plain build,
+# the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the concurrency tests under ThreadSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+"$root/scripts/setup.sh"
+
+echo "== build and test"
+"$root/scripts/build.sh" "$root/build"
+ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+"$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DOSTREL_SANITIZE=address,undefined
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs" -L unit
+
+echo "== concurrency tests under ThreadSanitizer"
+"$root/scripts/build.sh" "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DOSTREL_SANITIZE=thread
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --test-dir "$root/build-tsan" --output-on-failure -j "$jobs" -L concurrency
