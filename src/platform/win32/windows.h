@@ -10,4 +10,5 @@
 #include "processenv.h"
 #include "roapi.h"
 #include "shellapi.h"
+#include "SrwLock.h"
 #include "winbase.h"

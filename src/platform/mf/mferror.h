@@ -1,0 +1,21 @@
+// Media Foundation status codes.
+#pragma once
+
+#include "../com/winerror.h"
+
+constexpr HRESULT MF_E_BUFFERTOOSMALL = MakeHresult(0xC00D36B1);
+constexpr HRESULT MF_E_INVALIDREQUEST = MakeHresult(0xC00D36B2);
+constexpr HRESULT MF_E_INVALIDSTREAMNUMBER = MakeHresult(0xC00D36B3);
+constexpr HRESULT MF_E_INVALIDMEDIATYPE = MakeHresult(0xC00D36B4);
+constexpr HRESULT MF_E_NOTACCEPTING = MakeHresult(0xC00D36B5);
+constexpr HRESULT MF_E_NOT_INITIALIZED = MakeHresult(0xC00D36B6);
+constexpr HRESULT MF_E_UNEXPECTED = MakeHresult(0xC00D36BB);
+constexpr HRESULT MF_E_INVALIDTYPE = MakeHresult(0xC00D36BD);
+constexpr HRESULT MF_E_INVALIDINDEX = MakeHresult(0xC00D36BF);
+constexpr HRESULT MF_E_NO_SAMPLE_DURATION = MakeHresult(0xC00D36C8);
+constexpr HRESULT MF_E_NO_SAMPLE_TIMESTAMP = MakeHresult(0xC00D36C9);
+constexpr HRESULT MF_E_NOT_FOUND = MakeHresult(0xC00D36D5);
+constexpr HRESULT MF_E_ATTRIBUTENOTFOUND = MakeHresult(0xC00D36E6);
+constexpr HRESULT MF_E_SHUTDOWN = MakeHresult(0xC00D3E85);
+constexpr HRESULT MF_E_SAMPLEALLOCATOR_EMPTY = MakeHresult(0xC00D4A3E);
+constexpr HRESULT MF_E_SINK_NO_SAMPLES_PROCESSED = MakeHresult(0xC00D4A44);
