@@ -2,8 +2,11 @@
 // that come back to the pool by themselves when their users release them.
 #pragma once
 
+#include <vector>
+
 #include <windows.h>
 
+#include <d3d11.h>
 #include <mfapi.h>
 #include <mfidl.h>
 #include <wrl/client.h>
@@ -78,4 +81,60 @@ private:
     Microsoft::WRL::ComPtr<IMFSample> m_Sample;
     Microsoft::WRL::Wrappers::SRWLock m_Lock;
     Microsoft::WRL::ComPtr<IMFAsyncResult> m_AsyncResult;
+};
+
+// The sample attribute that records the pool slot a sample was handed out from.
+struct SampleIndex;
+DECLARE_UUIDOF(SampleIndex, 0x040b1884, 0xce9c, 0x4005, 0x9b, 0x29, 0x96, 0xf3, 0x2f, 0x67, 0xa5, 0x01);
+// Asks for textures shared through an NT handle with a keyed mutex.
+struct SharedNtHandle;
+DECLARE_UUIDOF(SharedNtHandle, 0x3db9af74, 0x3e9c, 0x45a7, 0x81, 0x44, 0xbf, 0xa5, 0x15, 0x7c, 0x22, 0x8b);
+
+class VideoSampleAllocator final
+    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
+                                          Microsoft::WRL::ChainInterfaces<IMFVideoSampleAllocatorEx, IMFVideoSampleAllocator>,
+                                          IMFVideoSampleAllocatorCallback, IMFAsyncCallback>
+{
+public:
+    // One pool slot: set while its sample is free, empty while it is out.
+    class Item
+    {
+    public:
+        Item(ID3D11Texture2D* Texture, size_t Index);
+
+        Microsoft::WRL::ComPtr<IMFSample> m_Sample;
+
+    private:
+        void Initialize(ID3D11Texture2D* Texture);
+    };
+
+    VideoSampleAllocator();
+
+    // IMFVideoSampleAllocator
+    STDMETHODIMP SetDirectXManager(IUnknown* ManagerUnknown) override;
+    STDMETHODIMP UninitializeSampleAllocator() override;
+    STDMETHODIMP InitializeSampleAllocator(DWORD SampleCount, IMFMediaType* MediaType) override;
+    STDMETHODIMP AllocateSample(IMFSample** Sample) override;
+
+    // IMFVideoSampleAllocatorEx
+    STDMETHODIMP InitializeSampleAllocatorEx(DWORD InitialSampleCount, DWORD MaximalSampleCount,
+                                             IMFAttributes* Attributes, IMFMediaType* MediaType) override;
+
+    // IMFVideoSampleAllocatorCallback
+    STDMETHODIMP SetCallback(IMFVideoSampleAllocatorNotify* Notify) override;
+    STDMETHODIMP GetFreeSampleCount(LONG* pnSampleCount) override;
+
+    // IMFAsyncCallback
+    STDMETHODIMP GetParameters(DWORD* Flags, DWORD* Queue) override;
+    STDMETHODIMP Invoke(IMFAsyncResult* AsyncResult) override;
+
+private:
+    ~VideoSampleAllocator() override;
+
+    Microsoft::WRL::Wrappers::SRWLock m_InitializationLock;
+    Microsoft::WRL::Wrappers::SRWLock m_DataLock;
+    Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> m_DxgiDeviceManager;
+    std::vector<Item> m_ItemVector;
+    size_t m_LastItemIndex;
+    Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorNotify> m_Notify;
 };

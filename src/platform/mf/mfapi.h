@@ -18,6 +18,10 @@ HRESULT MFCreateAttributes(IMFAttributes** ppMFAttributes, UINT32 cInitialSize);
 HRESULT MFCreateMediaType(IMFMediaType** ppMFType);
 HRESULT MFCreateSample(IMFSample** ppIMFSample);
 HRESULT MFCreateMemoryBuffer(DWORD cbMaxLength, IMFMediaBuffer** ppBuffer);
+// A media buffer over one subresource of a texture, without copying it; it is
+// also an IMF2DBuffer and an IMFDXGIBuffer. Lock reads the pixels back.
+HRESULT MFCreateDXGISurfaceBuffer(REFIID riid, IUnknown* punkSurface, UINT uSubresourceIndex,
+                                  BOOL fBottomUpWhenLinear, IMFMediaBuffer** ppBuffer);
 HRESULT MFCreateAsyncResult(IUnknown* punkObject, IMFAsyncCallback* pCallback, IUnknown* punkState,
                             IMFAsyncResult** ppAsyncResult);
 // Queues the result's callback on a work-queue thread; never calls it inline.

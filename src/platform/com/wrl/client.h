@@ -10,6 +10,29 @@
 namespace Microsoft::WRL {
 
 template <typename Interface>
+class ComPtr;
+
+namespace Details {
+
+// What &ComPtr gives: an out parameter that drops the old reference first, or
+// the ComPtr itself where one is asked for (ComPtr::As).
+template <typename Interface>
+class ComPtrRef
+{
+public:
+    explicit ComPtrRef(ComPtr<Interface>* Pointer) : m_Pointer(Pointer) {}
+    operator ComPtr<Interface>*() const { return m_Pointer; }
+    operator Interface**() const { return m_Pointer->ReleaseAndGetAddressOf(); }
+    operator void**() const { return reinterpret_cast<void**>(m_Pointer->ReleaseAndGetAddressOf()); }
+    Interface* operator*() const { return m_Pointer->Get(); }
+
+private:
+    ComPtr<Interface>* m_Pointer;
+};
+
+} // namespace Details
+
+template <typename Interface>
 class ComPtr
 {
 public:
@@ -58,6 +81,8 @@ public:
     Interface* operator->() const noexcept { return m_Pointer; }
     explicit operator bool() const noexcept { return m_Pointer != nullptr; }
 
+    Details::ComPtrRef<Interface> operator&() noexcept { return Details::ComPtrRef<Interface>(this); }
+
     Interface* const* GetAddressOf() const noexcept { return &m_Pointer; }
     Interface** GetAddressOf() noexcept { return &m_Pointer; }
     Interface** ReleaseAndGetAddressOf() noexcept
@@ -79,6 +104,11 @@ public:
     {
         return m_Pointer->QueryInterface(UuidOfTraits<Other>::Value,
                                          reinterpret_cast<void**>(Result->ReleaseAndGetAddressOf()));
+    }
+    template <typename Other>
+    HRESULT As(Details::ComPtrRef<Other> Result) const noexcept
+    {
+        return As(static_cast<ComPtr<Other>*>(Result));
     }
     HRESULT AsIID(REFIID Riid, ComPtr<IUnknown>* Result) const noexcept
     {
@@ -119,3 +149,9 @@ bool operator==(const ComPtr<A>& Left, std::nullptr_t) noexcept
 }
 
 } // namespace Microsoft::WRL
+
+template <typename Interface>
+void** IID_PPV_ARGS_Helper(Microsoft::WRL::Details::ComPtrRef<Interface> Reference)
+{
+    return static_cast<void**>(Reference);
+}
