@@ -70,7 +70,7 @@ expect_dumps() {
 }
 
 lldb_run() {
-    timeout 120 lldb -b -c "$1" "${@:2}" 2>&1
+    timeout 120 lldb -b -c "$1" "${@:2}" </dev/null 2>&1
 }
 
 # The thrown object's address: parameter 1 of the dump's exception record.
@@ -163,7 +163,8 @@ dump="ostrel_debuggee-$pid-DebugException-1-0x80070005.dmp"
 if [[ -f "$dump" ]]; then
     thread=$("$OBJ2YAML" "$dump" | sed -n 's/^ *Thread ID: *\(0x[0-9A-F]*\)$/\1/p' | head -1)
     ((thread != pid)) || fail "the second thread's exception is recorded on the main thread"
-    lldb_run "$dump" -o bt | grep -q "ThrowAndCatch" || fail "lldb: the second thread's backtrace misses the throw"
+    backtrace=$(lldb_run "$dump" -o bt)
+    grep -q "ThrowAndCatch" <<<"$backtrace" || fail "lldb: the second thread's backtrace misses the throw: $backtrace"
 fi
 
 echo "== debug strings"
