@@ -190,7 +190,7 @@ start=$(date +%s%N)
 OSTREL_TEST_HANG_CHILD=1 ./ostrel_debuggee -Debug >out.txt 2>&1 &
 parent=$!
 # A parent that waited for good would be ended here.
-{ sleep 30; kill "$parent" 2>/dev/null; } &
+{ sleep 30; kill "$parent" 2>/dev/null; } >/dev/null 2>&1 &
 watchdog=$!
 wait $parent
 status=$?
