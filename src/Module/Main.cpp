@@ -7,6 +7,7 @@
 #include "Module.h"
 
 #include "diagnostics/Check.h"
+#include "diagnostics/ParentProcessDebug.h"
 #include "diagnostics/TraceProvider.h"
 
 namespace {
@@ -24,6 +25,11 @@ namespace {
     catch (const ComException& Exception)
     {
         std::fprintf(stderr, "Ostrel: failed with 0x%08X\n", static_cast<unsigned>(Exception.m_Result));
+    }
+    catch (long Result)
+    {
+        // The self-debugging code fails with bare HRESULTs.
+        std::fprintf(stderr, "Ostrel: failed with 0x%08X\n", static_cast<unsigned>(Result));
     }
     catch (const std::exception& Exception)
     {
@@ -78,6 +84,11 @@ int main()
             Arguments.emplace_back(Vector[Index]);
         LocalFree(Vector);
     }
+
+    // The debugging child does its work here and nothing else.
+    if (ParentProcessDebug::RunChild(Arguments, ConfigureParentProcessDebug))
+        return 0;
+    ParentProcessDebug::Enable(Arguments);
 
     RoInitializeWrapper RoInitializeWrapper(RO_INIT_MULTITHREADED);
     switch (FindMode(Arguments))

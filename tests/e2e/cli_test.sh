@@ -59,7 +59,8 @@ expect "unknown arguments only warn on the encoding path" \
 Warning, command line option argument not recognized: foo
 Warning, command line option argument not recognized: 
 $not_implemented" 0 a.mp4 b.mp4 -foo:bar -
-expect "self-debugging options are no warnings" "$not_implemented" 0 -debug:full -DISABLEDEBUGOUTPUT out.mp4
+# -Debug itself is covered by debug_test.sh.
+expect "self-debugging options are no warnings" "$not_implemented" 0 -DISABLEDEBUGOUTPUT out.mp4
 expect "arguments with blanks and quotes survive" \
 "Warning, command line argument not recognized: two \"quoted\" words\\
 $not_implemented" 0 out.mp4 'two "quoted" words\'

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <pthread.h>
@@ -31,22 +32,37 @@ EnableStateWatcher::EnableStateWatcher(Probe IsEnabled, Notify OnChange, std::ch
 
 EnableStateWatcher::~EnableStateWatcher() { Stop(); }
 
-void EnableStateWatcher::Start()
+bool EnableStateWatcher::Start()
 {
     const bool Enabled = m_State->IsEnabled();
     if (Enabled)
         m_State->OnChange(true);
 
-    std::lock_guard Lock(m_State->Mutex);
-    if (m_State->Stopping)
-        return;
-    // The thread starts with every signal blocked, so that signals meant for
-    // the process are handled by the tool's own threads.
-    sigset_t All, Previous;
-    sigfillset(&All);
-    pthread_sigmask(SIG_SETMASK, &All, &Previous);
-    m_State->Thread = std::thread(Run, m_State, Enabled);
-    pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+    bool Started = false;
+    {
+        std::lock_guard Lock(m_State->Mutex);
+        if (m_State->Stopping)
+            return true;
+        // The thread starts with every signal blocked, so that signals meant
+        // for the process are handled by the tool's own threads.
+        sigset_t All, Previous;
+        sigfillset(&All);
+        pthread_sigmask(SIG_SETMASK, &All, &Previous);
+        try
+        {
+            m_State->Thread = std::thread(Run, m_State, Enabled);
+            Started = true;
+        }
+        catch (const std::system_error&)
+        {
+            m_State->Stopping = true;
+        }
+        pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+    }
+    // Without a thread nothing would report the session's end.
+    if (!Started && Enabled)
+        m_State->OnChange(false);
+    return Started;
 }
 
 void EnableStateWatcher::Stop()
@@ -68,6 +84,7 @@ void EnableStateWatcher::Stop()
 
 void EnableStateWatcher::Run(std::shared_ptr<State> Shared, bool LastEnabled)
 {
+    pthread_setname_np(pthread_self(), "ostrel-etw");
     std::unique_lock Lock(Shared->Mutex);
     for (;;)
     {

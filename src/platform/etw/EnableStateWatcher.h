@@ -21,8 +21,10 @@ public:
 
     // Polls once on the calling thread, notifying it if the state is already
     // enabled, then keeps polling on a thread of its own (all signals
-    // blocked) and notifies each change seen. Called at most once.
-    void Start();
+    // blocked) and notifies each change seen. Called at most once. Returns
+    // false, after notifying a disable if it notified an enable, when the
+    // thread cannot be started.
+    bool Start();
 
     // Stops polling. Once it returns from any other thread, no notification
     // runs or will run. Called from within a notification, it returns at

@@ -171,8 +171,13 @@ ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID Ca
             IsEnabled, Notify, std::chrono::milliseconds(EnablePollIntervalMilliseconds));
         // A session that already listens is reported before EventRegister
         // returns, before the handle can be used (and unregistered).
-        Watcher->Start();
+        const bool Started = Watcher->Start();
         std::lock_guard Lock(Instance.Mutex);
+        if (!Started)
+        {
+            Free->InUse = false;
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
         Free->Watcher = std::move(Watcher);
     }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstring>
 #include <cwchar>
 #include <list>
 #include <mutex>
@@ -124,4 +125,12 @@ void OutputDebugStringW(LPCWSTR Text)
         Text = L"";
     const ULONG_PTR Arguments[2] = {wcslen(Text) + 1, reinterpret_cast<ULONG_PTR>(Text)};
     RaiseException(DBG_PRINTEXCEPTION_WIDE_C, 0, 2, Arguments);
+}
+
+void OutputDebugStringA(LPCSTR Text)
+{
+    if (!Text)
+        Text = "";
+    const ULONG_PTR Arguments[2] = {strlen(Text) + 1, reinterpret_cast<ULONG_PTR>(Text)};
+    RaiseException(DBG_PRINTEXCEPTION_C, 0, 2, Arguments);
 }

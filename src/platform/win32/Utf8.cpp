@@ -49,6 +49,13 @@ size_t Encode(char32_t Code, char* Output, size_t Room)
 std::wstring WideFromUtf8(std::string_view Text)
 {
     std::wstring Result;
+    WideFromUtf8(Text, Result, false);
+    return Result;
+}
+
+bool WideFromUtf8(std::string_view Text, std::wstring& Result, bool Strict)
+{
+    Result.clear();
     Result.reserve(Text.size());
     for (size_t Index = 0; Index < Text.size();)
     {
@@ -75,6 +82,8 @@ std::wstring WideFromUtf8(std::string_view Text)
         }
         if (!Valid || Code < Minimum || Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF))
         {
+            if (Strict)
+                return false;
             Result.push_back(static_cast<wchar_t>(Replacement));
             Index += Valid ? Length : (Taken > 1 ? Taken - 1 : 1);
             continue;
@@ -82,7 +91,7 @@ std::wstring WideFromUtf8(std::string_view Text)
         Result.push_back(static_cast<wchar_t>(Code));
         Index += Length;
     }
-    return Result;
+    return true;
 }
 
 size_t Utf8FromWide(std::wstring_view Text, char* Buffer, size_t Size)

@@ -9,6 +9,8 @@ namespace Platform {
 
 // Invalid sequences become U+FFFD.
 std::wstring WideFromUtf8(std::string_view Text);
+// Strict: false at the first invalid sequence instead of replacing it.
+bool WideFromUtf8(std::string_view Text, std::wstring& Result, bool Strict);
 std::string Utf8FromWide(std::wstring_view Text);
 
 // Writes the UTF-8 form of Text into Buffer (Size bytes, NUL included), cutting

@@ -45,11 +45,15 @@ typedef HANDLE HGLOBAL;
 typedef const GUID* LPCGUID;
 typedef ULONG* PULONG;
 typedef DWORD* LPDWORD;
+typedef HANDLE* LPHANDLE;
+typedef BYTE* LPBYTE;
+typedef SIZE_T* PSIZE_T;
 
 #ifndef TRUE
 #define TRUE 1
 #define FALSE 0
 #endif
 
+#define MAX_PATH 260
 #define INFINITE 0xFFFFFFFFu
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))

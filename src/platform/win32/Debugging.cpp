@@ -1,0 +1,89 @@
+// The Win32 debugging functions, over the ptrace back end, and the memory
+// and registers of debugged processes.
+
+#include <cerrno>
+#include <sys/uio.h>
+
+#include "Errors.h"
+#include "Handles.h"
+#include "PtraceDebugger.h"
+#include "debugapi.h"
+#include "memoryapi.h"
+#include "processthreadsapi.h"
+#include "winbase.h"
+
+BOOL DebugActiveProcess(DWORD ProcessId) { return Platform::PtraceDebugger::Instance().Attach(ProcessId); }
+
+BOOL DebugActiveProcessStop(DWORD ProcessId) { return Platform::PtraceDebugger::Instance().Detach(ProcessId); }
+
+BOOL WaitForDebugEventEx(DEBUG_EVENT* DebugEvent, DWORD Milliseconds)
+{
+    if (!DebugEvent)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return Platform::PtraceDebugger::Instance().WaitForEvent(*DebugEvent, Milliseconds);
+}
+
+BOOL ContinueDebugEvent(DWORD ProcessId, DWORD ThreadId, DWORD ContinueStatus)
+{
+    return Platform::PtraceDebugger::Instance().Continue(ProcessId, ThreadId, ContinueStatus);
+}
+
+BOOL GetThreadContext(HANDLE Thread, LPCONTEXT Context)
+{
+    Platform::HandleObject Object;
+    if (!Platform::FindHandle(Thread, Object))
+        return FALSE;
+    if (Object.Kind != Platform::HandleKind::Thread || !Context)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    auto& Debugger = Platform::PtraceDebugger::Instance();
+    if (!Debugger.IsDebuggee(Object.ProcessId))
+    {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    return Debugger.ReadContext(Object.ThreadId, *Context);
+}
+
+BOOL ReadProcessMemory(HANDLE Process, LPCVOID BaseAddress, LPVOID Buffer, SIZE_T Size, SIZE_T* NumberOfBytesRead)
+{
+    if (NumberOfBytesRead)
+        *NumberOfBytesRead = 0;
+    Platform::HandleObject Object;
+    if (!Platform::FindHandle(Process, Object))
+        return FALSE;
+    if (Object.Kind != Platform::HandleKind::Process || (!Buffer && Size))
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    SIZE_T Done = 0;
+    while (Done < Size)
+    {
+        iovec Local = {static_cast<char*>(Buffer) + Done, Size - Done};
+        iovec Remote = {const_cast<char*>(static_cast<const char*>(BaseAddress)) + Done, Size - Done};
+        const ssize_t Read = process_vm_readv(Object.ProcessId, &Local, 1, &Remote, 1, 0);
+        if (Read <= 0)
+        {
+            if (Read == -1 && errno == EINTR)
+                continue;
+            // Unreadable memory is a partial copy, as on the platform.
+            if (Read == 0 || errno == EFAULT)
+                SetLastError(ERROR_PARTIAL_COPY);
+            else
+                Platform::SetLastErrorFromErrno(errno);
+            if (NumberOfBytesRead)
+                *NumberOfBytesRead = Done;
+            return FALSE;
+        }
+        Done += static_cast<SIZE_T>(Read);
+    }
+    if (NumberOfBytesRead)
+        *NumberOfBytesRead = Done;
+    return TRUE;
+}

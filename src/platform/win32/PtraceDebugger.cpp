@@ -1,0 +1,689 @@
+#include "PtraceDebugger.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <string>
+#include <sys/ptrace.h>
+#include <sys/uio.h>
+#include <sys/user.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Errors.h"
+#include "debugapi.h"
+#include "handleapi.h"
+#include "processthreadsapi.h"
+#include "winbase.h"
+
+namespace Platform {
+
+namespace {
+
+constexpr long SeizeOptions = PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXIT;
+
+std::vector<pid_t> ListThreads(pid_t ProcessId)
+{
+    std::vector<pid_t> Threads;
+    char Path[64];
+    std::snprintf(Path, sizeof Path, "/proc/%d/task", ProcessId);
+    if (DIR* Directory = opendir(Path))
+    {
+        while (const dirent* Entry = readdir(Directory))
+            if (Entry->d_name[0] >= '0' && Entry->d_name[0] <= '9')
+                Threads.push_back(static_cast<pid_t>(std::atoi(Entry->d_name)));
+        closedir(Directory);
+    }
+    return Threads;
+}
+
+bool ReadMemory(pid_t ProcessId, const void* Address, void* Buffer, size_t Size)
+{
+    iovec Local = {Buffer, Size};
+    iovec Remote = {const_cast<void*>(Address), Size};
+    return process_vm_readv(ProcessId, &Local, 1, &Remote, 1, 0) == static_cast<ssize_t>(Size);
+}
+
+// The stop that PTRACE_INTERRUPT asked for (or the first stop of a new thread).
+bool IsTrapStop(int Status)
+{
+    return WIFSTOPPED(Status) && (Status >> 16) == PTRACE_EVENT_STOP && WSTOPSIG(Status) == SIGTRAP;
+}
+
+// The load address of the process's executable: its first mapping.
+LPVOID ImageBase(pid_t ProcessId)
+{
+    char Path[64], Executable[4096] = {};
+    std::snprintf(Path, sizeof Path, "/proc/%d/exe", ProcessId);
+    if (readlink(Path, Executable, sizeof Executable - 1) <= 0)
+        return nullptr;
+    std::snprintf(Path, sizeof Path, "/proc/%d/maps", ProcessId);
+    FILE* Maps = std::fopen(Path, "r");
+    if (!Maps)
+        return nullptr;
+    LPVOID Base = nullptr;
+    char Line[4352];
+    while (!Base && std::fgets(Line, sizeof Line, Maps))
+    {
+        unsigned long Start = 0;
+        int NameOffset = 0;
+        if (std::sscanf(Line, "%lx-%*x %*s %*x %*s %*u %n", &Start, &NameOffset) < 1 || NameOffset == 0)
+            continue;
+        std::string Name = Line + NameOffset;
+        while (!Name.empty() && Name.back() == '\n')
+            Name.pop_back();
+        if (Name == Executable)
+            Base = reinterpret_cast<LPVOID>(Start);
+    }
+    std::fclose(Maps);
+    return Base;
+}
+
+// A bit of a hexadecimal signal mask line of /proc/<pid>/task/<tid>/status.
+bool MaskHas(const char* Line, int Signal)
+{
+    const unsigned long long Mask = std::strtoull(Line, nullptr, 16);
+    return Signal >= 1 && Signal <= 64 && ((Mask >> (Signal - 1)) & 1u);
+}
+
+} // namespace
+
+DWORD ExceptionFromSignal(const siginfo_t& Info, EXCEPTION_RECORD& Record)
+{
+    Record = {};
+    const auto Address = reinterpret_cast<ULONG_PTR>(Info.si_addr);
+    switch (Info.si_signo)
+    {
+    case SIGSEGV:
+        // The platform's parameters: read (0), write (1) or execute (8), and
+        // the address; a fault does not tell which access it was.
+        Record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+        Record.NumberParameters = 2;
+        Record.ExceptionInformation[1] = Address;
+        break;
+    case SIGBUS:
+        if (Info.si_code == BUS_ADRALN)
+            Record.ExceptionCode = EXCEPTION_DATATYPE_MISALIGNMENT;
+        else
+        {
+            Record.ExceptionCode = EXCEPTION_IN_PAGE_ERROR;
+            Record.NumberParameters = 2;
+            Record.ExceptionInformation[1] = Address;
+        }
+        break;
+    case SIGILL:
+        Record.ExceptionCode = Info.si_code == ILL_PRVOPC || Info.si_code == ILL_PRVREG ? EXCEPTION_PRIV_INSTRUCTION
+                                                                                        : EXCEPTION_ILLEGAL_INSTRUCTION;
+        break;
+    case SIGFPE:
+        switch (Info.si_code)
+        {
+        case FPE_INTDIV: Record.ExceptionCode = STATUS_INTEGER_DIVIDE_BY_ZERO; break;
+        case FPE_INTOVF: Record.ExceptionCode = STATUS_INTEGER_OVERFLOW; break;
+        case FPE_FLTDIV: Record.ExceptionCode = STATUS_FLOAT_DIVIDE_BY_ZERO; break;
+        case FPE_FLTOVF: Record.ExceptionCode = STATUS_FLOAT_OVERFLOW; break;
+        case FPE_FLTUND: Record.ExceptionCode = STATUS_FLOAT_UNDERFLOW; break;
+        case FPE_FLTRES: Record.ExceptionCode = STATUS_FLOAT_INEXACT_RESULT; break;
+        case FPE_FLTSUB: Record.ExceptionCode = STATUS_FLOAT_STACK_CHECK; break;
+        default: Record.ExceptionCode = STATUS_FLOAT_INVALID_OPERATION; break;
+        }
+        break;
+    case SIGTRAP:
+        Record.ExceptionCode = Info.si_code == TRAP_TRACE ? EXCEPTION_SINGLE_STEP : EXCEPTION_BREAKPOINT;
+        break;
+    case SIGABRT:
+        // abort(): the platform's fail-fast exception for a fatal application exit.
+        Record.ExceptionCode = STATUS_STACK_BUFFER_OVERRUN;
+        Record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
+        Record.NumberParameters = 1;
+        Record.ExceptionInformation[0] = 7; // FAST_FAIL_FATAL_APP_EXIT
+        break;
+    default: return 0;
+    }
+    return Record.ExceptionCode;
+}
+
+PtraceDebugger& PtraceDebugger::Instance()
+{
+    static PtraceDebugger Debugger;
+    return Debugger;
+}
+
+HANDLE PtraceDebugger::KeepHandle(HANDLE Handle)
+{
+    if (Handle)
+        m_EventHandles.push_back(Handle);
+    return Handle;
+}
+
+void PtraceDebugger::Reset()
+{
+    for (HANDLE Handle : m_EventHandles)
+        CloseHandle(Handle);
+    m_EventHandles.clear();
+    m_Threads.clear();
+    m_Queue.clear();
+    m_Current.reset();
+    m_ExitReported = false;
+    m_ProcessId = 0;
+}
+
+bool PtraceDebugger::WaitForThread(pid_t ThreadId, int& Status)
+{
+    for (;;)
+    {
+        if (waitpid(ThreadId, &Status, __WALL) == ThreadId)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+BOOL PtraceDebugger::Attach(DWORD ProcessId)
+{
+    const auto Process = static_cast<pid_t>(ProcessId);
+    if (m_ProcessId)
+    {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    if (Process <= 0 || Process == getpid())
+    {
+        SetLastError(Process == getpid() ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (ListThreads(Process).empty())
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    m_ProcessId = Process;
+
+    // Seize and stop every thread; threads started meanwhile show up in the
+    // next pass.
+    for (bool Added = true; Added;)
+    {
+        Added = false;
+        for (pid_t Id : ListThreads(Process))
+        {
+            if (m_Threads.count(Id))
+                continue;
+            if (ptrace(PTRACE_SEIZE, Id, nullptr, SeizeOptions) == -1)
+            {
+                if (Id != Process)
+                    continue; // it ended meanwhile
+                const int Error = errno;
+                Detach(ProcessId);
+                SetLastErrorFromErrno(Error);
+                return FALSE;
+            }
+            Added = true;
+            Thread& Seized = m_Threads[Id];
+            Seized.Announced = true;
+            ptrace(PTRACE_INTERRUPT, Id, nullptr, nullptr);
+            int Status = 0;
+            if (!WaitForThread(Id, Status))
+            {
+                m_Threads.erase(Id);
+                continue;
+            }
+            Seized.Stopped = true;
+            if (!IsTrapStop(Status))
+                Seized.PendingStatus = Status;
+        }
+    }
+
+    // What the platform reports on attaching: the process, its other threads
+    // and a breakpoint.
+    DEBUG_EVENT Event = {};
+    Event.dwDebugEventCode = CREATE_PROCESS_DEBUG_EVENT;
+    Event.dwProcessId = ProcessId;
+    Event.dwThreadId = ProcessId;
+    Event.u.CreateProcessInfo.hProcess = KeepHandle(OpenProcess(PROCESS_ALL_ACCESS, FALSE, ProcessId));
+    Event.u.CreateProcessInfo.hThread = KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, ProcessId));
+    Event.u.CreateProcessInfo.lpBaseOfImage = ImageBase(Process);
+    m_Queue.push_back({Event, true, 0});
+    for (const auto& [Id, State] : m_Threads)
+    {
+        if (Id == Process)
+            continue;
+        Event = {};
+        Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
+        Event.dwProcessId = ProcessId;
+        Event.dwThreadId = static_cast<DWORD>(Id);
+        Event.u.CreateThread.hThread = KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, static_cast<DWORD>(Id)));
+        m_Queue.push_back({Event, true, 0});
+    }
+    Event = {};
+    Event.dwDebugEventCode = EXCEPTION_DEBUG_EVENT;
+    Event.dwProcessId = ProcessId;
+    Event.dwThreadId = ProcessId;
+    Event.u.Exception.ExceptionRecord.ExceptionCode = EXCEPTION_BREAKPOINT;
+    Event.u.Exception.dwFirstChance = 1;
+    m_Queue.push_back({Event, true, 0});
+    return TRUE;
+}
+
+BOOL PtraceDebugger::Detach(DWORD ProcessId)
+{
+    if (!m_ProcessId || static_cast<pid_t>(ProcessId) != m_ProcessId)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    StopAll(0);
+    for (auto& [Id, State] : m_Threads)
+    {
+        if (!State.Stopped || (State.PendingStatus && !WIFSTOPPED(*State.PendingStatus)))
+            continue;
+        int Signal = State.ResumeSignal;
+        // A signal that stopped the thread and was not reported yet is
+        // delivered; a record of the debugger channel is dropped.
+        if (State.PendingStatus && (*State.PendingStatus >> 16) == 0 &&
+            WSTOPSIG(*State.PendingStatus) != DebugChannelSignal())
+            Signal = WSTOPSIG(*State.PendingStatus);
+        ptrace(PTRACE_DETACH, Id, nullptr, reinterpret_cast<void*>(static_cast<intptr_t>(Signal)));
+    }
+    Reset();
+    return TRUE;
+}
+
+void PtraceDebugger::Queue(const DEBUG_EVENT& Event, bool AllStop, int Signal)
+{
+    m_Queue.push_back({Event, AllStop, Signal});
+    if (AllStop)
+        StopAll(static_cast<pid_t>(Event.dwThreadId));
+}
+
+void PtraceDebugger::StopAll(pid_t Except)
+{
+    std::vector<pid_t> Waiting;
+    for (auto& [Id, State] : m_Threads)
+    {
+        // A thread whose end was reported is on its way out: not waited for.
+        if (Id == Except || State.Stopped || State.ExitReported)
+            continue;
+        if (!State.Starting)
+            ptrace(PTRACE_INTERRUPT, Id, nullptr, nullptr);
+        Waiting.push_back(Id);
+    }
+    for (pid_t Id : Waiting)
+    {
+        int Status = 0;
+        if (!WaitForThread(Id, Status))
+        {
+            m_Threads.erase(Id);
+            continue;
+        }
+        Thread& State = m_Threads[Id];
+        State.Stopped = true;
+        if (!IsTrapStop(Status) || State.Starting)
+            State.PendingStatus = Status;
+    }
+}
+
+void PtraceDebugger::ResumeAll()
+{
+    for (auto& [Id, State] : m_Threads)
+        if (State.Stopped && !State.PendingStatus)
+        {
+            ptrace(PTRACE_CONT, Id, nullptr, reinterpret_cast<void*>(static_cast<intptr_t>(State.ResumeSignal)));
+            State.Stopped = false;
+            State.ResumeSignal = 0;
+        }
+}
+
+void PtraceDebugger::ThreadGone(pid_t ThreadId, int Status)
+{
+    const bool Reported = m_Threads[ThreadId].ExitReported;
+    m_Threads.erase(ThreadId);
+    bool AllExited = true;
+    for (const auto& [Id, State] : m_Threads)
+        AllExited = AllExited && State.ExitReported;
+    DEBUG_EVENT Event = {};
+    Event.dwProcessId = static_cast<DWORD>(m_ProcessId);
+    Event.dwThreadId = static_cast<DWORD>(ThreadId);
+    const DWORD Code = WIFEXITED(Status) ? static_cast<DWORD>(WEXITSTATUS(Status))
+                                         : 128u + static_cast<DWORD>(WTERMSIG(Status));
+    if (AllExited && !m_ExitReported)
+    {
+        m_ExitReported = true;
+        Event.dwDebugEventCode = EXIT_PROCESS_DEBUG_EVENT;
+        Event.u.ExitProcess.dwExitCode = Code;
+        Queue(Event, true);
+    }
+    else if (!Reported && !AllExited)
+    {
+        Event.dwDebugEventCode = EXIT_THREAD_DEBUG_EVENT;
+        Event.u.ExitThread.dwExitCode = Code;
+        Queue(Event, false);
+    }
+}
+
+bool PtraceDebugger::Translate(pid_t ThreadId, int Status)
+{
+    const size_t Queued = m_Queue.size();
+    if (WIFEXITED(Status) || WIFSIGNALED(Status))
+    {
+        ThreadGone(ThreadId, Status);
+        return m_Queue.size() > Queued;
+    }
+    if (!WIFSTOPPED(Status))
+        return false;
+    Thread& State = m_Threads[ThreadId];
+    const int Signal = WSTOPSIG(Status);
+    DEBUG_EVENT Event = {};
+    Event.dwProcessId = static_cast<DWORD>(m_ProcessId);
+    Event.dwThreadId = static_cast<DWORD>(ThreadId);
+    switch (Status >> 16)
+    {
+    case PTRACE_EVENT_CLONE:
+    {
+        unsigned long NewId = 0;
+        ptrace(PTRACE_GETEVENTMSG, ThreadId, nullptr, &NewId);
+        Thread& New = m_Threads[static_cast<pid_t>(NewId)];
+        if (New.Announced)
+            return false; // its first stop came first and announced it
+        New.Starting = !New.Stopped;
+        New.Announced = true;
+        Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
+        Event.dwThreadId = static_cast<DWORD>(NewId);
+        Event.u.CreateThread.hThread =
+            KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, static_cast<DWORD>(NewId)));
+        Queue(Event, false);
+        return true;
+    }
+    case PTRACE_EVENT_EXIT:
+    {
+        unsigned long ExitStatus = 0;
+        ptrace(PTRACE_GETEVENTMSG, ThreadId, nullptr, &ExitStatus);
+        const int Value = static_cast<int>(ExitStatus);
+        const DWORD Code = WIFEXITED(Value) ? static_cast<DWORD>(WEXITSTATUS(Value))
+                                            : 128u + static_cast<DWORD>(WTERMSIG(Value));
+        State.ExitReported = true;
+        bool AllExited = true;
+        for (const auto& [Id, Other] : m_Threads)
+            AllExited = AllExited && Other.ExitReported;
+        if (AllExited && !m_ExitReported)
+        {
+            m_ExitReported = true;
+            Event.dwDebugEventCode = EXIT_PROCESS_DEBUG_EVENT;
+            Event.u.ExitProcess.dwExitCode = Code;
+            Queue(Event, true);
+        }
+        else
+        {
+            Event.dwDebugEventCode = EXIT_THREAD_DEBUG_EVENT;
+            Event.u.ExitThread.dwExitCode = Code;
+            Queue(Event, false);
+        }
+        return true;
+    }
+    case PTRACE_EVENT_STOP:
+        State.Starting = false;
+        if (State.Announced)
+            return false; // an interrupt or a group stop: it just goes on
+        State.Announced = true;
+        Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
+        Event.u.CreateThread.hThread = KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, Event.dwThreadId));
+        Queue(Event, false);
+        return true;
+    case 0: break;
+    default: return false;
+    }
+
+    // A signal is about to be delivered.
+    siginfo_t Info = {};
+    if (ptrace(PTRACE_GETSIGINFO, ThreadId, nullptr, &Info) == -1)
+    {
+        State.ResumeSignal = Signal;
+        return false;
+    }
+    if (Signal == DebugChannelSignal())
+    {
+        // A record of the debugger channel, never delivered: the process
+        // ignores the signal.
+        State.ResumeSignal = 0;
+        EXCEPTION_RECORD Record;
+        if (Info.si_code != SI_QUEUE || Info.si_pid != m_ProcessId ||
+            !ReadMemory(m_ProcessId, Info.si_value.sival_ptr, &Record, sizeof Record))
+            return false;
+        Record.ExceptionRecord = nullptr;
+        if (Record.NumberParameters > EXCEPTION_MAXIMUM_PARAMETERS)
+            Record.NumberParameters = EXCEPTION_MAXIMUM_PARAMETERS;
+        if ((Record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C || Record.ExceptionCode == DBG_PRINTEXCEPTION_C) &&
+            Record.NumberParameters >= 2)
+        {
+            Event.dwDebugEventCode = OUTPUT_DEBUG_STRING_EVENT;
+            Event.u.DebugString.lpDebugStringData = reinterpret_cast<LPSTR>(Record.ExceptionInformation[1]);
+            Event.u.DebugString.fUnicode = Record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C;
+            Event.u.DebugString.nDebugStringLength =
+                static_cast<WORD>(Record.ExceptionInformation[0] < 0xFFFF ? Record.ExceptionInformation[0] : 0xFFFF);
+            Queue(Event, false);
+            return true;
+        }
+        Event.dwDebugEventCode = EXCEPTION_DEBUG_EVENT;
+        Event.u.Exception.ExceptionRecord = Record;
+        Event.u.Exception.dwFirstChance = 1;
+        Queue(Event, true);
+        return true;
+    }
+
+    EXCEPTION_RECORD Record;
+    if (!ExceptionFromSignal(Info, Record))
+    {
+        State.ResumeSignal = Signal; // no exception: delivered as it is
+        return false;
+    }
+    user_regs_struct Registers = {};
+    ptrace(PTRACE_GETREGS, ThreadId, nullptr, &Registers);
+    // After int3 the instruction pointer has passed the breakpoint.
+    const bool Int3 = Signal == SIGTRAP && Info.si_code == SI_KERNEL;
+    Record.ExceptionAddress = reinterpret_cast<PVOID>(Registers.rip - (Int3 ? 1 : 0));
+    Event.dwDebugEventCode = EXCEPTION_DEBUG_EVENT;
+    Event.u.Exception.ExceptionRecord = Record;
+    Event.u.Exception.dwFirstChance = 1;
+    Queue(Event, true, Signal);
+    return true;
+}
+
+BOOL PtraceDebugger::WaitForEvent(DEBUG_EVENT& Event, DWORD Milliseconds)
+{
+    if (!m_ProcessId || m_Current)
+    {
+        SetLastError(m_ProcessId ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const ULONGLONG Start = GetTickCount64();
+    for (;;)
+    {
+        if (!m_Queue.empty())
+        {
+            m_Current = m_Queue.front();
+            m_Queue.pop_front();
+            Event = m_Current->Event;
+            return TRUE;
+        }
+        // Stops collected while everything stood still are reported first.
+        pid_t PendingThread = 0;
+        int PendingStatus = 0;
+        for (auto& [Id, State] : m_Threads)
+            if (State.PendingStatus)
+            {
+                PendingThread = Id;
+                PendingStatus = *State.PendingStatus;
+                State.PendingStatus.reset();
+                break;
+            }
+        if (PendingThread)
+        {
+            Translate(PendingThread, PendingStatus);
+            continue;
+        }
+        if (m_Threads.empty())
+        {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        ResumeAll();
+
+        int Status = 0;
+        const pid_t Id = waitpid(-1, &Status, __WALL | (Milliseconds == INFINITE ? 0 : WNOHANG));
+        if (Id == -1)
+        {
+            if (errno == EINTR)
+                continue;
+            SetLastErrorFromErrno(errno);
+            return FALSE;
+        }
+        if (Id == 0)
+        {
+            if (GetTickCount64() - Start >= Milliseconds)
+            {
+                SetLastError(ERROR_SEM_TIMEOUT);
+                return FALSE;
+            }
+            usleep(1000);
+            continue;
+        }
+        auto Found = m_Threads.find(Id);
+        if (Found == m_Threads.end())
+        {
+            // A thread whose creation is still to be seen from its creator;
+            // anything else is no thread of the debuggee.
+            if (!WIFSTOPPED(Status))
+                continue;
+            Found = m_Threads.emplace(Id, Thread{}).first;
+        }
+        Found->second.Stopped = WIFSTOPPED(Status);
+        Translate(Id, Status);
+    }
+}
+
+BOOL PtraceDebugger::Continue(DWORD ProcessId, DWORD ThreadId, DWORD Status)
+{
+    if (!m_Current || static_cast<pid_t>(ProcessId) != m_ProcessId || ThreadId != m_Current->Event.dwThreadId ||
+        (Status != DBG_CONTINUE && Status != DBG_EXCEPTION_NOT_HANDLED))
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const QueuedEvent Current = *m_Current;
+    m_Current.reset();
+    if (!Current.Signal)
+        return TRUE;
+    auto Found = m_Threads.find(static_cast<pid_t>(ThreadId));
+    if (Found == m_Threads.end())
+        return TRUE;
+    Found->second.ResumeSignal = 0;
+    if (Status == DBG_EXCEPTION_NOT_HANDLED)
+    {
+        // Without a handler of its own the process dies of the signal: the
+        // debugger hears of it once more, last chance, before it does.
+        if (Current.Event.u.Exception.dwFirstChance && !SignalCaught(Found->first, Current.Signal))
+        {
+            QueuedEvent LastChance = Current;
+            LastChance.Event.u.Exception.dwFirstChance = 0;
+            m_Queue.push_front(LastChance);
+        }
+        else
+            Found->second.ResumeSignal = Current.Signal;
+    }
+    return TRUE;
+}
+
+bool PtraceDebugger::SignalCaught(pid_t ThreadId, int Signal) const
+{
+    char Path[64];
+    std::snprintf(Path, sizeof Path, "/proc/%d/task/%d/status", m_ProcessId, ThreadId);
+    FILE* Status = std::fopen(Path, "r");
+    if (!Status)
+        return false;
+    bool Caught = false, Blocked = false;
+    char Line[512];
+    while (std::fgets(Line, sizeof Line, Status))
+    {
+        if (std::strncmp(Line, "SigBlk:", 7) == 0)
+            Blocked = MaskHas(Line + 7, Signal);
+        else if (std::strncmp(Line, "SigCgt:", 7) == 0)
+            Caught = MaskHas(Line + 7, Signal);
+    }
+    std::fclose(Status);
+    // A blocked fault is not delivered to the handler: it kills.
+    return Caught && !Blocked;
+}
+
+std::vector<pid_t> PtraceDebugger::StoppedThreads() const
+{
+    std::vector<pid_t> Threads;
+    for (const auto& [Id, State] : m_Threads)
+        if (State.Stopped && (!State.PendingStatus || WIFSTOPPED(*State.PendingStatus)))
+            Threads.push_back(Id);
+    return Threads;
+}
+
+bool PtraceDebugger::ReadContext(pid_t ThreadId, CONTEXT& Context) const
+{
+    const auto Found = m_Threads.find(ThreadId);
+    if (Found == m_Threads.end() || !Found->second.Stopped ||
+        (Found->second.PendingStatus && !WIFSTOPPED(*Found->second.PendingStatus)))
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    user_regs_struct Registers = {};
+    user_fpregs_struct FloatingPoint = {};
+    if (ptrace(PTRACE_GETREGS, ThreadId, nullptr, &Registers) == -1 ||
+        ptrace(PTRACE_GETFPREGS, ThreadId, nullptr, &FloatingPoint) == -1)
+    {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    const DWORD Flags = Context.ContextFlags;
+    Context = {};
+    Context.ContextFlags = Flags & CONTEXT_ALL;
+    Context.Rax = Registers.rax;
+    Context.Rcx = Registers.rcx;
+    Context.Rdx = Registers.rdx;
+    Context.Rbx = Registers.rbx;
+    Context.Rsp = Registers.rsp;
+    Context.Rbp = Registers.rbp;
+    Context.Rsi = Registers.rsi;
+    Context.Rdi = Registers.rdi;
+    Context.R8 = Registers.r8;
+    Context.R9 = Registers.r9;
+    Context.R10 = Registers.r10;
+    Context.R11 = Registers.r11;
+    Context.R12 = Registers.r12;
+    Context.R13 = Registers.r13;
+    Context.R14 = Registers.r14;
+    Context.R15 = Registers.r15;
+    Context.Rip = Registers.rip;
+    Context.EFlags = static_cast<DWORD>(Registers.eflags);
+    Context.SegCs = static_cast<WORD>(Registers.cs);
+    Context.SegDs = static_cast<WORD>(Registers.ds);
+    Context.SegEs = static_cast<WORD>(Registers.es);
+    Context.SegFs = static_cast<WORD>(Registers.fs);
+    Context.SegGs = static_cast<WORD>(Registers.gs);
+    Context.SegSs = static_cast<WORD>(Registers.ss);
+    static_assert(sizeof FloatingPoint == sizeof Context.FltSave);
+    std::memcpy(&Context.FltSave, &FloatingPoint, sizeof FloatingPoint);
+    Context.MxCsr = FloatingPoint.mxcsr;
+    DWORD64* Debug[] = {&Context.Dr0, &Context.Dr1, &Context.Dr2, &Context.Dr3, nullptr, nullptr, &Context.Dr6,
+                        &Context.Dr7};
+    for (size_t Index = 0; Index < std::size(Debug); ++Index)
+        if (Debug[Index])
+        {
+            errno = 0;
+            const long Value = ptrace(PTRACE_PEEKUSER, ThreadId,
+                                      reinterpret_cast<void*>(offsetof(struct user, u_debugreg) + Index * 8), nullptr);
+            if (errno == 0)
+                *Debug[Index] = static_cast<DWORD64>(Value);
+        }
+    return true;
+}
+
+} // namespace Platform

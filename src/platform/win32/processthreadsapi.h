@@ -1,0 +1,63 @@
+// Processes and threads.
+#pragma once
+
+#include "minwinbase.h"
+#include "minwindef.h"
+#include "winnt.h"
+
+struct STARTUPINFOW
+{
+    DWORD cb;
+    LPWSTR lpReserved;
+    LPWSTR lpDesktop;
+    LPWSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+};
+typedef STARTUPINFOW* LPSTARTUPINFOW;
+
+struct PROCESS_INFORMATION
+{
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+};
+typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
+
+constexpr DWORD STILL_ACTIVE = STATUS_PENDING;
+
+// Starts a program with the arguments that CommandLineToArgvW finds in
+// CommandLine; it shares this process's console. Creation flags, another
+// environment and start-up handles are not supported. The new process may
+// debug this one (its creator names it its tracer where ptrace is limited to
+// ancestors), as any process of the same user may on Windows.
+BOOL CreateProcessW(LPCWSTR ApplicationName, LPWSTR CommandLine, LPSECURITY_ATTRIBUTES ProcessAttributes,
+                    LPSECURITY_ATTRIBUTES ThreadAttributes, BOOL InheritHandles, DWORD CreationFlags,
+                    LPVOID Environment, LPCWSTR CurrentDirectory, LPSTARTUPINFOW StartupInfo,
+                    LPPROCESS_INFORMATION ProcessInformation);
+// The exit code of a child of this process, or STILL_ACTIVE.
+BOOL GetExitCodeProcess(HANDLE Process, LPDWORD ExitCode);
+
+HANDLE GetCurrentProcess();
+DWORD GetCurrentProcessId();
+HANDLE GetCurrentThread();
+DWORD GetCurrentThreadId();
+HANDLE OpenProcess(DWORD DesiredAccess, BOOL InheritHandle, DWORD ProcessId);
+HANDLE OpenThread(DWORD DesiredAccess, BOOL InheritHandle, DWORD ThreadId);
+
+// The context of a thread that this process debugs and that stands still at
+// a debug event.
+BOOL GetThreadContext(HANDLE Thread, LPCONTEXT Context);
