@@ -521,9 +521,14 @@ public:
     std::vector<Frame> Frames;
 };
 
+// Run again under ThreadSanitizer.
+class FfmpegVideoWriterConcurrency : public FfmpegVideoWriterTest
+{
+};
+
 } // namespace
 
-TEST_F(FfmpegVideoWriterTest, SlowConsumerConcurrency)
+TEST_F(FfmpegVideoWriterConcurrency, SlowConsumerBlocksWriteAndLosesNothing)
 {
     // The worker takes 5 ms a frame; two may wait. Write blocks, never
     // drops, and every frame ends in the file.
@@ -545,7 +550,7 @@ TEST_F(FfmpegVideoWriterTest, SlowConsumerConcurrency)
     EXPECT_EQ(Lines(Shell("ffprobe -v error -show_entries packet=pts -of csv=p=0 " + Path("slow.mkv"))).size(), 24u);
 }
 
-TEST_F(FfmpegVideoWriterTest, WorkerFailureReachesTheWriterConcurrency)
+TEST_F(FfmpegVideoWriterConcurrency, WorkerFailureReachesTheWriterAndEveryFrameComesBack)
 {
     FfmpegVideoSettings Video = Settings(64, 48, 30, 1);
     Video.QueueCapacity = 2;
