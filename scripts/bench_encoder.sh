@@ -18,12 +18,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Two seconds of testsrc2 as the source, played in a loop.
-ffmpeg -v error -f lavfi -i "testsrc2=s=$size:r=$rate" -frames:v 120 -pix_fmt bgra -f rawvideo "$work/source.bgra"
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=$size:r=$rate" -frames:v 120 -pix_fmt bgra -f rawvideo "$work/source.bgra"
 
 echo "== the writer: 600 frames of $size BGRA at 10 Mbit/s ($(nproc) cores)"
 for preset in $presets; do
     line=$("$bench" "$work/source.bgra" 1920 1080 $frames $rate $bitrate "$preset" "$work/$preset.mp4")
-    psnr=$(ffmpeg -nostats -i "$work/$preset.mp4" \
+    psnr=$(ffmpeg -nostdin -nostats -i "$work/$preset.mp4" \
         -f rawvideo -pix_fmt bgra -s $size -framerate $rate -stream_loop -1 -i "$work/source.bgra" \
         -lavfi "[1:v]scale=out_color_matrix=bt709:out_range=tv,format=yuv420p[ref];[0:v][ref]psnr=shortest=1" \
         -f null - 2>&1 | sed -n 's/.*PSNR.*average:\([0-9.inf]*\).*/\1/p')
@@ -38,7 +38,7 @@ done
 
 echo "== reference: ffmpeg, testsrc2 to libx264 at the same bit rate and buffer"
 for preset in $presets; do
-    rtime=$(ffmpeg -nostats -benchmark -f lavfi -i "testsrc2=s=$size:r=$rate" -frames:v $frames \
+    rtime=$(ffmpeg -nostdin -nostats -benchmark -f lavfi -i "testsrc2=s=$size:r=$rate" -frames:v $frames \
         -c:v libx264 -preset "$preset" -b:v $bitrate -maxrate $bitrate -bufsize $bitrate -f null - 2>&1 |
         sed -n 's/.*rtime=\([0-9.]*\)s.*/\1/p')
     awk -v p="$preset" -v t="$rtime" -v n=$frames 'BEGIN { printf "preset %-9s ffmpeg %6.1f fps (%.2f s)\n", p, n / t, t }'

@@ -130,10 +130,16 @@ HRESULT FfmpegMuxer::Write(AVPacket* Packet, AVRational TimeBase)
     // The duration is the distance to the frame's end, both rounded to the
     // container's time base, so that rounding never accumulates.
     const AVRational Container = m_Stream->time_base;
-    const int64_t End = Packet->pts + Packet->duration;
-    Packet->pts = av_rescale_q(Packet->pts, TimeBase, Container);
-    Packet->dts = av_rescale_q(Packet->dts, TimeBase, Container);
-    Packet->duration = av_rescale_q(End, TimeBase, Container) - Packet->pts;
+    if (Packet->pts == AV_NOPTS_VALUE)
+        av_packet_rescale_ts(Packet, TimeBase, Container);
+    else
+    {
+        const int64_t End = Packet->pts + Packet->duration;
+        Packet->pts = av_rescale_q(Packet->pts, TimeBase, Container);
+        if (Packet->dts != AV_NOPTS_VALUE)
+            Packet->dts = av_rescale_q(Packet->dts, TimeBase, Container);
+        Packet->duration = av_rescale_q(End, TimeBase, Container) - Packet->pts;
+    }
     Packet->stream_index = m_Stream->index;
     const int Result = av_interleaved_write_frame(m_Context, Packet);
     if (Result < 0)

@@ -1,6 +1,8 @@
 #include "FfmpegVideoWriter.h"
 
 #include <algorithm>
+#include <sys/resource.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -17,6 +19,10 @@ namespace Platform {
 namespace {
 
 constexpr AVRational HundredNanoseconds = {1, 10'000'000};
+
+// Nice value added to the worker thread's, and so to the encoder's and
+// converter's threads that it starts.
+constexpr int WorkerNiceness = 5;
 
 // Durations of the frames inside the encoder, by presentation time, for
 // packets that come out without one. Deeper than any encoder's delay.
@@ -77,6 +83,42 @@ HRESULT FfmpegVideoWriter::BeginWriting()
         return MF_E_SINK_NO_STREAMS;
     if (m_State != State::Configured)
         return MF_E_INVALIDREQUEST;
+    m_Packet = av_packet_alloc();
+    if (!m_Packet)
+        return E_OUTOFMEMORY;
+    m_Durations.assign(DurationSlots, {-1, 0});
+    m_Queue.assign(m_Settings.QueueCapacity, Entry{});
+
+    // The encoder, the converter and their threads start on the worker, so
+    // that all of them run at its lower priority; this call waits for them.
+    m_Worker = std::thread(&FfmpegVideoWriter::WorkerMain, this);
+    HRESULT Result = S_OK;
+    {
+        std::unique_lock Guard(m_Lock);
+        m_Started.wait(Guard, [this] { return m_StartDone; });
+        Result = m_StartResult;
+    }
+    if (FAILED(Result))
+    {
+        m_Worker.join();
+        // Nothing can be written; a file already made stays as it is.
+        m_Converter.reset();
+        m_Encoder.reset();
+        m_Muxer.reset();
+        m_State = State::Finished;
+        return Result;
+    }
+    m_State = State::Writing;
+    return S_OK;
+}
+
+HRESULT FfmpegVideoWriter::StartOnWorker()
+{
+    // Rendering feeds this thread; given the same priority, the encoder's
+    // threads would take the renderer's core as often as their own and
+    // slow the whole pipeline. A queue absorbs the difference instead.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), getpriority(PRIO_PROCESS, 0) + WorkerNiceness);
+
     auto Encoder = std::make_unique<FfmpegEncoder>();
     HRESULT Result = Encoder->Open(m_Settings, m_Muxer->NeedsGlobalHeader());
     if (FAILED(Result))
@@ -90,23 +132,9 @@ HRESULT FfmpegVideoWriter::BeginWriting()
                                                                static_cast<int>(m_Settings.FrameRateD)});
     if (SUCCEEDED(Result))
         Result = m_Muxer->Begin();
-    if (FAILED(Result))
-    {
-        // Nothing can be written: the stream goes with the failure.
-        m_Muxer.reset();
-        m_State = State::Finished;
-        return Result;
-    }
-    m_Packet = av_packet_alloc();
-    if (!m_Packet)
-        return E_OUTOFMEMORY;
-    m_Durations.assign(DurationSlots, {-1, 0});
     m_Encoder = std::move(Encoder);
     m_Converter = std::move(Converter);
-    m_Queue.assign(m_Settings.QueueCapacity, Entry{});
-    m_State = State::Writing;
-    m_Worker = std::thread(&FfmpegVideoWriter::WorkerMain, this);
-    return S_OK;
+    return Result;
 }
 
 HRESULT FfmpegVideoWriter::Write(FfmpegFrameSource* Frame, int64_t Time, int64_t Duration, uint32_t Flags)
@@ -128,8 +156,8 @@ HRESULT FfmpegVideoWriter::Write(FfmpegFrameSource* Frame, int64_t Time, int64_t
     Item.Pts = av_rescale_q_rnd(Time, HundredNanoseconds, TimeBase, AV_ROUND_NEAR_INF);
     if (Time < 0 || Item.Pts <= m_LastPts)
         return Refuse(MF_E_INVALID_TIMESTAMP);
-    const int64_t End =
-        av_rescale_q_rnd(Time + std::max<int64_t>(Duration, 0), HundredNanoseconds, TimeBase, AV_ROUND_NEAR_INF);
+    Duration = std::clamp<int64_t>(Duration, 0, INT64_MAX - Time);
+    const int64_t End = av_rescale_q_rnd(Time + Duration, HundredNanoseconds, TimeBase, AV_ROUND_NEAR_INF);
     Item.DurationTicks = std::max<int64_t>(End - Item.Pts, 1);
     Item.Flags = Flags;
 
@@ -204,6 +232,16 @@ void FfmpegVideoWriter::SetFailure(HRESULT Result)
 
 void FfmpegVideoWriter::WorkerMain()
 {
+    const HRESULT Started = StartOnWorker();
+    {
+        std::lock_guard Guard(m_Lock);
+        m_StartResult = Started;
+        m_StartDone = true;
+    }
+    m_Started.notify_one();
+    if (FAILED(Started))
+        return;
+
     for (;;)
     {
         Entry Item;

@@ -6,6 +6,10 @@
 // each frame, converts it to the encoder's format, releases it, encodes and
 // muxes. A failure on the worker thread is answered by the next Write or
 // Finalize. All calls come from one thread at a time.
+//
+// The worker and the threads it starts (libx264's, libswscale's) run at a
+// lower priority than the thread that renders, so that rendering keeps its
+// core and the queue takes up the difference.
 #pragma once
 
 #include <condition_variable>
@@ -80,8 +84,9 @@ public:
     // The one video stream; MF_E_INVALIDMEDIATYPE for a size, rate, aspect
     // or bit rate that cannot be, MF_E_STREAMSINKS_FIXED for a second one.
     HRESULT SetVideoStream(const FfmpegVideoSettings& Settings);
-    // Opens the encoder, creates or replaces the file, writes the header
-    // and starts the worker.
+    // Starts the worker, which opens the encoder, creates or replaces the
+    // file and writes the header; waits for that and answers its result.
+    // After a failure the writer takes nothing more (MF_E_INVALIDREQUEST).
     HRESULT BeginWriting();
     // Queues one frame. Time and Duration are in 100-ns units; the time maps
     // to the nearest tick of the stream's time base and must advance past
@@ -107,6 +112,7 @@ private:
     enum class State { Created, Opened, Configured, Writing, Finished };
 
     void WorkerMain();
+    HRESULT StartOnWorker();
     HRESULT EncodeEntry(const Entry& Item);
     HRESULT DrainPackets();
     HRESULT FinishOnWorker();
@@ -127,6 +133,9 @@ private:
 
     // Shared with the worker, under m_Lock.
     mutable std::mutex m_Lock;
+    std::condition_variable m_Started;
+    bool m_StartDone = false;
+    HRESULT m_StartResult = S_OK;
     std::condition_variable m_ItemQueued;
     std::condition_variable m_ItemTaken;
     std::vector<Entry> m_Queue; // a ring of QueueCapacity entries

@@ -562,11 +562,12 @@ TEST_F(FfmpegVideoWriterConcurrency, WorkerFailureReachesTheWriterAndEveryFrameC
     ASSERT_EQ(Writer.BeginWriting(), S_OK);
     HRESULT Result = S_OK;
     int Written = 0;
+    // Eight frames, two of which may wait: a later Write learns of the failure.
     for (size_t Index = 0; Index < Source.Frames.size() && SUCCEEDED(Result); ++Index, ++Written)
         Result = Writer.Write(&Source.Frames[Index], FrameTime(Index, 30, 1), 333333);
-    if (SUCCEEDED(Result))
-        Result = Writer.Finalize();
     EXPECT_EQ(Result, HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    // Finalize still answers the failure, once every queued frame is back.
+    EXPECT_EQ(Writer.Finalize(), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
     EXPECT_EQ(Source.Released, Written);
     EXPECT_TRUE(fs::exists(Path("failed.mp4"))) << "what was written stays";
 
