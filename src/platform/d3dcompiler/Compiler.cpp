@@ -9,6 +9,7 @@
 
 #include <glslang/Public/ResourceLimits.h>
 #include <glslang/Public/ShaderLang.h>
+#include <glslang/MachineIndependent/localintermediate.h>
 #include <glslang/SPIRV/GlslangToSpv.h>
 
 #include "Blob.h"
@@ -155,6 +156,13 @@ HRESULT D3DCompile(LPCVOID SrcData, SIZE_T SrcDataSize, LPCSTR SourceName, const
         Module.m_Stage = TargetProfile.m_Stage;
         Module.m_ShaderModel = TargetProfile.m_ShaderModel;
         bool Failed = !Parsed || !Linked;
+        // glslang only warns about a missing entry point and makes an empty
+        // one; for the compiler that it stands in for, that is an error.
+        if (!Failed && Program.getIntermediate(TargetProfile.m_Language)->getNumEntryPoints() == 0)
+        {
+            Log += std::string("ERROR: ") + Name + ": entry point '" + Entrypoint + "' not found\n";
+            Failed = true;
+        }
         if (!Failed)
         {
             glslang::SpvOptions Options;

@@ -11,7 +11,11 @@ namespace Platform::Vulkan {
 namespace {
 
 std::mutex InstanceLock;
-std::weak_ptr<Instance> SharedInstance;
+// Made once and kept for the life of the process, never destroyed: drivers
+// keep process-wide state (shader caches, thread pools) that must not be
+// unloaded under objects that still refer to it, and enumeration is slow
+// enough to do only once.
+std::shared_ptr<Instance>* SharedInstance = nullptr;
 
 // Hardware first, in the order of their kind; CPU devices last. The sort is
 // stable, so devices of one kind keep the driver's order.
@@ -32,9 +36,11 @@ int Rank(const PhysicalDevice& Device)
 HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
 {
     std::lock_guard Guard(InstanceLock);
-    Result = SharedInstance.lock();
-    if (Result)
+    if (SharedInstance)
+    {
+        Result = *SharedInstance;
         return S_OK;
+    }
 
     std::shared_ptr<Instance> Created(new (std::nothrow) Instance);
     if (!Created)
@@ -82,7 +88,7 @@ HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
                 }
             }
     }
-    SharedInstance = Created;
+    SharedInstance = new (std::nothrow) std::shared_ptr<Instance>(Created);
     Result = std::move(Created);
     return S_OK;
 }

@@ -16,8 +16,9 @@ namespace Platform::Vulkan {
 class Instance
 {
 public:
-    // The process's instance, shared while anyone holds it. A machine without
-    // a Vulkan driver gives an instance without devices.
+    // The process's instance, made on first use and kept until the process
+    // ends. A machine without a Vulkan driver gives an instance without
+    // devices.
     static HRESULT Acquire(std::shared_ptr<Instance>& Result);
 
     ~Instance();
