@@ -126,7 +126,8 @@ float4 PS(VS_Output Input) : SV_Target
 
     // A bump over each cell, lit by a warm light circling above the centre.
     const float2 Round = Offset * rsqrt(max(dot(Offset, Offset), 1e-8));
-    const float2 Diamond = sign(Offset) * 0.7071;
+    // A diamond's facets meet in creases: soft ones, so that they do not alias.
+    const float2 Diamond = clamp(Offset * 24.0, -1.0, 1.0) * 0.7071;
     const float2 Slope = lerp(Round, Diamond, Morph) * (3.0 * Nearest) * smoothstep(0.0, 0.12, Border);
     const float3 Normal = float3(Slope, 1.0) * rsqrt(dot(Slope, Slope) + 1.0);
     const float3 ToLight = float3(Light * float2(0.75 * Aspect, 0.6) - Uv, 0.55);

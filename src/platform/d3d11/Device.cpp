@@ -1,5 +1,6 @@
 #include "Device.h"
 
+#include <new>
 #include <vector>
 
 #include "../dxgi/Adapter.h"
@@ -105,10 +106,12 @@ bool KnownLevel(D3D_FEATURE_LEVEL Level)
 
 } // namespace
 
-HRESULT D3D11CreateDevice(IDXGIAdapter* Adapter, D3D_DRIVER_TYPE DriverType, HMODULE, UINT Flags,
-                          const D3D_FEATURE_LEVEL* FeatureLevels, UINT NumFeatureLevels, UINT SDKVersion,
-                          ID3D11Device** DeviceResult, D3D_FEATURE_LEVEL* FeatureLevel,
-                          ID3D11DeviceContext** ImmediateContext)
+namespace {
+
+HRESULT CreateDevice(IDXGIAdapter* Adapter, D3D_DRIVER_TYPE DriverType, UINT Flags,
+                     const D3D_FEATURE_LEVEL* FeatureLevels, UINT NumFeatureLevels, UINT SDKVersion,
+                     ID3D11Device** DeviceResult, D3D_FEATURE_LEVEL* FeatureLevel,
+                     ID3D11DeviceContext** ImmediateContext)
 {
     using namespace Platform;
     if (DeviceResult)
@@ -181,4 +184,24 @@ HRESULT D3D11CreateDevice(IDXGIAdapter* Adapter, D3D_DRIVER_TYPE DriverType, HMO
     if (DeviceResult)
         *DeviceResult = Created.Detach();
     return DeviceResult || ImmediateContext ? S_OK : S_FALSE;
+}
+
+} // namespace
+
+HRESULT D3D11CreateDevice(IDXGIAdapter* Adapter, D3D_DRIVER_TYPE DriverType, HMODULE, UINT Flags,
+                          const D3D_FEATURE_LEVEL* FeatureLevels, UINT NumFeatureLevels, UINT SDKVersion,
+                          ID3D11Device** DeviceResult, D3D_FEATURE_LEVEL* FeatureLevel,
+                          ID3D11DeviceContext** ImmediateContext)
+{
+    // No exception crosses the platform's boundary: running out of memory
+    // while building the device is E_OUTOFMEMORY.
+    try
+    {
+        return CreateDevice(Adapter, DriverType, Flags, FeatureLevels, NumFeatureLevels, SDKVersion, DeviceResult,
+                            FeatureLevel, ImmediateContext);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
 }

@@ -561,3 +561,82 @@ TEST(D3D11Concurrency, ReadbackOnAnotherThreadWhileRendering)
     EXPECT_GE(Reads.load(), 3);
     Multithread->SetMultithreadProtected(FALSE);
 }
+
+TEST(D3DCompile, TruncatedOrForeignCodeIsRefused)
+{
+    const Graphics::Compiled Vs = Graphics::Compile(Source, "VS", "vs_4_0");
+    ASSERT_EQ(Vs.m_Result, S_OK);
+    const uint8_t* Code = static_cast<const uint8_t*>(Vs.m_Code->GetBufferPointer());
+    const size_t Size = Vs.m_Code->GetBufferSize();
+    ID3D11Device* Device = Graphics::Shared().m_Device.Get();
+    // Every shorter prefix is malformed; none may be read past its end.
+    for (size_t Length = 0; Length < Size; Length += 4)
+    {
+        std::vector<uint8_t> Prefix(Code, Code + Length);
+        ComPtr<ID3D11VertexShader> Shader;
+        ASSERT_EQ(Device->CreateVertexShader(Prefix.data(), Prefix.size(), nullptr, Shader.GetAddressOf()),
+                  E_INVALIDARG)
+            << Length;
+    }
+    std::vector<uint8_t> Foreign(Code, Code + Size);
+    Foreign[0] ^= 0xFF;
+    ComPtr<ID3D11VertexShader> Shader;
+    EXPECT_EQ(Device->CreateVertexShader(Foreign.data(), Foreign.size(), nullptr, Shader.GetAddressOf()), E_INVALIDARG);
+    EXPECT_EQ(Device->CreateVertexShader(Code, Size, nullptr, Shader.GetAddressOf()), S_OK);
+}
+
+TEST(D3D11Context, RegionCopiesStayInsideBothTextures)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    std::vector<uint8_t> Pattern(4 * 4 * 4);
+    for (size_t Index = 0; Index < Pattern.size(); ++Index)
+        Pattern[Index] = uint8_t(Index);
+    ComPtr<ID3D11Texture2D> Source =
+        Texture(4, 4, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_DEFAULT, 0, 0, Pattern.data(), 16);
+    ComPtr<ID3D11Texture2D> Staging =
+        Texture(3, 2, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_READ);
+    // Pixels (1..2, 2..3) of the source land at (1, 0) of the target.
+    const D3D11_BOX Box = {1, 2, 0, 3, 4, 1};
+    Shared.m_Context->CopySubresourceRegion(Staging.Get(), 0, 1, 0, 0, Source.Get(), 0, &Box);
+    // A box past either texture is ignored.
+    const D3D11_BOX Outside = {2, 0, 0, 5, 1, 1};
+    Shared.m_Context->CopySubresourceRegion(Staging.Get(), 0, 0, 1, 0, Source.Get(), 0, &Outside);
+    Shared.m_Context->CopySubresourceRegion(Staging.Get(), 0, 2, 0, 0, Source.Get(), 0, &Box);
+    D3D11_MAPPED_SUBRESOURCE Mapped = {};
+    ASSERT_EQ(Shared.m_Context->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), S_OK);
+    const uint8_t* Rows = static_cast<const uint8_t*>(Mapped.pData);
+    for (UINT Y = 0; Y < 2; ++Y)
+    {
+        EXPECT_EQ(0, std::memcmp(Rows + Y * Mapped.RowPitch, std::vector<uint8_t>(4).data(), 4)) << "untouched";
+        EXPECT_EQ(0, std::memcmp(Rows + Y * Mapped.RowPitch + 4, &Pattern[((2 + Y) * 4 + 1) * 4], 8)) << Y;
+    }
+    Shared.m_Context->Unmap(Staging.Get(), 0);
+}
+
+TEST(D3D11Device, ChildrenOutliveTheirDevice)
+{
+    ComPtr<ID3D11Device> Device;
+    ComPtr<ID3D11DeviceContext> Context;
+    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_WARP, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                Device.GetAddressOf(), nullptr, Context.GetAddressOf()),
+              S_OK);
+    D3D11_TEXTURE2D_DESC Desc = {8, 8, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT,
+                                 D3D11_BIND_RENDER_TARGET, 0, 0};
+    ComPtr<ID3D11Texture2D> Texture;
+    ASSERT_EQ(Device->CreateTexture2D(&Desc, nullptr, Texture.GetAddressOf()), S_OK);
+    ComPtr<ID3D11RenderTargetView> View;
+    ASSERT_EQ(Device->CreateRenderTargetView(Texture.Get(), nullptr, View.GetAddressOf()), S_OK);
+    const float Clear[4] = {1, 1, 1, 1};
+    Context->OMSetRenderTargets(1, View.GetAddressOf(), nullptr);
+    Context->ClearRenderTargetView(View.Get(), Clear);
+    Context->Flush();
+    // The context holds the device: releasing both leaves the children alone.
+    Context.Reset();
+    Device.Reset();
+    ComPtr<ID3D11Device> Owner;
+    Texture->GetDevice(Owner.GetAddressOf());
+    EXPECT_FALSE(Owner) << "the device is gone";
+    ComPtr<ID3D11Resource> Resource;
+    View->GetResource(Resource.GetAddressOf());
+    EXPECT_EQ(Resource.Get(), static_cast<ID3D11Resource*>(Texture.Get()));
+}
