@@ -20,3 +20,4 @@
 #include "synchapi.h"
 #include "winbase.h"
 #include "winnt.h"
+#include "winuser.h"

@@ -9,6 +9,31 @@
 
 namespace Microsoft::WRL {
 
+namespace Details {
+
+// What &ComPtr gives: the smart reference's address where a ComPtr* is
+// wanted (As), and its released interface slot where an out pointer is
+// wanted (T**, void**, IID_PPV_ARGS).
+template <typename Pointer>
+class ComPtrRef
+{
+public:
+    using InterfaceType = typename Pointer::InterfaceType;
+
+    explicit ComPtrRef(Pointer* Value) noexcept : m_Pointer(Value) {}
+
+    operator Pointer*() const noexcept { return m_Pointer; }
+    operator InterfaceType**() const noexcept { return m_Pointer->ReleaseAndGetAddressOf(); }
+    operator void**() const noexcept { return reinterpret_cast<void**>(m_Pointer->ReleaseAndGetAddressOf()); }
+    InterfaceType* operator*() const noexcept { return m_Pointer->Get(); }
+    InterfaceType** ReleaseAndGetAddressOf() const noexcept { return m_Pointer->ReleaseAndGetAddressOf(); }
+
+private:
+    Pointer* m_Pointer;
+};
+
+} // namespace Details
+
 template <typename Interface>
 class ComPtr
 {
@@ -54,6 +79,8 @@ public:
 
     void Swap(ComPtr& Other) noexcept { std::swap(m_Pointer, Other.m_Pointer); }
 
+    Details::ComPtrRef<ComPtr> operator&() noexcept { return Details::ComPtrRef<ComPtr>(this); }
+
     Interface* Get() const noexcept { return m_Pointer; }
     Interface* operator->() const noexcept { return m_Pointer; }
     explicit operator bool() const noexcept { return m_Pointer != nullptr; }
@@ -79,6 +106,11 @@ public:
     {
         return m_Pointer->QueryInterface(UuidOfTraits<Other>::Value,
                                          reinterpret_cast<void**>(Result->ReleaseAndGetAddressOf()));
+    }
+    template <typename Other>
+    HRESULT As(Details::ComPtrRef<ComPtr<Other>> Result) const noexcept
+    {
+        return As(static_cast<ComPtr<Other>*>(Result));
     }
     HRESULT AsIID(REFIID Riid, ComPtr<IUnknown>* Result) const noexcept
     {
@@ -119,3 +151,9 @@ bool operator==(const ComPtr<A>& Left, std::nullptr_t) noexcept
 }
 
 } // namespace Microsoft::WRL
+
+template <typename Pointer>
+void** IID_PPV_ARGS_Helper(Microsoft::WRL::Details::ComPtrRef<Pointer> Object)
+{
+    return static_cast<void**>(Object);
+}
