@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "Module.h"
 
@@ -97,10 +99,37 @@ int main()
         PrintSyntax();
         break;
     case Mode::EnumerateAdapters:
-        // The adapter listing needs the graphics platform, which this build
-        // does not have yet.
-        CheckResult(E_NOTIMPL);
+    {
+        // One line per adapter, in enumeration order. Failures leave main
+        // uncaught, traced with its name.
+        const UINT DxgiFactoryDebugFlag = 0;
+        Microsoft::WRL::ComPtr<IDXGIFactory> DxgiFactory;
+        CheckResult(CreateDXGIFactory2(DxgiFactoryDebugFlag, IID_PPV_ARGS(DxgiFactory.GetAddressOf())));
+        for (UINT Index = 0;; ++Index)
+        {
+            Microsoft::WRL::ComPtr<IDXGIAdapter> DxgiAdapter;
+            const HRESULT Result = DxgiFactory->EnumAdapters(Index, DxgiAdapter.GetAddressOf());
+            if (Result == DXGI_ERROR_NOT_FOUND)
+                break;
+            CheckResult(Result);
+            Microsoft::WRL::ComPtr<IDXGIAdapter1> DxgiAdapter1;
+            CheckResult(DxgiAdapter.As(&DxgiAdapter1));
+            DXGI_ADAPTER_DESC1 DxgiAdapterDesc;
+            CheckResult(DxgiAdapter1->GetDesc1(&DxgiAdapterDesc));
+            std::vector<std::string> Fields;
+            Fields.push_back(Format("%ls", DxgiAdapterDesc.Description));
+            Fields.push_back(Format("Vendor 0x%04X", DxgiAdapterDesc.VendorId));
+            Fields.push_back(Format("Adapter %d.%08X", DxgiAdapterDesc.AdapterLuid.HighPart,
+                                    DxgiAdapterDesc.AdapterLuid.LowPart));
+            if (DxgiAdapterDesc.Flags)
+                Fields.push_back(Format("Flags 0x%X", DxgiAdapterDesc.Flags));
+            std::string Line;
+            for (const std::string& Field : Fields)
+                Line += (Line.empty() ? "" : ", ") + Field;
+            PrintLine(Format("%d: %hs", static_cast<int>(Index), Line.c_str()));
+        }
         break;
+    }
     case Mode::Encode:
     {
         Application Application(Arguments);

@@ -76,6 +76,49 @@ expect "a duration past the frame counter fails" "" 1 -Duration 100000000 out.mp
 expect "warnings before a failure stay printed" \
 "Warning, command line option argument not recognized: x" 1 -x -Rate 30/ out.mp4
 
+# The adapter listing: one line per adapter, index, name, vendor, LUID and
+# flags; the software adapter (lavapipe here) last with Flags 0x2.
+listing=$("$OSTREL" -ea 2>"$work/stderr")
+status=$?
+line_pattern='^[0-9]+: .+, Vendor 0x[0-9A-F]{4,}, Adapter -?[0-9]+\.[0-9A-F]{8}(, Flags 0x[1-9A-F][0-9A-F]*)?$'
+if [[ $status != 0 || -z "$listing" ]] || grep -vqE "$line_pattern" <<<"$listing" ||
+    ! tail -n1 <<<"$listing" | grep -qE ', Flags 0x2$'; then
+    echo "FAIL: -ea lists the adapters (exit $status): $listing"
+    failures=$((failures + 1))
+else
+    echo "ok: -ea lists the adapters"
+fi
+expect "-EnumerateAdapters ignores every other argument" "$listing" 0 out.mp4 -AdapterIndex 7 -EnumerateAdapters:x -x
+
+# With vulkaninfo the software adapter's line is known exactly: its name and
+# vendor, and a LUID hashed from its UUID (FNV-1a, folded to 32 bits) since
+# lavapipe reports no LUID of its own.
+if command -v vulkaninfo >/dev/null; then
+    info=$(vulkaninfo 2>/dev/null)
+    name=$(grep -m1 -E '^\s*deviceName\s*=' <<<"$info" | sed -E 's/^[^=]*= //')
+    vendor=$(grep -m1 -E '^\s*vendorID\s*=' <<<"$info" | sed -E 's/^[^=]*= //')
+    uuid=$(grep -m1 -E '^\s*deviceUUID\s*=' <<<"$info" | sed -E 's/^[^=]*= //; s/-//g')
+    luid_valid=$(grep -m1 -E '^\s*deviceLUIDValid\s*=' <<<"$info" | sed -E 's/^[^=]*= //')
+    if [[ $luid_valid == false && -n $uuid ]]; then
+        hash=$((0xcbf29ce484222325))
+        for ((i = 0; i < 32; i += 2)); do
+            hash=$(((hash ^ 0x${uuid:i:2}) * 0x100000001b3))
+        done
+        # Bash shifts negative values arithmetically: mask both halves.
+        low=$((hash & 0xFFFFFFFF))
+        high=$(((hash >> 32) & 0xFFFFFFFF))
+        luid=$((low ^ high))
+        count=$(wc -l <<<"$listing")
+        expected=$(printf '%d: %s, Vendor 0x%04X, Adapter 0.%08X, Flags 0x2' $((count - 1)) "$name" "$vendor" "$luid")
+        if [[ $(tail -n1 <<<"$listing") != "$expected" ]]; then
+            echo "FAIL: the software adapter's line: expected '$expected', got '$(tail -n1 <<<"$listing")'"
+            failures=$((failures + 1))
+        else
+            echo "ok: the software adapter's line is exact"
+        fi
+    fi
+fi
+
 if ((failures)); then
     echo "$failures failed"
     exit 1

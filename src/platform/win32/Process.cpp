@@ -224,26 +224,3 @@ DWORD GetModuleFileNameW(HMODULE Module, LPWSTR FileName, DWORD Size)
     return static_cast<DWORD>(Path.size());
 }
 
-HMODULE GetModuleHandleW(LPCWSTR ModuleName)
-{
-    if (ModuleName)
-    {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    // The first object that the dynamic linker lists is the executable.
-    HMODULE Base = nullptr;
-    dl_iterate_phdr(
-        [](dl_phdr_info* Info, size_t, void* Data) {
-            for (int Index = 0; Index < Info->dlpi_phnum; ++Index)
-                if (Info->dlpi_phdr[Index].p_type == PT_LOAD)
-                {
-                    *static_cast<HMODULE*>(Data) =
-                        reinterpret_cast<HMODULE>(Info->dlpi_addr + (Info->dlpi_phdr[Index].p_vaddr & ~0xFFFul));
-                    break;
-                }
-            return 1;
-        },
-        &Base);
-    return Base;
-}

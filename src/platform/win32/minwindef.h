@@ -8,6 +8,7 @@
 
 typedef int32_t BOOL;
 typedef int32_t INT;
+typedef float FLOAT;
 typedef int32_t LONG;
 typedef uint32_t UINT;
 typedef uint8_t UINT8;
@@ -43,6 +44,7 @@ typedef HANDLE HINSTANCE;
 typedef HANDLE HRSRC;
 typedef HANDLE HGLOBAL;
 typedef const GUID* LPCGUID;
+typedef HANDLE HWND;
 typedef ULONG* PULONG;
 typedef DWORD* LPDWORD;
 typedef HANDLE* LPHANDLE;
@@ -57,3 +59,20 @@ typedef SIZE_T* PSIZE_T;
 #define MAX_PATH 260
 #define INFINITE 0xFFFFFFFFu
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+
+// A locally unique identifier: unique on this machine until it restarts.
+struct LUID
+{
+    DWORD LowPart;
+    LONG HighPart;
+};
+
+union LARGE_INTEGER
+{
+    struct
+    {
+        DWORD LowPart;
+        LONG HighPart;
+    };
+    LONGLONG QuadPart;
+};

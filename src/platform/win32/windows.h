@@ -21,3 +21,4 @@
 #include "synchapi.h"
 #include "winbase.h"
 #include "winnt.h"
+#include "winuser.h"

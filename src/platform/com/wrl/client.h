@@ -9,25 +9,27 @@
 
 namespace Microsoft::WRL {
 
-template <typename Interface>
-class ComPtr;
-
 namespace Details {
 
-// What &ComPtr gives: an out parameter that drops the old reference first, or
-// the ComPtr itself where one is asked for (ComPtr::As).
-template <typename Interface>
+// What &ComPtr gives: the smart reference's address where a ComPtr* is
+// wanted (As), and its released interface slot where an out pointer is
+// wanted (T**, void**, IID_PPV_ARGS).
+template <typename Pointer>
 class ComPtrRef
 {
 public:
-    explicit ComPtrRef(ComPtr<Interface>* Pointer) : m_Pointer(Pointer) {}
-    operator ComPtr<Interface>*() const { return m_Pointer; }
-    operator Interface**() const { return m_Pointer->ReleaseAndGetAddressOf(); }
-    operator void**() const { return reinterpret_cast<void**>(m_Pointer->ReleaseAndGetAddressOf()); }
-    Interface* operator*() const { return m_Pointer->Get(); }
+    using InterfaceType = typename Pointer::InterfaceType;
+
+    explicit ComPtrRef(Pointer* Value) noexcept : m_Pointer(Value) {}
+
+    operator Pointer*() const noexcept { return m_Pointer; }
+    operator InterfaceType**() const noexcept { return m_Pointer->ReleaseAndGetAddressOf(); }
+    operator void**() const noexcept { return reinterpret_cast<void**>(m_Pointer->ReleaseAndGetAddressOf()); }
+    InterfaceType* operator*() const noexcept { return m_Pointer->Get(); }
+    InterfaceType** ReleaseAndGetAddressOf() const noexcept { return m_Pointer->ReleaseAndGetAddressOf(); }
 
 private:
-    ComPtr<Interface>* m_Pointer;
+    Pointer* m_Pointer;
 };
 
 } // namespace Details
@@ -77,11 +79,11 @@ public:
 
     void Swap(ComPtr& Other) noexcept { std::swap(m_Pointer, Other.m_Pointer); }
 
+    Details::ComPtrRef<ComPtr> operator&() noexcept { return Details::ComPtrRef<ComPtr>(this); }
+
     Interface* Get() const noexcept { return m_Pointer; }
     Interface* operator->() const noexcept { return m_Pointer; }
     explicit operator bool() const noexcept { return m_Pointer != nullptr; }
-
-    Details::ComPtrRef<Interface> operator&() noexcept { return Details::ComPtrRef<Interface>(this); }
 
     Interface* const* GetAddressOf() const noexcept { return &m_Pointer; }
     Interface** GetAddressOf() noexcept { return &m_Pointer; }
@@ -106,7 +108,7 @@ public:
                                          reinterpret_cast<void**>(Result->ReleaseAndGetAddressOf()));
     }
     template <typename Other>
-    HRESULT As(Details::ComPtrRef<Other> Result) const noexcept
+    HRESULT As(Details::ComPtrRef<ComPtr<Other>> Result) const noexcept
     {
         return As(static_cast<ComPtr<Other>*>(Result));
     }
@@ -150,8 +152,8 @@ bool operator==(const ComPtr<A>& Left, std::nullptr_t) noexcept
 
 } // namespace Microsoft::WRL
 
-template <typename Interface>
-void** IID_PPV_ARGS_Helper(Microsoft::WRL::Details::ComPtrRef<Interface> Reference)
+template <typename Pointer>
+void** IID_PPV_ARGS_Helper(Microsoft::WRL::Details::ComPtrRef<Pointer> Object)
 {
-    return static_cast<void**>(Reference);
+    return static_cast<void**>(Object);
 }

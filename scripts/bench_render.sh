@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Times the rendering of the picture and writes one frame as PNG:
+# bench_render.sh [WIDTH HEIGHT [FRAMES [PNG [TIME]]]] (1920 1080 120 frame.png 7).
+# The first frame, which compiles the pipeline, is left out of the figures.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/build.sh" "$root/build" >/dev/null
+exec "$root/build/bin/ostrel_render_benchmark" "${1:-1920}" "${2:-1080}" "${3:-120}" "${4:-frame.png}" "${5:-7}"

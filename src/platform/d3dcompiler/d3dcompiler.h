@@ -1,0 +1,28 @@
+// The HLSL compiler.
+#pragma once
+
+#include <windows.h>
+
+#include <d3dcommon.h>
+
+constexpr UINT D3DCOMPILE_DEBUG = 0x1;
+constexpr UINT D3DCOMPILE_SKIP_VALIDATION = 0x2;
+constexpr UINT D3DCOMPILE_SKIP_OPTIMIZATION = 0x4;
+constexpr UINT D3DCOMPILE_PACK_MATRIX_ROW_MAJOR = 0x8;
+constexpr UINT D3DCOMPILE_PACK_MATRIX_COLUMN_MAJOR = 0x10;
+constexpr UINT D3DCOMPILE_ENABLE_STRICTNESS = 0x800;
+constexpr UINT D3DCOMPILE_ENABLE_BACKWARDS_COMPATIBILITY = 0x1000;
+constexpr UINT D3DCOMPILE_OPTIMIZATION_LEVEL0 = 0x4000;
+constexpr UINT D3DCOMPILE_OPTIMIZATION_LEVEL3 = 0x8000;
+constexpr UINT D3DCOMPILE_WARNINGS_ARE_ERRORS = 0x40000;
+
+// Compiles one entry point of HLSL source for a target profile ("vs_4_0",
+// "ps_5_0", ...). The code blob is what CreateVertexShader and
+// CreatePixelShader take. Whenever the compiler has messages, warnings
+// included, *ErrorMsgs receives them as NUL-terminated narrow text; errors
+// make the call fail with E_FAIL. Includes are not supported.
+HRESULT D3DCompile(LPCVOID SrcData, SIZE_T SrcDataSize, LPCSTR SourceName, const D3D_SHADER_MACRO* Defines,
+                   ID3DInclude* Include, LPCSTR Entrypoint, LPCSTR Target, UINT Flags1, UINT Flags2,
+                   ID3DBlob** Code, ID3DBlob** ErrorMsgs);
+
+HRESULT D3DCreateBlob(SIZE_T Size, ID3DBlob** Blob);

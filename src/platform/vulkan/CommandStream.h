@@ -1,0 +1,75 @@
+// Command recording and submission on a device's queue. Work is recorded into
+// the current command buffer and submitted in batches; each batch signals the
+// next value of one timeline semaphore and keeps what it uses alive until the
+// device has finished it.
+//
+// Recording, Submit and Retire must be serialised by the owner (the Direct3D
+// immediate context's lock). Wait may be called from any thread without it.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include <vulkan/vulkan.h>
+
+#include <winerror.h>
+
+#include "Device.h"
+
+namespace Platform::Vulkan {
+
+class CommandStream
+{
+public:
+    explicit CommandStream(std::shared_ptr<Device> Device);
+    ~CommandStream(); // waits for everything submitted
+    CommandStream(const CommandStream&) = delete;
+    CommandStream& operator=(const CommandStream&) = delete;
+
+    HRESULT Initialize();
+
+    // The command buffer being recorded, begun on first use; null when the
+    // device is lost or out of memory (the device's removed reason says which).
+    VkCommandBuffer Commands();
+    // Keeps Object alive until the current batch has completed.
+    void Keep(std::shared_ptr<void> Object);
+    // The value that the current batch signals when it completes.
+    uint64_t CurrentValue() const { return m_Submitted + 1; }
+    // Whether anything has been recorded since the last submission.
+    bool HasWork() const { return m_Current != VK_NULL_HANDLE; }
+
+    // Ends and submits the current batch, if any. A memory barrier at its end
+    // makes every write visible to the host.
+    HRESULT Submit();
+    // Waits until the batch with Value has completed.
+    HRESULT Wait(uint64_t Value);
+    // Waits for everything submitted, then retires it.
+    void WaitIdle();
+    // Releases what completed batches kept alive and recycles their buffers.
+    void Retire();
+    // The value of the last completed batch.
+    uint64_t CompletedValue() const;
+
+    const std::shared_ptr<Device>& Owner() const { return m_Device; }
+
+private:
+    struct Batch
+    {
+        uint64_t m_Value;
+        VkCommandBuffer m_Commands;
+        std::vector<std::shared_ptr<void>> m_Kept;
+    };
+
+    std::shared_ptr<Device> m_Device;
+    VkCommandPool m_Pool = VK_NULL_HANDLE;
+    VkSemaphore m_Timeline = VK_NULL_HANDLE;
+    uint64_t m_Submitted = 0;
+    VkCommandBuffer m_Current = VK_NULL_HANDLE;
+    std::vector<std::shared_ptr<void>> m_Kept;
+    std::deque<Batch> m_InFlight;
+    std::vector<VkCommandBuffer> m_Free;
+};
+
+} // namespace Platform::Vulkan

@@ -1,0 +1,57 @@
+// A Vulkan logical device with its one queue: memory allocation and the
+// device-level entry points the rest of the platform needs.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include <vulkan/vulkan.h>
+
+#include <winerror.h>
+
+#include "Instance.h"
+
+namespace Platform::Vulkan {
+
+class Device
+{
+public:
+    static HRESULT Create(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter,
+                          std::shared_ptr<Device>& Result);
+    ~Device();
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    VkDevice Handle() const { return m_Handle; }
+    VkQueue Queue() const { return m_Queue; }
+    uint32_t QueueFamily() const { return m_QueueFamily; }
+    const PhysicalDevice& Adapter() const { return m_Adapter; }
+
+    // Memory of a type with all of Required, preferring one that also has
+    // Preferred; Obtained tells which flags the chosen type has.
+    HRESULT Allocate(const VkMemoryRequirements& Requirements, VkMemoryPropertyFlags Required,
+                     VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained) const;
+
+    bool SupportsFormat(VkFormat Format, VkFormatFeatureFlags Features, bool Linear = false) const;
+
+    // The first lost device or failed submission marks the device removed;
+    // every later call then answers this reason.
+    HRESULT RemovedReason() const { return m_RemovedReason.load(std::memory_order_acquire); }
+    void MarkRemoved(HRESULT Reason);
+
+    PFN_vkCmdBeginRendering m_CmdBeginRendering = nullptr;
+    PFN_vkCmdEndRendering m_CmdEndRendering = nullptr;
+    PFN_vkCmdPushDescriptorSetKHR m_CmdPushDescriptorSet = nullptr;
+
+private:
+    Device(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter);
+
+    std::shared_ptr<Instance> m_Instance;
+    PhysicalDevice m_Adapter;
+    VkDevice m_Handle = VK_NULL_HANDLE;
+    VkQueue m_Queue = VK_NULL_HANDLE;
+    uint32_t m_QueueFamily = 0;
+    std::atomic<HRESULT> m_RemovedReason{S_OK};
+};
+
+} // namespace Platform::Vulkan

@@ -1,0 +1,38 @@
+// The Vulkan instance and its physical devices, in DXGI's adapter order:
+// hardware devices first, software (CPU) devices last.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <vulkan/vulkan.h>
+
+#include <winerror.h>
+
+#include "PhysicalDevice.h"
+
+namespace Platform::Vulkan {
+
+class Instance
+{
+public:
+    // The process's instance, made on first use and kept until the process
+    // ends. A machine without a Vulkan driver gives an instance without
+    // devices.
+    static HRESULT Acquire(std::shared_ptr<Instance>& Result);
+
+    ~Instance();
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+
+    VkInstance Handle() const { return m_Handle; }
+    const std::vector<PhysicalDevice>& PhysicalDevices() const { return m_PhysicalDevices; }
+
+private:
+    Instance() = default;
+
+    VkInstance m_Handle = VK_NULL_HANDLE;
+    std::vector<PhysicalDevice> m_PhysicalDevices;
+};
+
+} // namespace Platform::Vulkan
