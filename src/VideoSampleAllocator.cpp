@@ -240,11 +240,11 @@ HRESULT VideoSampleAllocator::InitializeSampleAllocatorEx(DWORD InitialSampleCou
         Description.SampleDesc = {1, 0};
         Description.Usage = static_cast<D3D11_USAGE>(Usage);
         Description.BindFlags = BindFlags;
-        Description.CPUAccessFlags = Usage == D3D11_USAGE_DEFAULT ? 0 : D3D11_CPU_ACCESS_WRITE;
-        Description.MiscFlags = SharedNtHandleValue ? D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX | D3D11_RESOURCE_MISC_SHARED_NTHANDLE
-                                : Shared            ? D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX
-                                : SharedWithoutMutex ? D3D11_RESOURCE_MISC_SHARED
-                                                     : 0;
+        Description.CPUAccessFlags = Usage == D3D11_USAGE_DEFAULT ? 0u : UINT{D3D11_CPU_ACCESS_WRITE};
+        Description.MiscFlags = SharedNtHandleValue  ? UINT{D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX | D3D11_RESOURCE_MISC_SHARED_NTHANDLE}
+                                : Shared             ? UINT{D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX}
+                                : SharedWithoutMutex ? UINT{D3D11_RESOURCE_MISC_SHARED}
+                                                     : 0u;
 
         std::vector<Item> ItemVector;
         try

@@ -1,6 +1,7 @@
 // The encoding run: render each frame, copy it on the device into a pooled
 // sample and hand the sample to the sink writer.
 
+#include <d3d10.h>
 #include <d3d11.h>
 #include <mfapi.h>
 #include <mfreadwrite.h>
