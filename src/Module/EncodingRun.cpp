@@ -1,8 +1,43 @@
-// The encoding run.
+// The encoding run: render each frame, copy it on the device into a pooled
+// sample and hand the sample to the sink writer.
 
+#include <d3d10.h>
+#include <d3d11.h>
+#include <mfapi.h>
+#include <mfreadwrite.h>
+
+#include "Common.h"
 #include "Module.h"
-
+#include "VideoSampleAllocator.h"
 #include "diagnostics/Check.h"
+
+namespace {
+
+// Media Foundation for the span of the run.
+class MfStartupWrapper
+{
+public:
+    MfStartupWrapper() : m_Result(MFStartup(MF_VERSION, MFSTARTUP_FULL))
+    {
+        if (FAILED(m_Result))
+        {
+            TRACE_LOCATION_HERE;
+            ThrowFailure(TraceLocationValue, m_Result, "MfStartupWrapper");
+        }
+    }
+    ~MfStartupWrapper()
+    {
+        if (SUCCEEDED(m_Result))
+            MFShutdown();
+    }
+    MfStartupWrapper(const MfStartupWrapper&) = delete;
+    MfStartupWrapper& operator=(const MfStartupWrapper&) = delete;
+
+private:
+    HRESULT m_Result;
+};
+
+} // namespace
 
 void Application::Do()
 {
@@ -11,10 +46,107 @@ void Application::Do()
         PrintSyntax();
         return;
     }
+    using Microsoft::WRL::ComPtr;
     try
     {
-        // Rendering and encoding are not part of this build yet.
-        CheckResult(E_NOTIMPL);
+        Context Context(m_Configuration);
+        MfStartupWrapper MfStartupWrapper;
+
+        ComPtr<IMFMediaType> Argb32MediaType;
+        CheckResult(MFCreateMediaType(Argb32MediaType.GetAddressOf()));
+        CheckResult(Argb32MediaType->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
+        CheckResult(Argb32MediaType->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_ARGB32));
+        CheckResult(MFSetAttributeSize(Argb32MediaType.Get(), MF_MT_FRAME_SIZE, m_Configuration.m_FrameSizeW, m_Configuration.m_FrameSizeH));
+        CheckResult(MFSetAttributeRatio(Argb32MediaType.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1));
+        CheckResult(Argb32MediaType->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive));
+        CheckResult(MFSetAttributeRatio(Argb32MediaType.Get(), MF_MT_FRAME_RATE, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD));
+
+        ComPtr<ID3D10Multithread> Multithread;
+        CheckResult(Context.m_Device.As(&Multithread));
+        Multithread->SetMultithreadProtected(TRUE);
+
+        UINT ResetToken;
+        ComPtr<IMFDXGIDeviceManager> DeviceManager;
+        CheckResult(MFCreateDXGIDeviceManager(&ResetToken, DeviceManager.GetAddressOf()));
+        CheckResult(DeviceManager->ResetDevice(Context.m_Device.Get(), ResetToken));
+
+        ComPtr<IMFVideoSampleAllocatorEx> VideoSampleAllocatorEx = Microsoft::WRL::Make<VideoSampleAllocator>();
+        CheckCondition(VideoSampleAllocatorEx, E_OUTOFMEMORY);
+        CheckResult(VideoSampleAllocatorEx->SetDirectXManager(DeviceManager.Get()));
+        {
+            ComPtr<IMFAttributes> Attributes;
+            CheckResult(MFCreateAttributes(Attributes.GetAddressOf(), 8));
+            CheckResult(Attributes->SetUINT32(MF_SA_D3D11_BINDFLAGS, D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET));
+            CheckResult(Attributes->SetUINT32(MF_SA_D3D11_USAGE, D3D11_USAGE_DEFAULT));
+            CheckResult(VideoSampleAllocatorEx->InitializeSampleAllocatorEx(16, 64, Attributes.Get(), Argb32MediaType.Get()));
+        }
+
+        ComPtr<IMFMediaType> H264MediaType;
+        CheckResult(MFCreateMediaType(H264MediaType.GetAddressOf()));
+        CheckResult(H264MediaType->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
+        CheckResult(H264MediaType->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264));
+        MF::Copy(Argb32MediaType.Get(), H264MediaType.Get(), MF_MT_FRAME_SIZE);
+        MF::Copy(Argb32MediaType.Get(), H264MediaType.Get(), MF_MT_PIXEL_ASPECT_RATIO);
+        MF::Copy(Argb32MediaType.Get(), H264MediaType.Get(), MF_MT_INTERLACE_MODE);
+        MF::Copy(Argb32MediaType.Get(), H264MediaType.Get(), MF_MT_FRAME_RATE);
+        CheckResult(H264MediaType->SetUINT32(MF_MT_AVG_BITRATE, m_Configuration.m_Bitrate));
+
+        ComPtr<IMFSinkWriter> SinkWriter;
+        {
+            ComPtr<IMFAttributes> Attributes;
+            CheckResult(MFCreateAttributes(Attributes.GetAddressOf(), 8));
+            CheckResult(Attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1));
+            CheckResult(Attributes->SetUnknown(MF_SINK_WRITER_D3D_MANAGER, DeviceManager.Get()));
+            CheckResult(MFCreateSinkWriterFromURL(m_OutputPath.c_str(), nullptr, Attributes.Get(), SinkWriter.GetAddressOf()));
+        }
+        DWORD StreamIndex;
+        CheckResult(SinkWriter->AddStream(H264MediaType.Get(), &StreamIndex));
+        CheckResult(SinkWriter->SetInputMediaType(StreamIndex, Argb32MediaType.Get(), nullptr));
+        CheckResult(SinkWriter->BeginWriting());
+
+        const UINT32 FrameCount = static_cast<UINT32>(MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD));
+        const DWORD StartTick = GetTickCount();
+        for (UINT32 FrameIndex = 0; FrameIndex < FrameCount; ++FrameIndex)
+        {
+            const LONGLONG SampleTime = MFllMulDiv(FrameIndex, 1000 * 10000LL * m_Configuration.m_FrameRateD, m_Configuration.m_FrameRateN, 0);
+            Context.Render(static_cast<float>(SampleTime) / 10000000.0f);
+
+            ComPtr<IMFSample> Sample;
+            for (;;)
+            {
+                const HRESULT AllocateSampleResult = VideoSampleAllocatorEx->AllocateSample(Sample.ReleaseAndGetAddressOf());
+                if (AllocateSampleResult != MF_E_SAMPLEALLOCATOR_EMPTY)
+                {
+                    CheckResult(AllocateSampleResult);
+                    break;
+                }
+                Sleep(10);
+            }
+            ComPtr<IMFMediaBuffer> MediaBuffer;
+            CheckResult(Sample->ConvertToContiguousBuffer(&MediaBuffer));
+            ComPtr<IMFDXGIBuffer> DxgiBuffer;
+            CheckResult(MediaBuffer.As(&DxgiBuffer));
+            ComPtr<ID3D11Texture2D> Texture;
+            CheckResult(DxgiBuffer->GetResource(IID_PPV_ARGS(&Texture)));
+            UINT SubresourceIndex;
+            CheckResult(DxgiBuffer->GetSubresourceIndex(&SubresourceIndex));
+            Context.m_DeviceContext->CopyResource(Texture.Get(), Context.m_Texture.Get());
+
+            CheckResult(Sample->SetSampleTime(SampleTime));
+            CheckResult(Sample->SetSampleDuration(MFllMulDiv(FrameIndex + 1, 1000 * 10000LL * m_Configuration.m_FrameRateD, m_Configuration.m_FrameRateN, 0) - SampleTime));
+            if (FrameIndex == 0)
+                CheckResult(Sample->SetUINT32(MFSampleExtension_Discontinuity, 1));
+            CheckResult(Sample->SetUINT32(MFSampleExtension_CleanPoint, 1));
+            CheckResult(SinkWriter->WriteSample(StreamIndex, Sample.Get()));
+            Texture.Reset();
+            DxgiBuffer.Reset();
+            MediaBuffer.Reset();
+            Sample.Reset();
+        }
+        CheckResult(SinkWriter->Finalize());
+        const DWORD Elapsed = GetTickCount() - StartTick;
+        CheckResult(VideoSampleAllocatorEx->UninitializeSampleAllocator());
+        PrintLine(Format("Elapsed Time: %.2f seconds", Elapsed / 1000.0));
     }
     catch (const ComException& Exception)
     {

@@ -69,16 +69,68 @@ constexpr TraceFunctionName<Size> QualifiedFunctionName(const char (&Signature)[
             break;
         }
     }
+    // Template parameters named in the name take the arguments that the
+    // signature's "[with A = int; B = char]" gives them.
+    const size_t With = Text.find(" [with ", End);
+    const std::string_view Bindings = With == std::string_view::npos
+                                          ? std::string_view()
+                                          : Text.substr(With + 7, Text.rfind(']') - (With + 7));
+    auto Binding = [&](std::string_view Parameter) {
+        for (size_t Position = 0; Position < Bindings.size();)
+        {
+            size_t Next = Bindings.find("; ", Position);
+            if (Next == std::string_view::npos)
+                Next = Bindings.size();
+            const std::string_view Assignment = Bindings.substr(Position, Next - Position);
+            const size_t Equals = Assignment.find(" = ");
+            if (Equals != std::string_view::npos)
+            {
+                const std::string_view Declaration = Assignment.substr(0, Equals);
+                const size_t Blank = Declaration.rfind(' ');
+                const std::string_view Name =
+                    Blank == std::string_view::npos ? Declaration : Declaration.substr(Blank + 1);
+                if (Name == Parameter)
+                    return Assignment.substr(Equals + 3);
+            }
+            Position = Next + 2;
+        }
+        return Parameter;
+    };
+    auto IsIdentifier = [](char Character) {
+        return Character == '_' || (Character >= 'a' && Character <= 'z') || (Character >= 'A' && Character <= 'Z') ||
+               (Character >= '0' && Character <= '9');
+    };
+
     // Unnamed namespaces are left out of the name.
     constexpr std::string_view Unnamed = "{anonymous}::";
     TraceFunctionName<Size> Name;
     size_t Length = 0;
+    size_t Depth = 0;
     for (size_t Index = Start; Index < End;)
     {
         if (Text.substr(Index, Unnamed.size()) == Unnamed)
+        {
             Index += Unnamed.size();
-        else
-            Name.m_Text[Length++] = Text[Index++];
+            continue;
+        }
+        if (Depth > 0 && IsIdentifier(Text[Index]))
+        {
+            size_t Last = Index;
+            while (Last < End && IsIdentifier(Text[Last]))
+                ++Last;
+            for (char Character : Binding(Text.substr(Index, Last - Index)))
+                if (Length + 1 < Size)
+                    Name.m_Text[Length++] = Character;
+            Index = Last;
+            continue;
+        }
+        if (Text[Index] == '<')
+            ++Depth;
+        else if (Text[Index] == '>' && Depth > 0)
+            --Depth;
+        if (Length + 1 < Size)
+            Name.m_Text[Length++] = Text[Index];
+        ++Index;
     }
     return Name;
 }

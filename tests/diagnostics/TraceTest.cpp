@@ -61,7 +61,9 @@ TEST(Trace, QualifiedFunctionNameDropsReturnTypeAndParameters)
     EXPECT_STREQ(Method.c_str(), "VideoSample::SetAllocator");
     EXPECT_STREQ(Constructor.c_str(), "Application::Application");
     EXPECT_STREQ(Main.c_str(), "main");
-    EXPECT_STREQ(Template.c_str(), "Outer<A, B>::Get");
+    EXPECT_STREQ(Template.c_str(), "Outer<int, char>::Get");
+    static constexpr auto Holder = QualifiedFunctionName("void MF::PropVariantT<Unused>::Clear() [with int Unused = 1]");
+    EXPECT_STREQ(Holder.c_str(), "MF::PropVariantT<1>::Clear");
     EXPECT_STREQ(Lambda.c_str(), "Application::Do");
 }
 

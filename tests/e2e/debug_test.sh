@@ -8,10 +8,10 @@ DEBUGGEE=${2:?usage: debug_test.sh OSTREL_BINARY DEBUGGEE_BINARY}
 
 # The failure that an encoding run with an output path meets first.
 FAILING_ARGUMENTS=(-AdapterIndex 99 out.mp4)
-FAILING_FILE=EncodingRun.cpp
-FAILING_FUNCTION=Application::Do
-FAILING_CODE=0x80004001
-FAILING_EXPRESSION=E_NOTIMPL
+FAILING_FILE=Context.cpp
+FAILING_FUNCTION=Application::Context::Context
+FAILING_CODE=0x887A0002
+FAILING_EXPRESSION="m_DxgiFactory->EnumAdapters1(m_Configuration.m_DxgiAdapterIndex, m_DxgiAdapter1.GetAddressOf())"
 
 export PYTHONPATH=/usr/lib/llvm-14/lib/python3.11/dist-packages
 OBJ2YAML=/usr/lib/llvm-14/bin/obj2yaml
@@ -79,7 +79,9 @@ thrown_object() {
 }
 
 echo "== a failing encoding run under -Debug"
-trace="$FAILING_FILE\([0-9]+\): $FAILING_FUNCTION: Throwing an exception, $FAILING_CODE, expression $FAILING_EXPRESSION"
+# The expression is text, not a pattern: escape what a pattern would read.
+expression_pattern=$(sed 's/[][().*+?^$|{}\\]/\\&/g' <<<"$FAILING_EXPRESSION")
+trace="$FAILING_FILE\([0-9]+\): $FAILING_FUNCTION: Throwing an exception, $FAILING_CODE, expression $expression_pattern"
 bytes='16 bytes: ([0-9A-F]{2} ){15}[0-9A-F]{2}'
 run ostrel -Debug "${FAILING_ARGUMENTS[@]}"
 expect_lines "trace line, exception line, failure line, in order" <<END
@@ -206,10 +208,13 @@ echo "== the run writes the same with and without -Debug"
 rm -f plain.mp4 debugged.mp4
 ./ostrel -Resolution 64 64 -Duration 1 plain.mp4 >/dev/null 2>&1
 run ostrel -Debug -Resolution 64 64 -Duration 1 debugged.mp4
-if [[ -f plain.mp4 || -f debugged.mp4 ]]; then
-    cmp -s plain.mp4 debugged.mp4 || fail "the video written under -Debug differs"
+if [[ ! -s plain.mp4 || ! -s debugged.mp4 ]]; then
+    fail "a run wrote no video: $(cat out.txt)"
+elif ! cmp -s plain.mp4 debugged.mp4; then
+    fail "the video written under -Debug differs"
+else
+    echo "ok: same output"
 fi
-echo "ok: same output"
 
 if ((failures)); then
     echo "$failures failed"

@@ -16,6 +16,7 @@
 #include "processenv.h"
 #include "roapi.h"
 #include "shellapi.h"
+#include "SrwLock.h"
 #include "stringapiset.h"
 #include "synchapi.h"
 #include "winbase.h"

@@ -21,29 +21,46 @@ struct RuntimeClassFlags
 {
 };
 
-// A list entry that implements Interface and also answers for the interfaces
-// it derives from (an IMFSample is an IMFAttributes).
-template <typename Interface, typename... Bases>
-struct ChainInterfaces : Interface
+// A list entry that implements First and also answers for the interfaces
+// it derives from (an IMFSample is an IMFAttributes). First may also be a
+// class that implements the interfaces named after it, such as a shared
+// implementation of the attribute methods.
+template <typename First, typename... Bases>
+struct ChainInterfaces : First
 {
 };
 
 namespace Details {
 
+template <typename Type>
+concept HasUuid = requires { UuidOfTraits<Type>::Value; };
+
 template <typename Entry>
 struct InterfaceEntry
 {
     using Primary = Entry;
-    static bool Answers(REFIID Riid) { return Riid == UuidOfTraits<Entry>::Value; }
+    static bool Find(Primary* Self, REFIID Riid, void** Object)
+    {
+        if (Riid != UuidOfTraits<Entry>::Value)
+            return false;
+        *Object = Self;
+        return true;
+    }
 };
 
-template <typename Interface, typename... Bases>
-struct InterfaceEntry<ChainInterfaces<Interface, Bases...>>
+template <typename First, typename... Bases>
+struct InterfaceEntry<ChainInterfaces<First, Bases...>>
 {
-    using Primary = Interface;
-    static bool Answers(REFIID Riid)
+    using Primary = First;
+    static bool Find(Primary* Self, REFIID Riid, void** Object)
     {
-        return Riid == UuidOfTraits<Interface>::Value || ((Riid == UuidOfTraits<Bases>::Value) || ...);
+        if constexpr (HasUuid<First>)
+            if (Riid == UuidOfTraits<First>::Value)
+            {
+                *Object = Self;
+                return true;
+            }
+        return ((Riid == UuidOfTraits<Bases>::Value && (*Object = static_cast<Bases*>(Self), true)) || ...);
     }
 };
 
@@ -92,11 +109,8 @@ private:
     template <typename Entry, typename... Others>
     bool Find(REFIID Riid, void** Object)
     {
-        if (Details::InterfaceEntry<Entry>::Answers(Riid))
-        {
-            *Object = static_cast<Details::Primary<Entry>*>(this);
+        if (Details::InterfaceEntry<Entry>::Find(static_cast<Details::Primary<Entry>*>(this), Riid, Object))
             return true;
-        }
         if constexpr (sizeof...(Others) > 0)
             return Find<Others...>(Riid, Object);
         else
