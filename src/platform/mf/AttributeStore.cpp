@@ -199,93 +199,67 @@ HRESULT AttributeStore::Compare(IMFAttributes* Theirs, MF_ATTRIBUTES_MATCH_TYPE 
     return Status;
 }
 
-HRESULT AttributeStore::GetUINT32(REFGUID Key, UINT32* Value) const
+template <typename Reader>
+HRESULT AttributeStore::Read(REFGUID Key, VARTYPE Type, Reader&& ReadValue) const
 {
-    if (!Value)
-        return E_POINTER;
     std::lock_guard Guard(m_Lock);
     const PROPVARIANT* Found = Find(Key);
     if (!Found)
         return MF_E_ATTRIBUTENOTFOUND;
-    if (Found->vt != VT_UI4)
+    if (Found->vt != Type)
         return MF_E_INVALIDTYPE;
-    *Value = Found->ulVal;
-    return S_OK;
+    return ReadValue(*Found);
+}
+
+HRESULT AttributeStore::GetUINT32(REFGUID Key, UINT32* Value) const
+{
+    if (!Value)
+        return E_POINTER;
+    return Read(Key, VT_UI4, [&](const PROPVARIANT& Item) { return *Value = Item.ulVal, S_OK; });
 }
 
 HRESULT AttributeStore::GetUINT64(REFGUID Key, UINT64* Value) const
 {
     if (!Value)
         return E_POINTER;
-    std::lock_guard Guard(m_Lock);
-    const PROPVARIANT* Found = Find(Key);
-    if (!Found)
-        return MF_E_ATTRIBUTENOTFOUND;
-    if (Found->vt != VT_UI8)
-        return MF_E_INVALIDTYPE;
-    *Value = Found->uhVal;
-    return S_OK;
+    return Read(Key, VT_UI8, [&](const PROPVARIANT& Item) { return *Value = Item.uhVal, S_OK; });
 }
 
 HRESULT AttributeStore::GetDouble(REFGUID Key, double* Value) const
 {
     if (!Value)
         return E_POINTER;
-    std::lock_guard Guard(m_Lock);
-    const PROPVARIANT* Found = Find(Key);
-    if (!Found)
-        return MF_E_ATTRIBUTENOTFOUND;
-    if (Found->vt != VT_R8)
-        return MF_E_INVALIDTYPE;
-    *Value = Found->dblVal;
-    return S_OK;
+    return Read(Key, VT_R8, [&](const PROPVARIANT& Item) { return *Value = Item.dblVal, S_OK; });
 }
 
 HRESULT AttributeStore::GetGUID(REFGUID Key, GUID* Value) const
 {
     if (!Value)
         return E_POINTER;
-    std::lock_guard Guard(m_Lock);
-    const PROPVARIANT* Found = Find(Key);
-    if (!Found)
-        return MF_E_ATTRIBUTENOTFOUND;
-    if (Found->vt != VT_CLSID)
-        return MF_E_INVALIDTYPE;
-    *Value = *Found->puuid;
-    return S_OK;
+    return Read(Key, VT_CLSID, [&](const PROPVARIANT& Item) { return *Value = *Item.puuid, S_OK; });
 }
 
 HRESULT AttributeStore::GetStringLength(REFGUID Key, UINT32* Length) const
 {
     if (!Length)
         return E_POINTER;
-    std::lock_guard Guard(m_Lock);
-    const PROPVARIANT* Found = Find(Key);
-    if (!Found)
-        return MF_E_ATTRIBUTENOTFOUND;
-    if (Found->vt != VT_LPWSTR)
-        return MF_E_INVALIDTYPE;
-    *Length = static_cast<UINT32>(wcslen(Found->pwszVal));
-    return S_OK;
+    return Read(Key, VT_LPWSTR,
+                [&](const PROPVARIANT& Item) { return *Length = static_cast<UINT32>(wcslen(Item.pwszVal)), S_OK; });
 }
 
 HRESULT AttributeStore::GetString(REFGUID Key, LPWSTR Buffer, UINT32 BufferSize, UINT32* Length) const
 {
     if (!Buffer)
         return E_POINTER;
-    std::lock_guard Guard(m_Lock);
-    const PROPVARIANT* Found = Find(Key);
-    if (!Found)
-        return MF_E_ATTRIBUTENOTFOUND;
-    if (Found->vt != VT_LPWSTR)
-        return MF_E_INVALIDTYPE;
-    const size_t Size = wcslen(Found->pwszVal);
-    if (Size + 1 > BufferSize)
-        return InsufficientBuffer;
-    std::memcpy(Buffer, Found->pwszVal, (Size + 1) * sizeof(wchar_t));
-    if (Length)
-        *Length = static_cast<UINT32>(Size);
-    return S_OK;
+    return Read(Key, VT_LPWSTR, [&](const PROPVARIANT& Item) {
+        const size_t Size = wcslen(Item.pwszVal);
+        if (Size + 1 > BufferSize)
+            return InsufficientBuffer;
+        std::memcpy(Buffer, Item.pwszVal, (Size + 1) * sizeof(wchar_t));
+        if (Length)
+            *Length = static_cast<UINT32>(Size);
+        return S_OK;
+    });
 }
 
 HRESULT AttributeStore::GetAllocatedString(REFGUID Key, LPWSTR* Value, UINT32* Length) const
@@ -293,53 +267,38 @@ HRESULT AttributeStore::GetAllocatedString(REFGUID Key, LPWSTR* Value, UINT32* L
     if (!Value || !Length)
         return E_POINTER;
     *Value = nullptr;
-    std::lock_guard Guard(m_Lock);
-    const PROPVARIANT* Found = Find(Key);
-    if (!Found)
-        return MF_E_ATTRIBUTENOTFOUND;
-    if (Found->vt != VT_LPWSTR)
-        return MF_E_INVALIDTYPE;
-    const size_t Size = wcslen(Found->pwszVal);
-    auto* Copy = static_cast<wchar_t*>(CoTaskMemAlloc((Size + 1) * sizeof(wchar_t)));
-    if (!Copy)
-        return E_OUTOFMEMORY;
-    std::memcpy(Copy, Found->pwszVal, (Size + 1) * sizeof(wchar_t));
-    *Value = Copy;
-    *Length = static_cast<UINT32>(Size);
-    return S_OK;
+    return Read(Key, VT_LPWSTR, [&](const PROPVARIANT& Item) {
+        const size_t Size = wcslen(Item.pwszVal);
+        auto* Copy = static_cast<wchar_t*>(CoTaskMemAlloc((Size + 1) * sizeof(wchar_t)));
+        if (!Copy)
+            return E_OUTOFMEMORY;
+        std::memcpy(Copy, Item.pwszVal, (Size + 1) * sizeof(wchar_t));
+        *Value = Copy;
+        *Length = static_cast<UINT32>(Size);
+        return S_OK;
+    });
 }
 
 HRESULT AttributeStore::GetBlobSize(REFGUID Key, UINT32* Size) const
 {
     if (!Size)
         return E_POINTER;
-    std::lock_guard Guard(m_Lock);
-    const PROPVARIANT* Found = Find(Key);
-    if (!Found)
-        return MF_E_ATTRIBUTENOTFOUND;
-    if (Found->vt != (VT_VECTOR | VT_UI1))
-        return MF_E_INVALIDTYPE;
-    *Size = Found->caub.cElems;
-    return S_OK;
+    return Read(Key, VT_VECTOR | VT_UI1, [&](const PROPVARIANT& Item) { return *Size = Item.caub.cElems, S_OK; });
 }
 
 HRESULT AttributeStore::GetBlob(REFGUID Key, UINT8* Buffer, UINT32 BufferSize, UINT32* Size) const
 {
     if (!Buffer)
         return E_POINTER;
-    std::lock_guard Guard(m_Lock);
-    const PROPVARIANT* Found = Find(Key);
-    if (!Found)
-        return MF_E_ATTRIBUTENOTFOUND;
-    if (Found->vt != (VT_VECTOR | VT_UI1))
-        return MF_E_INVALIDTYPE;
-    if (Found->caub.cElems > BufferSize)
-        return InsufficientBuffer;
-    if (Found->caub.cElems)
-        std::memcpy(Buffer, Found->caub.pElems, Found->caub.cElems);
-    if (Size)
-        *Size = Found->caub.cElems;
-    return S_OK;
+    return Read(Key, VT_VECTOR | VT_UI1, [&](const PROPVARIANT& Item) {
+        if (Item.caub.cElems > BufferSize)
+            return InsufficientBuffer;
+        if (Item.caub.cElems)
+            std::memcpy(Buffer, Item.caub.pElems, Item.caub.cElems);
+        if (Size)
+            *Size = Item.caub.cElems;
+        return S_OK;
+    });
 }
 
 HRESULT AttributeStore::GetAllocatedBlob(REFGUID Key, UINT8** Buffer, UINT32* Size) const
@@ -347,20 +306,16 @@ HRESULT AttributeStore::GetAllocatedBlob(REFGUID Key, UINT8** Buffer, UINT32* Si
     if (!Buffer || !Size)
         return E_POINTER;
     *Buffer = nullptr;
-    std::lock_guard Guard(m_Lock);
-    const PROPVARIANT* Found = Find(Key);
-    if (!Found)
-        return MF_E_ATTRIBUTENOTFOUND;
-    if (Found->vt != (VT_VECTOR | VT_UI1))
-        return MF_E_INVALIDTYPE;
-    auto* Copy = static_cast<UINT8*>(CoTaskMemAlloc(Found->caub.cElems));
-    if (!Copy)
-        return E_OUTOFMEMORY;
-    if (Found->caub.cElems)
-        std::memcpy(Copy, Found->caub.pElems, Found->caub.cElems);
-    *Buffer = Copy;
-    *Size = Found->caub.cElems;
-    return S_OK;
+    return Read(Key, VT_VECTOR | VT_UI1, [&](const PROPVARIANT& Item) {
+        auto* Copy = static_cast<UINT8*>(CoTaskMemAlloc(Item.caub.cElems));
+        if (!Copy)
+            return E_OUTOFMEMORY;
+        if (Item.caub.cElems)
+            std::memcpy(Copy, Item.caub.pElems, Item.caub.cElems);
+        *Buffer = Copy;
+        *Size = Item.caub.cElems;
+        return S_OK;
+    });
 }
 
 HRESULT AttributeStore::GetUnknown(REFGUID Key, REFIID Riid, LPVOID* Object) const
@@ -368,16 +323,11 @@ HRESULT AttributeStore::GetUnknown(REFGUID Key, REFIID Riid, LPVOID* Object) con
     if (!Object)
         return E_POINTER;
     *Object = nullptr;
+    // The object is asked outside the lock: its QueryInterface is its own.
     Microsoft::WRL::ComPtr<IUnknown> Value;
-    {
-        std::lock_guard Guard(m_Lock);
-        const PROPVARIANT* Found = Find(Key);
-        if (!Found)
-            return MF_E_ATTRIBUTENOTFOUND;
-        if (Found->vt != VT_UNKNOWN)
-            return MF_E_INVALIDTYPE;
-        Value = Found->punkVal;
-    }
+    const HRESULT Result = Read(Key, VT_UNKNOWN, [&](const PROPVARIANT& Item) { return Value = Item.punkVal, S_OK; });
+    if (FAILED(Result))
+        return Result;
     return Value ? Value->QueryInterface(Riid, Object) : E_NOINTERFACE;
 }
 

@@ -54,6 +54,9 @@ private:
     using Item = std::pair<GUID, PROPVARIANT>;
 
     const PROPVARIANT* Find(REFGUID Key) const;
+    // Under the lock: ReadValue(item) for the item of Key, when it is of Type.
+    template <typename Reader>
+    HRESULT Read(REFGUID Key, VARTYPE Type, Reader&& ReadValue) const;
     // Copies the items, so that another store is asked without this lock.
     HRESULT Snapshot(std::vector<Item>& Items) const;
     HRESULT Set(REFGUID Key, const PROPVARIANT& Value);
