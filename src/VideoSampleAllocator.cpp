@@ -24,11 +24,18 @@ ULONG VideoSample::Release()
     }
     if (Count == 1)
     {
-        // Only the pending result holds the sample now: send it home.
+        // Only the pending result holds the sample now: send it home. The
+        // count is read again under the lock: a release that found 1 on a
+        // pooled sample (a returned sample's old result going) may come here
+        // after the allocator has handed the sample out again and tracked it,
+        // and must not send it home while its new user holds it. Tracking
+        // takes this lock after its holder's reference was counted, so a
+        // count of 1 seen here is the result's own.
         Microsoft::WRL::ComPtr<IMFAsyncResult> AsyncResult;
         {
             auto Lock = m_Lock.LockExclusive();
-            AsyncResult = std::move(m_AsyncResult);
+            if (GetReferenceCount() == 1)
+                AsyncResult = std::move(m_AsyncResult);
         }
         if (AsyncResult)
             MFInvokeCallback(AsyncResult.Get());

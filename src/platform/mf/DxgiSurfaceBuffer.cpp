@@ -214,9 +214,10 @@ private:
 HRESULT MFCreateDXGISurfaceBuffer(REFIID riid, IUnknown* punkSurface, UINT uSubresourceIndex, BOOL,
                                   IMFMediaBuffer** ppBuffer)
 {
+    if (ppBuffer)
+        *ppBuffer = nullptr;
     if (!punkSurface || !ppBuffer)
         return E_POINTER;
-    *ppBuffer = nullptr;
     if (riid != __uuidof(ID3D11Texture2D))
         return E_INVALIDARG;
     Microsoft::WRL::ComPtr<ID3D11Texture2D> Texture;
