@@ -25,10 +25,11 @@ echo "== ${width}x$height, $rate fps, $bitrate bit/s, $frames frames, libx264 $p
 elapsed=$(sed -n 's/^Elapsed Time: \([0-9.]*\) seconds$/\1/p' run.txt)
 [[ -n $elapsed ]] || { echo "the run failed: $(cat run.txt)"; exit 1; }
 read -r wall user system <time.txt
-written=$(ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames,bit_rate -of csv=p=0 video.mp4)
-awk -v e="$elapsed" -v n=$frames -v w="$wall" -v u="$user" -v s="$system" -v f="$written" 'BEGIN {
-    printf "end to end:    %6.1f fps (%5.2f ms a frame; %.2f s as the tool reports it, %.2f s for the process, CPU %.0f%%; frames,bit rate: %s)\n",
-        n / e, 1000 * e / n, e, w, 100 * (u + s) / w, f }'
+written=$(ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 video.mp4)
+bits=$(ffprobe -v error -select_streams v:0 -show_entries stream=bit_rate -of csv=p=0 video.mp4)
+awk -v e="$elapsed" -v n=$frames -v w="$wall" -v u="$user" -v s="$system" -v f="$written" -v b="$bits" 'BEGIN {
+    printf "end to end:    %6.1f fps (%5.2f ms a frame; %.2f s as the tool reports it, %.2f s for the process, CPU %.0f%%; %s frames, %d kbit/s)\n",
+        n / e, 1000 * e / n, e, w, 100 * (u + s) / w, f, b / 1000 }'
 
 # Rendering alone, the same frames back to back.
 render=$("$build/bin/ostrel_render_benchmark" $width $height $frames "$work/frame.png" 7 |
