@@ -16,30 +16,26 @@ VideoSample::VideoSample()
 
 ULONG VideoSample::Release()
 {
-    const ULONG Count = InternalRelease();
+    // The pending result is taken out, and the count dropped, under the lock
+    // and while this call still holds its reference: after the decrement
+    // another thread may free the sample. With a result set, the count
+    // includes the result's own reference, so a count of two means that
+    // this release leaves only the result: send the sample home.
+    Microsoft::WRL::ComPtr<IMFAsyncResult> AsyncResult;
+    ULONG Count;
+    {
+        auto Lock = m_Lock.LockExclusive();
+        if (m_AsyncResult && GetReferenceCount() == 2)
+            AsyncResult = std::move(m_AsyncResult);
+        Count = InternalRelease();
+    }
     if (Count == 0)
     {
         delete this;
         return 0;
     }
-    if (Count == 1)
-    {
-        // Only the pending result holds the sample now: send it home. The
-        // count is read again under the lock: a release that found 1 on a
-        // pooled sample (a returned sample's old result going) may come here
-        // after the allocator has handed the sample out again and tracked it,
-        // and must not send it home while its new user holds it. Tracking
-        // takes this lock after its holder's reference was counted, so a
-        // count of 1 seen here is the result's own.
-        Microsoft::WRL::ComPtr<IMFAsyncResult> AsyncResult;
-        {
-            auto Lock = m_Lock.LockExclusive();
-            if (GetReferenceCount() == 1)
-                AsyncResult = std::move(m_AsyncResult);
-        }
-        if (AsyncResult)
-            MFInvokeCallback(AsyncResult.Get());
-    }
+    if (AsyncResult)
+        MFInvokeCallback(AsyncResult.Get());
     return Count;
 }
 
