@@ -1,5 +1,7 @@
 #include "Readback.h"
 
+#include <utility>
+
 #include "Texture2D.h"
 
 namespace Platform::D3D11 {
@@ -10,6 +12,12 @@ TextureReadback::~TextureReadback() = default;
 const uint8_t* TextureReadback::Data() const { return m_Buffer ? m_Buffer->Mapped() : nullptr; }
 
 HRESULT TextureReadback::Read(ID3D11Texture2D* Texture)
+{
+    const HRESULT Result = Begin(Texture);
+    return FAILED(Result) ? Result : Finish();
+}
+
+HRESULT TextureReadback::Begin(ID3D11Texture2D* Texture)
 {
     if (!Texture)
         return E_INVALIDARG;
@@ -45,7 +53,15 @@ HRESULT TextureReadback::Read(ID3D11Texture2D* Texture)
         if (FAILED(Submitted))
             return Submitted;
     }
-    const HRESULT Waited = State->m_Stream.Wait(Value);
+    m_Pending = Value;
+    return S_OK;
+}
+
+HRESULT TextureReadback::Finish()
+{
+    if (!m_Pending || !m_State)
+        return E_UNEXPECTED;
+    const HRESULT Waited = m_State->m_Stream.Wait(std::exchange(m_Pending, 0));
     if (FAILED(Waited))
         return Waited;
     m_Buffer->InvalidateHostRange();

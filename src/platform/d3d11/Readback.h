@@ -34,6 +34,12 @@ public:
     // waits for the copy. E_INVALIDARG for staging textures.
     HRESULT Read(ID3D11Texture2D* Texture);
 
+    // Read in two steps: Begin records and submits the copy behind the work
+    // already recorded on the device; Finish waits for it. Between the two
+    // the texture may be written again, the copy keeps what it had.
+    HRESULT Begin(ID3D11Texture2D* Texture);
+    HRESULT Finish();
+
     // After a successful Read, until the next one: the pixels, plane after
     // plane as Layout says (NV12: the chroma plane after the luma plane).
     const uint8_t* Data() const;
@@ -43,6 +49,7 @@ private:
     std::shared_ptr<DeviceState> m_State;
     std::shared_ptr<Vulkan::Buffer> m_Buffer;
     std::vector<PlaneLayout> m_Layout;
+    uint64_t m_Pending = 0; // the copy's submission, until Finish
 };
 
 } // namespace Platform::D3D11
