@@ -9,6 +9,7 @@
 #include "../d3d11/Readback.h"
 #include "../d3d11/Texture2D.h"
 #include "AttributeStore.h"
+#include "BufferLength.h"
 #include "mfapi.h"
 
 namespace Platform {
@@ -21,15 +22,10 @@ class DxgiSurfaceBuffer final
     : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IMFMediaBuffer, IMF2DBuffer, IMFDXGIBuffer>
 {
 public:
-    DxgiSurfaceBuffer(ID3D11Texture2D* Texture, UINT Subresource) : m_Texture(Texture), m_Subresource(Subresource)
+    DxgiSurfaceBuffer(ID3D11Texture2D* Texture, UINT Subresource)
+        : m_Texture(Texture), m_Subresource(Subresource), m_Planes(PlanesOf(Texture)),
+          m_ContiguousLength(ContiguousLengthOf(m_Planes)), m_Length(m_ContiguousLength)
     {
-        const auto* Source = static_cast<D3D11::Texture2D*>(Texture);
-        for (const D3D11::PlaneLayout& Plane : D3D11::HostLayout(Source->Format(), Source->Desc().Width,
-                                                                 Source->Desc().Height))
-        {
-            m_Planes.push_back({Plane.m_Width * Plane.m_TexelBytes, Plane.m_Height});
-            m_ContiguousLength += Plane.m_Width * Plane.m_TexelBytes * Plane.m_Height;
-        }
     }
 
     // IMFMediaBuffer
@@ -46,7 +42,7 @@ public:
         if (MaxLength)
             *MaxLength = m_ContiguousLength;
         if (CurrentLength)
-            *CurrentLength = m_CurrentLength;
+            *CurrentLength = m_Length.Current();
         return S_OK;
     }
     STDMETHODIMP Unlock() override
@@ -57,29 +53,9 @@ public:
         --m_LockCount;
         return S_OK;
     }
-    STDMETHODIMP GetCurrentLength(DWORD* CurrentLength) override
-    {
-        if (!CurrentLength)
-            return E_POINTER;
-        std::lock_guard Guard(m_Lock);
-        *CurrentLength = m_CurrentLength;
-        return S_OK;
-    }
-    STDMETHODIMP SetCurrentLength(DWORD CurrentLength) override
-    {
-        if (CurrentLength > m_ContiguousLength)
-            return E_INVALIDARG;
-        std::lock_guard Guard(m_Lock);
-        m_CurrentLength = CurrentLength;
-        return S_OK;
-    }
-    STDMETHODIMP GetMaxLength(DWORD* MaxLength) override
-    {
-        if (!MaxLength)
-            return E_POINTER;
-        *MaxLength = m_ContiguousLength;
-        return S_OK;
-    }
+    STDMETHODIMP GetCurrentLength(DWORD* CurrentLength) override { return m_Length.GetCurrentLength(CurrentLength); }
+    STDMETHODIMP SetCurrentLength(DWORD CurrentLength) override { return m_Length.SetCurrentLength(CurrentLength); }
+    STDMETHODIMP GetMaxLength(DWORD* MaxLength) override { return m_Length.GetMaxLength(MaxLength); }
 
     // IMF2DBuffer
     STDMETHODIMP Lock2D(BYTE** Scanline0, LONG* Pitch) override
@@ -174,6 +150,23 @@ private:
         uint32_t Height;
     };
 
+    static std::vector<Plane> PlanesOf(ID3D11Texture2D* Texture)
+    {
+        const auto* Source = static_cast<D3D11::Texture2D*>(Texture);
+        std::vector<Plane> Planes;
+        for (const D3D11::PlaneLayout& Layout :
+             D3D11::HostLayout(Source->Format(), Source->Desc().Width, Source->Desc().Height))
+            Planes.push_back({Layout.m_Width * Layout.m_TexelBytes, Layout.m_Height});
+        return Planes;
+    }
+    static DWORD ContiguousLengthOf(const std::vector<Plane>& Planes)
+    {
+        DWORD Length = 0;
+        for (const Plane& Each : Planes)
+            Length += Each.Pitch * Each.Height;
+        return Length;
+    }
+
     // Under m_Lock: the texture's pixels, plane after plane, rows tight.
     HRESULT ReadBack()
     {
@@ -197,10 +190,10 @@ private:
 
     const ComPtr<ID3D11Texture2D> m_Texture;
     const UINT m_Subresource;
-    std::vector<Plane> m_Planes;
-    DWORD m_ContiguousLength = 0;
+    const std::vector<Plane> m_Planes;
+    const DWORD m_ContiguousLength;
+    BufferLength m_Length;
     std::mutex m_Lock;
-    DWORD m_CurrentLength = 0;
     unsigned m_LockCount = 0;
     D3D11::TextureReadback m_Readback;
     std::vector<BYTE> m_Contiguous;

@@ -1,9 +1,9 @@
 // Media buffers in system memory.
 
 #include <cstdlib>
-#include <mutex>
 
 #include "../com/wrl/implements.h"
+#include "BufferLength.h"
 #include "mfapi.h"
 
 namespace Platform {
@@ -17,7 +17,7 @@ class MemoryBuffer final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IM
 public:
     explicit MemoryBuffer(DWORD MaxLength)
         : m_Data(static_cast<BYTE*>(std::aligned_alloc(64, (MaxLength + 63u) / 64u * 64u + 64u))),
-          m_MaxLength(MaxLength)
+          m_Length(MaxLength)
     {
     }
     ~MemoryBuffer() override { std::free(m_Data); }
@@ -28,44 +28,21 @@ public:
     {
         if (!Buffer)
             return E_POINTER;
-        std::lock_guard Guard(m_Lock);
         *Buffer = m_Data;
         if (MaxLength)
-            *MaxLength = m_MaxLength;
+            *MaxLength = m_Length.Max();
         if (CurrentLength)
-            *CurrentLength = m_CurrentLength;
+            *CurrentLength = m_Length.Current();
         return S_OK;
     }
     STDMETHODIMP Unlock() override { return S_OK; }
-    STDMETHODIMP GetCurrentLength(DWORD* CurrentLength) override
-    {
-        if (!CurrentLength)
-            return E_POINTER;
-        std::lock_guard Guard(m_Lock);
-        *CurrentLength = m_CurrentLength;
-        return S_OK;
-    }
-    STDMETHODIMP SetCurrentLength(DWORD CurrentLength) override
-    {
-        if (CurrentLength > m_MaxLength)
-            return E_INVALIDARG;
-        std::lock_guard Guard(m_Lock);
-        m_CurrentLength = CurrentLength;
-        return S_OK;
-    }
-    STDMETHODIMP GetMaxLength(DWORD* MaxLength) override
-    {
-        if (!MaxLength)
-            return E_POINTER;
-        *MaxLength = m_MaxLength;
-        return S_OK;
-    }
+    STDMETHODIMP GetCurrentLength(DWORD* CurrentLength) override { return m_Length.GetCurrentLength(CurrentLength); }
+    STDMETHODIMP SetCurrentLength(DWORD CurrentLength) override { return m_Length.SetCurrentLength(CurrentLength); }
+    STDMETHODIMP GetMaxLength(DWORD* MaxLength) override { return m_Length.GetMaxLength(MaxLength); }
 
 private:
-    std::mutex m_Lock;
     BYTE* m_Data;
-    const DWORD m_MaxLength;
-    DWORD m_CurrentLength = 0;
+    BufferLength m_Length;
 };
 
 } // namespace
