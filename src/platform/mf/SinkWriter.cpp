@@ -13,7 +13,7 @@
 #include "../com/wrl/implements.h"
 #include "../d3d11/Readback.h"
 #include "../win32/Utf8.h"
-#include "FfmpegVideoWriter.h"
+#include "../ffmpeg/FfmpegVideoWriter.h"
 #include "mfapi.h"
 #include "mfreadwrite.h"
 
