@@ -6,10 +6,57 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <printf.h>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "../win32/Utf8.h"
+
 namespace {
+
+// Wide text in narrow output ("%ls") goes through the platform's own UTF-8
+// conversion, a conversion of its own in the C library's printf: the
+// library's stops at the first character that has no UTF-8 form, which the
+// escaped bytes of names that are not UTF-8 are.
+constexpr int WideTextConversion = 'W';
+
+int PrintWideText(FILE* Stream, const printf_info* Info, const void* const* Arguments)
+{
+    const wchar_t* Text = *static_cast<const wchar_t* const*>(Arguments[0]);
+    std::string Bytes;
+    if (!Text)
+        Bytes = "(null)";
+    // The precision counts bytes and takes whole characters only.
+    for (char Encoded[8]; Text && *Text; ++Text)
+    {
+        const size_t Length = Platform::Utf8FromWide(std::wstring_view(Text, 1), Encoded, sizeof Encoded);
+        if (Info->prec >= 0 && Bytes.size() + Length > static_cast<size_t>(Info->prec))
+            break;
+        Bytes.append(Encoded, Length);
+    }
+    const size_t Width = Info->width > 0 ? static_cast<size_t>(Info->width) : 0;
+    const std::string Padding(Width > Bytes.size() ? Width - Bytes.size() : 0, ' ');
+    if (!Info->left)
+        std::fputs(Padding.c_str(), Stream);
+    std::fwrite(Bytes.data(), 1, Bytes.size(), Stream);
+    if (Info->left)
+        std::fputs(Padding.c_str(), Stream);
+    return static_cast<int>(Bytes.size() + Padding.size());
+}
+
+int WideTextArgument(const printf_info*, size_t Count, int* Types, int*)
+{
+    if (Count > 0)
+        Types[0] = PA_WSTRING;
+    return 1;
+}
+
+// Before main, and so before any thread formats.
+__attribute__((constructor)) void RegisterWideTextConversion()
+{
+    register_printf_specifier(WideTextConversion, PrintWideText, WideTextArgument);
+}
 
 template <typename Char>
 constexpr bool IsWide = sizeof(Char) > 1;
@@ -78,10 +125,16 @@ void Translate(const Char* Format, Char* Output)
             // Without a modifier, lower case is the format's own width and
             // upper case the other one.
             const bool Upper = Conversion == 'S' || Conversion == 'C';
-            bool Wide = TextWidth == Text::Wide || (TextWidth == Text::Default && (IsWide<Char> != Upper));
-            if (Wide)
-                *Output++ = 'l';
-            *Output++ = (Conversion == 's' || Conversion == 'S') ? 's' : 'c';
+            const bool Wide = TextWidth == Text::Wide || (TextWidth == Text::Default && (IsWide<Char> != Upper));
+            const bool String = Conversion == 's' || Conversion == 'S';
+            if (Wide && String && !IsWide<Char>)
+                *Output++ = static_cast<Char>(WideTextConversion);
+            else
+            {
+                if (Wide)
+                    *Output++ = 'l';
+                *Output++ = String ? 's' : 'c';
+            }
         }
         else if (Conversion == 'p')
             Emit("016lX");

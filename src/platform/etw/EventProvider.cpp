@@ -19,6 +19,8 @@
 #include "EnableStateWatcher.h"
 #include "EventProviderInternal.h"
 #include "TraceLoggingDecoder.h"
+#include "Utf8.h"
+#include "libloaderapi.h"
 
 namespace ostrel::etw
 {
@@ -72,18 +74,18 @@ Slot* FindSlot(REGHANDLE RegHandle)
     return Found.Handle.load(std::memory_order_acquire) == RegHandle ? &Found : nullptr;
 }
 
-// The library's path: the folder of /proc/self/exe.
+// The library's path: the executable's folder.
 bool LibraryPathBesideExecutable(std::string& Path)
 {
-    char Executable[PATH_MAX];
-    const ssize_t Length = readlink("/proc/self/exe", Executable, sizeof(Executable));
-    if (Length <= 0 || static_cast<size_t>(Length) >= sizeof(Executable))
+    wchar_t Executable[PATH_MAX];
+    const DWORD Length = GetModuleFileNameW(nullptr, Executable, PATH_MAX);
+    if (Length == 0 || Length >= PATH_MAX)
         return false;
-    const std::string_view ExecutablePath(Executable, static_cast<size_t>(Length));
+    const std::string ExecutablePath = Platform::Utf8FromWide(std::wstring_view(Executable, Length));
     const size_t Slash = ExecutablePath.rfind('/');
-    if (Slash == std::string_view::npos)
+    if (Slash == std::string::npos)
         return false;
-    Path.assign(ExecutablePath.substr(0, Slash + 1));
+    Path.assign(ExecutablePath, 0, Slash + 1);
     Path += LttngProviderLibraryName;
     return true;
 }

@@ -3,14 +3,12 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "CommandLineQuoting.h"
+#include "ProcessStart.h"
 #include "Utf8.h"
 #include "processenv.h"
 #include "shellapi.h"
@@ -73,22 +71,14 @@ void AppendCommandLineArgument(std::wstring& CommandLine, const std::wstring& Ar
 
 LPWSTR GetCommandLineW()
 {
+    // Built once from the arguments the process was started with; bytes that
+    // are not UTF-8 are escaped so that they come back unchanged.
     static std::wstring CommandLine;
     static std::once_flag Once;
     std::call_once(Once, [] {
-        std::ifstream Stream("/proc/self/cmdline", std::ios::binary);
-        const std::string Bytes{std::istreambuf_iterator<char>(Stream), std::istreambuf_iterator<char>()};
-        size_t Start = 0;
-        for (size_t Index = 0; Start < Bytes.size(); ++Index)
-        {
-            size_t End = Bytes.find('\0', Start);
-            if (End == std::string::npos)
-                End = Bytes.size();
-            Platform::AppendCommandLineArgument(CommandLine,
-                                                Platform::WideFromUtf8(std::string_view(Bytes).substr(Start, End - Start)),
-                                                Index == 0);
-            Start = End + 1;
-        }
+        const std::vector<std::string>& Arguments = Platform::StartArguments();
+        for (size_t Index = 0; Index < Arguments.size(); ++Index)
+            Platform::AppendCommandLineArgument(CommandLine, Platform::WideFromUtf8(Arguments[Index]), Index == 0);
     });
     return CommandLine.data();
 }
@@ -104,9 +94,7 @@ LPWSTR* CommandLineToArgvW(LPCWSTR CommandLine, int* NumArgs)
     if (!CommandLine || !*CommandLine)
     {
         // Like the platform, an empty line gives the program's path.
-        char Path[4096];
-        const ssize_t Length = readlink("/proc/self/exe", Path, sizeof Path);
-        Arguments.push_back(Platform::WideFromUtf8(std::string_view(Path, Length > 0 ? Length : 0)));
+        Arguments.push_back(Platform::WideFromUtf8(Platform::ExecutablePath()));
     }
     else
     {

@@ -16,6 +16,7 @@
 
 #include "Errors.h"
 #include "Handles.h"
+#include "ProcessStart.h"
 #include "Utf8.h"
 #include "debugapi.h"
 #include "libloaderapi.h"
@@ -49,13 +50,6 @@ long ReadStatusField(pid_t ProcessId, const char* Name)
         }
     std::fclose(Status);
     return Value;
-}
-
-std::string ExecutablePath()
-{
-    char Path[4096];
-    const ssize_t Length = readlink("/proc/self/exe", Path, sizeof Path);
-    return Length > 0 ? std::string(Path, static_cast<size_t>(Length)) : std::string();
 }
 
 } // namespace
@@ -204,7 +198,7 @@ DWORD GetModuleFileNameW(HMODULE Module, LPWSTR FileName, DWORD Size)
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
-    const std::wstring Path = Platform::WideFromUtf8(ExecutablePath());
+    const std::wstring Path = Platform::WideFromUtf8(Platform::ExecutablePath());
     if (Size == 0 || !FileName)
     {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);

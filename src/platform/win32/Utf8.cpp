@@ -5,10 +5,22 @@ namespace Platform {
 namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
+// Lone surrogates U+DC80 to U+DCFF stand for the bytes 0x80 to 0xFF that
+// were not UTF-8; ASCII bytes are always valid and never escaped.
+constexpr char32_t EscapeBase = 0xDC00;
+constexpr char32_t FirstEscape = EscapeBase + 0x80;
+constexpr char32_t LastEscape = EscapeBase + 0xFF;
 
 // Encodes one code point; returns its length (0 when Output is too short).
 size_t Encode(char32_t Code, char* Output, size_t Room)
 {
+    if (Code >= FirstEscape && Code <= LastEscape)
+    {
+        if (Room < 1)
+            return 0;
+        Output[0] = static_cast<char>(Code - EscapeBase);
+        return 1;
+    }
     if (Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF))
         Code = Replacement;
     if (Code < 0x80)
@@ -49,11 +61,11 @@ size_t Encode(char32_t Code, char* Output, size_t Room)
 std::wstring WideFromUtf8(std::string_view Text)
 {
     std::wstring Result;
-    WideFromUtf8(Text, Result, false);
+    WideFromUtf8(Text, Result, InvalidUtf8::Escape);
     return Result;
 }
 
-bool WideFromUtf8(std::string_view Text, std::wstring& Result, bool Strict)
+bool WideFromUtf8(std::string_view Text, std::wstring& Result, InvalidUtf8 Invalid)
 {
     Result.clear();
     Result.reserve(Text.size());
@@ -82,8 +94,15 @@ bool WideFromUtf8(std::string_view Text, std::wstring& Result, bool Strict)
         }
         if (!Valid || Code < Minimum || Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF))
         {
-            if (Strict)
+            if (Invalid == InvalidUtf8::Fail)
                 return false;
+            if (Invalid == InvalidUtf8::Escape)
+            {
+                // One byte at a time: what follows it is read afresh.
+                Result.push_back(static_cast<wchar_t>(EscapeBase + Lead));
+                ++Index;
+                continue;
+            }
             Result.push_back(static_cast<wchar_t>(Replacement));
             Index += Valid ? Length : (Taken > 1 ? Taken - 1 : 1);
             continue;

@@ -1,3 +1,5 @@
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -6,6 +8,7 @@
 #include <windows.h>
 
 #include "CommandLineQuoting.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -79,10 +82,21 @@ TEST(CommandLineQuoting, EveryArgumentSplitsBackUnchanged)
     EXPECT_EQ(Split(CommandLine.c_str()), Arguments);
 }
 
-TEST(GetCommandLineW, SplitsIntoThisProcessArguments)
+TEST(GetCommandLineW, SplitsIntoTheArgumentsThisProcessWasStartedWith)
 {
-    const auto Arguments = Split(GetCommandLineW());
-    ASSERT_GE(Arguments.size(), 1u);
-    EXPECT_NE(Arguments[0].find(L"ostrel_tests"), std::wstring::npos);
+    // The arguments were taken before main, not read from /proc later; the
+    // kernel's copy still serves as the witness here.
+    std::ifstream Stream("/proc/self/cmdline", std::ios::binary);
+    const std::string Bytes{std::istreambuf_iterator<char>(Stream), std::istreambuf_iterator<char>()};
+    std::vector<std::wstring> Expected;
+    for (size_t Start = 0; Start < Bytes.size();)
+    {
+        const size_t End = Bytes.find('\0', Start);
+        Expected.push_back(Platform::WideFromUtf8(Bytes.substr(Start, End - Start)));
+        Start = End + 1;
+    }
+    // The program path is taken without escapes and cannot hold a quote.
+    std::erase(Expected[0], L'"');
+    EXPECT_EQ(Split(GetCommandLineW()), Expected);
     EXPECT_EQ(GetCommandLineW(), GetCommandLineW());
 }
