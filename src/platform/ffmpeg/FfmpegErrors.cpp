@@ -35,6 +35,8 @@ HRESULT HresultFromAverror(int Error, FfmpegOperation Operation)
     {
         if (Errno == ENOENT && Operation == FfmpegOperation::CreateFile)
             return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        if (Errno == EIO && Operation == FfmpegOperation::WriteFile)
+            return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
         const DWORD Win32Error = Win32ErrorFromErrno(Errno);
         if (Win32Error != ERROR_INVALID_FUNCTION)
             return HRESULT_FROM_WIN32(Win32Error);

@@ -7,12 +7,14 @@
 
 namespace Platform {
 
-// What the failed FFmpeg call was doing: a missing path component reads as a
-// missing folder when a file is being created.
+// What the failed call was doing: a missing path component reads as a
+// missing folder when a file is being created, and an I/O error as a write
+// fault while one is written.
 enum class FfmpegOperation
 {
     General,
     CreateFile,
+    WriteFile,
 };
 
 HRESULT HresultFromAverror(int Error, FfmpegOperation Operation = FfmpegOperation::General);

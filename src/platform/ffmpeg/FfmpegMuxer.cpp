@@ -1,9 +1,6 @@
 #include "FfmpegMuxer.h"
 
-#include <cerrno>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,6 +9,7 @@ extern "C" {
 
 #include "FfmpegErrors.h"
 #include "FfmpegLog.h"
+#include "FfmpegOutputFile.h"
 
 namespace Platform {
 
@@ -29,18 +27,9 @@ constexpr Container Containers[] = {
     {"mp4", "mp4"}, {"m4v", "mp4"}, {"mov", "mov"}, {"mkv", "matroska"}, {"3gp", "3gp"}, {"3g2", "3g2"},
 };
 
-std::string FolderOf(const std::string& Path)
-{
-    const size_t Slash = Path.find_last_of('/');
-    if (Slash == std::string::npos)
-        return ".";
-    if (Slash == 0)
-        return "/";
-    return Path.substr(0, Slash);
-}
-
 } // namespace
 
+FfmpegMuxer::FfmpegMuxer() = default;
 FfmpegMuxer::~FfmpegMuxer() { Close(); }
 
 const char* FfmpegMuxer::ContainerForPath(const std::string& Path)
@@ -65,16 +54,10 @@ HRESULT FfmpegMuxer::Open(const std::string& Path)
     if (!Muxer)
         return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
 
-    // The folder must be there and take new files; the file itself is made
-    // only when writing begins.
-    const std::string Folder = FolderOf(Path);
-    struct stat Status = {};
-    if (stat(Folder.c_str(), &Status) != 0)
-        return HresultFromAverror(AVERROR(errno), FfmpegOperation::CreateFile);
-    if (!S_ISDIR(Status.st_mode))
-        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    if (access(Folder.c_str(), W_OK | X_OK) != 0)
-        return HresultFromAverror(AVERROR(errno), FfmpegOperation::CreateFile);
+    // The file itself is made only when writing begins.
+    const HRESULT Checked = FfmpegOutputFile::Check(Path);
+    if (FAILED(Checked))
+        return Checked;
 
     const int Result = avformat_alloc_output_context2(&m_Context, nullptr, Muxer, Path.c_str());
     if (Result < 0)
@@ -110,22 +93,26 @@ HRESULT FfmpegMuxer::AddStream(const AVCodecContext* Encoder, AVRational FrameRa
 
 HRESULT FfmpegMuxer::Begin()
 {
-    if (!m_Stream || m_FileOpen)
+    if (!m_Stream || m_File)
         return MF_E_INVALIDREQUEST;
-    // "file:" keeps a colon in the path from naming a protocol.
-    int Result = avio_open(&m_Context->pb, ("file:" + m_Path).c_str(), AVIO_FLAG_WRITE);
+    m_File = std::make_unique<FfmpegOutputFile>();
+    const HRESULT Created = m_File->Create(m_Path);
+    if (FAILED(Created))
+    {
+        m_File.reset();
+        return Created;
+    }
+    m_Context->pb = m_File->Io();
+    m_Context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    const int Result = avformat_write_header(m_Context, nullptr);
     if (Result < 0)
-        return HresultFromAverror(Result, FfmpegOperation::CreateFile);
-    m_FileOpen = true;
-    Result = avformat_write_header(m_Context, nullptr);
-    if (Result < 0)
-        return HresultFromAverror(Result);
+        return HresultFromAverror(Result, FfmpegOperation::WriteFile);
     return S_OK;
 }
 
 HRESULT FfmpegMuxer::Write(AVPacket* Packet, AVRational TimeBase)
 {
-    if (!m_FileOpen)
+    if (!m_File)
         return MF_E_INVALIDREQUEST;
     // The duration is the distance to the frame's end, both rounded to the
     // container's time base, so that rounding never accumulates.
@@ -143,40 +130,31 @@ HRESULT FfmpegMuxer::Write(AVPacket* Packet, AVRational TimeBase)
     Packet->stream_index = m_Stream->index;
     const int Result = av_interleaved_write_frame(m_Context, Packet);
     if (Result < 0)
-        return HresultFromAverror(Result);
+        return HresultFromAverror(Result, FfmpegOperation::WriteFile);
     ++m_PacketCount;
     return S_OK;
 }
 
 HRESULT FfmpegMuxer::Finish()
 {
-    if (!m_FileOpen)
+    if (!m_File)
         return MF_E_INVALIDREQUEST;
-    int Result = av_write_trailer(m_Context);
-    const int CloseResult = avio_closep(&m_Context->pb);
-    m_FileOpen = false;
-    if (Result >= 0)
-        Result = CloseResult;
-    return Result < 0 ? HresultFromAverror(Result) : S_OK;
+    const int Result = av_write_trailer(m_Context);
+    HRESULT Finished = Result < 0 ? HresultFromAverror(Result, FfmpegOperation::WriteFile) : m_File->Commit();
+    Discard();
+    return Finished;
 }
 
 void FfmpegMuxer::Discard()
 {
-    if (m_FileOpen)
-    {
-        avio_closep(&m_Context->pb);
-        m_FileOpen = false;
-        unlink(m_Path.c_str());
-    }
+    if (m_Context)
+        m_Context->pb = nullptr;
+    m_File.reset();
 }
 
 void FfmpegMuxer::Close()
 {
-    if (m_FileOpen)
-    {
-        avio_closep(&m_Context->pb);
-        m_FileOpen = false;
-    }
+    Discard();
     avformat_free_context(m_Context);
     m_Context = nullptr;
     m_Stream = nullptr;

@@ -1,8 +1,10 @@
 // The container side of the video writer: picks the format from the path,
-// creates the file, writes header, packets and trailer (libavformat).
+// writes header, packets and trailer (libavformat) into a new file that takes
+// the path's place only when it is complete.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 extern "C" {
@@ -18,32 +20,33 @@ struct AVStream;
 
 namespace Platform {
 
+class FfmpegOutputFile;
+
 class FfmpegMuxer
 {
 public:
-    FfmpegMuxer() = default;
+    FfmpegMuxer();
     FfmpegMuxer(const FfmpegMuxer&) = delete;
     FfmpegMuxer& operator=(const FfmpegMuxer&) = delete;
-    // Closes the file without a trailer when Finish did not run; the file stays.
+    // Without Finish, drops the new file: the path stays as it was.
     ~FfmpegMuxer();
 
     // FFmpeg's muxer name for the path's extension, or nullptr.
     static const char* ContainerForPath(const std::string& Path);
 
-    // Chooses the container and checks that the folder exists and takes
-    // files; creates nothing.
+    // Chooses the container and checks that the path can take a video
+    // (FfmpegOutputFile::Check); creates nothing.
     HRESULT Open(const std::string& Path);
     // Whether the encoder must put its parameter sets in the stream header.
     bool NeedsGlobalHeader() const;
     HRESULT AddStream(const AVCodecContext* Encoder, AVRational FrameRate);
-    // Creates or replaces the file and writes the header.
+    // Creates the new file and writes the header.
     HRESULT Begin();
     // Writes one packet whose times are in TimeBase.
     HRESULT Write(AVPacket* Packet, AVRational TimeBase);
-    // Writes the trailer and closes the file.
+    // Writes the trailer and puts the file in the path's place.
     HRESULT Finish();
-    // Closes the file without a trailer and removes it: for a file that got
-    // no packet at all.
+    // Drops the new file: the path stays as it was.
     void Discard();
 
     uint64_t PacketCount() const { return m_PacketCount; }
@@ -54,7 +57,7 @@ private:
     std::string m_Path;
     AVFormatContext* m_Context = nullptr;
     AVStream* m_Stream = nullptr;
-    bool m_FileOpen = false;
+    std::unique_ptr<FfmpegOutputFile> m_File;
     uint64_t m_PacketCount = 0;
 };
 

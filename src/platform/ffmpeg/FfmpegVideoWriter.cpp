@@ -101,7 +101,7 @@ HRESULT FfmpegVideoWriter::BeginWriting()
     if (FAILED(Result))
     {
         m_Worker.join();
-        // Nothing can be written; a file already made stays as it is.
+        // Nothing can be written; the path stays as it was.
         m_Converter.reset();
         m_Encoder.reset();
         m_Muxer.reset();
@@ -351,7 +351,8 @@ HRESULT FfmpegVideoWriter::FinishOnWorker()
     }
     if (Encoded == 0)
     {
-        // A file with a header and nothing else is no video: it goes.
+        // A file with a header and nothing else is no video: the path stays
+        // as it was.
         m_Muxer->Discard();
         return MF_E_SINK_NO_SAMPLES_PROCESSED;
     }
@@ -359,7 +360,8 @@ HRESULT FfmpegVideoWriter::FinishOnWorker()
     if (SUCCEEDED(Result))
         Result = DrainPackets();
     if (SUCCEEDED(Result))
-        Result = m_Muxer->Finish();
+        return m_Muxer->Finish();
+    m_Muxer->Discard();
     return Result;
 }
 

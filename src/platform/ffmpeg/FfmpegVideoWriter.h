@@ -7,6 +7,10 @@
 // muxes. A failure on the worker thread is answered by the next Write or
 // Finalize. All calls come from one thread at a time.
 //
+// The video goes into a new file that takes the output path's place when
+// Finalize succeeds (FfmpegOutputFile); after any failure, and when the
+// writer goes without Finalize, the path is as it was before.
+//
 // The worker and the threads it starts (libx264's, libswscale's) run at a
 // lower priority than the thread that renders, so that rendering keeps its
 // core and the queue takes up the difference.
@@ -71,21 +75,23 @@ public:
     FfmpegVideoWriter();
     FfmpegVideoWriter(const FfmpegVideoWriter&) = delete;
     FfmpegVideoWriter& operator=(const FfmpegVideoWriter&) = delete;
-    // Without Finalize: stops the worker, releases the queued frames, closes
-    // the file as it stands.
+    // Without Finalize: stops the worker, releases the queued frames, drops
+    // the new file.
     ~FfmpegVideoWriter();
 
     // Takes the output path (UTF-8) and picks the container from its
     // extension (.mp4, .m4v, .mov, .mkv, .3gp, .3g2, any case); creates
     // nothing yet. MF_E_UNSUPPORTED_BYTESTREAM_TYPE for another extension;
-    // HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) for a missing folder and the
-    // matching Win32 error for a folder that cannot take the file.
+    // HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) for a missing folder, the
+    // matching Win32 error for a folder that cannot take the file, and
+    // ERROR_DIRECTORY or ERROR_OPEN_FAILED for a path that holds something
+    // other than a regular file.
     HRESULT Open(const std::string& Path);
     // The one video stream; MF_E_INVALIDMEDIATYPE for a size, rate, aspect
     // or bit rate that cannot be, MF_E_STREAMSINKS_FIXED for a second one.
     HRESULT SetVideoStream(const FfmpegVideoSettings& Settings);
-    // Starts the worker, which opens the encoder, creates or replaces the
-    // file and writes the header; waits for that and answers its result.
+    // Starts the worker, which opens the encoder, creates the new file and
+    // writes the header; waits for that and answers its result.
     // After a failure the writer takes nothing more (MF_E_INVALIDREQUEST).
     HRESULT BeginWriting();
     // Queues one frame. Time and Duration are in 100-ns units; the time maps
@@ -93,8 +99,8 @@ public:
     // the previous frame's (else MF_E_INVALID_TIMESTAMP). Takes the frame in
     // every case: a refused frame is released before Write returns.
     HRESULT Write(FfmpegFrameSource* Frame, int64_t Time, int64_t Duration, uint32_t Flags = 0);
-    // Drains the queue and the encoder and writes the trailer. With no frame
-    // written: MF_E_SINK_NO_SAMPLES_PROCESSED, and the file is removed.
+    // Drains the queue and the encoder, writes the trailer and puts the file
+    // in place. With no frame written: MF_E_SINK_NO_SAMPLES_PROCESSED.
     HRESULT Finalize();
 
     // The encoder in use, for example "libx264"; empty before BeginWriting.

@@ -30,6 +30,9 @@ DWORD Win32ErrorFromErrno(int Error)
     case EEXIST: return ERROR_ALREADY_EXISTS;
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case ENOSPC: return ERROR_DISK_FULL;
+    case EDQUOT: return ERROR_DISK_QUOTA_EXCEEDED;
+    case EFBIG: return ERROR_FILE_TOO_LARGE;
+    case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
     case EPIPE: return ERROR_BROKEN_PIPE;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EISDIR: return ERROR_DIRECTORY;

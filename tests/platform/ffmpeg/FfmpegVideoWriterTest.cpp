@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <numeric>
 #include <sstream>
 #include <string>
@@ -414,21 +415,46 @@ TEST_F(FfmpegVideoWriterTest, PathsThatCannotTakeTheVideo)
     EXPECT_EQ(Result, Expected);
 }
 
-TEST_F(FfmpegVideoWriterTest, FileAppearsAtBeginAndGoesWhenNoFrameCame)
+TEST_F(FfmpegVideoWriterTest, ThePathKeepsItsFileUntilTheVideoIsComplete)
 {
-    const std::string File = Path("empty.mp4");
+    const std::string File = Path("kept.mp4");
+    auto Earlier = [&] {
+        std::ifstream Stream(File);
+        return std::string(std::istreambuf_iterator<char>(Stream), std::istreambuf_iterator<char>());
+    };
     std::ofstream(File) << "earlier";
-    FfmpegVideoWriter Writer;
-    ASSERT_EQ(Writer.Finalize(), MF_E_INVALIDREQUEST);
-    ASSERT_EQ(Writer.Open(File), S_OK);
-    ASSERT_EQ(Writer.BeginWriting(), MF_E_SINK_NO_STREAMS);
-    ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), S_OK);
-    EXPECT_EQ(fs::file_size(File), 7u) << "not replaced before writing begins";
-    ASSERT_EQ(Writer.BeginWriting(), S_OK);
-    EXPECT_NE(fs::file_size(File), 7u);
-    EXPECT_EQ(Writer.Finalize(), MF_E_SINK_NO_SAMPLES_PROCESSED);
-    EXPECT_FALSE(fs::exists(File));
-    EXPECT_EQ(Writer.Finalize(), MF_E_INVALIDREQUEST);
+    {
+        // No frame: nothing to put in place.
+        FfmpegVideoWriter Writer;
+        ASSERT_EQ(Writer.Finalize(), MF_E_INVALIDREQUEST);
+        ASSERT_EQ(Writer.Open(File), S_OK);
+        ASSERT_EQ(Writer.BeginWriting(), MF_E_SINK_NO_STREAMS);
+        ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), S_OK);
+        ASSERT_EQ(Writer.BeginWriting(), S_OK);
+        EXPECT_EQ(Earlier(), "earlier");
+        EXPECT_EQ(Writer.Finalize(), MF_E_SINK_NO_SAMPLES_PROCESSED);
+        EXPECT_EQ(Writer.Finalize(), MF_E_INVALIDREQUEST);
+    }
+    EXPECT_EQ(Earlier(), "earlier");
+    {
+        // Frames written, but the writer goes without Finalize.
+        FfmpegFramePool Pool;
+        ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::B8G8R8A8, 64, 48, 2), S_OK);
+        FfmpegVideoWriter Writer;
+        ASSERT_EQ(Writer.Open(File), S_OK);
+        ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), S_OK);
+        ASSERT_EQ(Writer.BeginWriting(), S_OK);
+        for (int Index = 0; Index < 20; ++Index)
+        {
+            FfmpegHostFrame* Frame = Pool.Acquire();
+            FillBgra(*Frame, 64, 48, Index);
+            ASSERT_EQ(Writer.Write(Frame, FrameTime(Index, 30, 1), 333333), S_OK);
+        }
+        EXPECT_EQ(Earlier(), "earlier");
+    }
+    EXPECT_EQ(Earlier(), "earlier");
+    // Nothing else was left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_Folder), fs::directory_iterator()), 1);
 }
 
 TEST_F(FfmpegVideoWriterTest, StreamSettingsAndCallOrder)
@@ -569,7 +595,7 @@ TEST_F(FfmpegVideoWriterConcurrency, WorkerFailureReachesTheWriterAndEveryFrameC
     // Finalize still answers the failure, once every queued frame is back.
     EXPECT_EQ(Writer.Finalize(), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
     EXPECT_EQ(Source.Released, Written);
-    EXPECT_TRUE(fs::exists(Path("failed.mp4"))) << "what was written stays";
+    EXPECT_FALSE(fs::exists(Path("failed.mp4"))) << "no part of a failed video is left";
 
     // Destroyed without Finalize, with frames waiting: all come back.
     SlowFrames Waiting(6, std::chrono::milliseconds(20));
@@ -582,4 +608,5 @@ TEST_F(FfmpegVideoWriterConcurrency, WorkerFailureReachesTheWriterAndEveryFrameC
             ASSERT_EQ(Other.Write(&Waiting.Frames[Index], FrameTime(Index, 30, 1), 333333), S_OK);
     }
     EXPECT_EQ(Waiting.Released, 3);
+    EXPECT_FALSE(fs::exists(Path("dropped.mp4")));
 }

@@ -1,0 +1,337 @@
+#include "FfmpegOutputFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavformat/version.h>
+#include <libavutil/mem.h>
+}
+
+#include "FfmpegErrors.h"
+
+namespace Platform {
+
+namespace {
+
+// Links followed before the path counts as a loop, as the kernel counts.
+constexpr int MaxLinks = 40;
+// FFmpeg's buffer between the muxer and the file.
+constexpr int IoBufferSize = 256 * 1024;
+// Names tried for a hidden file before giving up.
+constexpr int HiddenNameAttempts = 100;
+// The target's name in a hidden name is cut so that the whole stays short.
+constexpr size_t HiddenNameStem = 200;
+
+HRESULT FileError(int Errno) { return HresultFromAverror(AVERROR(Errno), FfmpegOperation::CreateFile); }
+
+std::string FolderOf(const std::string& Path)
+{
+    const size_t Slash = Path.find_last_of('/');
+    if (Slash == std::string::npos)
+        return ".";
+    if (Slash == 0)
+        return "/";
+    return Path.substr(0, Slash);
+}
+
+std::string NameOf(const std::string& Path)
+{
+    const size_t Slash = Path.find_last_of('/');
+    return Slash == std::string::npos ? Path : Path.substr(Slash + 1);
+}
+
+// Follows symbolic links at Path to what they finally name, which may not
+// exist yet.
+HRESULT ResolveLinks(std::string Path, std::string& Resolved)
+{
+    for (int Hop = 0; Hop < MaxLinks; ++Hop)
+    {
+        struct stat Status;
+        if (lstat(Path.c_str(), &Status) != 0 || !S_ISLNK(Status.st_mode))
+        {
+            Resolved = std::move(Path);
+            return S_OK;
+        }
+        char Target[PATH_MAX];
+        const ssize_t Length = readlink(Path.c_str(), Target, sizeof Target);
+        if (Length < 0)
+            return FileError(errno);
+        if (static_cast<size_t>(Length) >= sizeof Target)
+            return FileError(ENAMETOOLONG);
+        const std::string Next(Target, static_cast<size_t>(Length));
+        Path = Next.front() == '/' ? Next : FolderOf(Path) + "/" + Next;
+    }
+    return FileError(ELOOP);
+}
+
+// The target must be absent or a regular file, and its folder must take files.
+HRESULT CheckResolved(const std::string& Target, struct stat& Status, bool& Exists)
+{
+    Exists = stat(Target.c_str(), &Status) == 0;
+    if (Exists && S_ISDIR(Status.st_mode))
+        return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+    if (Exists && !S_ISREG(Status.st_mode))
+        return HRESULT_FROM_WIN32(ERROR_OPEN_FAILED);
+    const std::string Folder = FolderOf(Target);
+    struct stat FolderStatus;
+    if (stat(Folder.c_str(), &FolderStatus) != 0)
+        return FileError(errno);
+    if (!S_ISDIR(FolderStatus.st_mode))
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    if (access(Folder.c_str(), W_OK | X_OK) != 0)
+        return FileError(errno);
+    return S_OK;
+}
+
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using PacketBytes = const uint8_t*;
+#else
+using PacketBytes = uint8_t*;
+#endif
+
+int WritePacket(void* Opaque, PacketBytes Data, int Size)
+{
+    const int Fd = *static_cast<int*>(Opaque);
+    for (int Written = 0; Written < Size;)
+    {
+        const ssize_t Result = write(Fd, Data + Written, static_cast<size_t>(Size - Written));
+        if (Result < 0 && errno == EINTR)
+            continue;
+        if (Result < 0)
+            return AVERROR(errno);
+        Written += static_cast<int>(Result);
+    }
+    return Size;
+}
+
+int64_t Seek(void* Opaque, int64_t Offset, int Whence)
+{
+    const int Fd = *static_cast<int*>(Opaque);
+    if (Whence & AVSEEK_SIZE)
+    {
+        struct stat Status;
+        return fstat(Fd, &Status) == 0 ? static_cast<int64_t>(Status.st_size) : AVERROR(errno);
+    }
+    const off_t Position = lseek(Fd, static_cast<off_t>(Offset), Whence & ~AVSEEK_FORCE);
+    return Position < 0 ? AVERROR(errno) : static_cast<int64_t>(Position);
+}
+
+// Names an unnamed file: by its descriptor where the kernel allows that, else
+// through /proc. Answers 0 or the errno.
+int LinkUnnamed(int Fd, int Folder, const std::string& Name)
+{
+    if (linkat(Fd, "", Folder, Name.c_str(), AT_EMPTY_PATH) == 0)
+        return 0;
+    if (errno == EEXIST)
+        return EEXIST;
+    char Path[64];
+    std::snprintf(Path, sizeof Path, "/proc/self/fd/%d", Fd);
+    return linkat(AT_FDCWD, Path, Folder, Name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// Sync errors of a folder are not the video's: some file systems refuse it.
+void SyncFolder(int Folder) { fsync(Folder); }
+
+} // namespace
+
+FfmpegOutputFile::~FfmpegOutputFile() { Discard(); }
+
+HRESULT FfmpegOutputFile::Check(const std::string& Path)
+{
+    std::string Target;
+    HRESULT Result = ResolveLinks(Path, Target);
+    if (FAILED(Result))
+        return Result;
+    struct stat Status;
+    bool Exists = false;
+    return CheckResolved(Target, Status, Exists);
+}
+
+HRESULT FfmpegOutputFile::Create(const std::string& Path)
+{
+    if (m_Fd != -1)
+        return MF_E_INVALIDREQUEST;
+    std::string Target;
+    HRESULT Result = ResolveLinks(Path, Target);
+    struct stat Status;
+    bool Exists = false;
+    if (SUCCEEDED(Result))
+        Result = CheckResolved(Target, Status, Exists);
+    if (FAILED(Result))
+        return Result;
+    m_Replaces = Exists;
+    m_Mode = Status.st_mode & 07777 & ~static_cast<unsigned>(S_ISUID | S_ISGID);
+    m_Owner = Status.st_uid;
+    m_Group = Status.st_gid;
+    m_Name = NameOf(Target);
+
+    m_Folder = open(FolderOf(Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_Folder == -1)
+        return FileError(errno);
+    if (m_PreferUnnamed && UnnamedFilesLink())
+    {
+        m_Fd = openat(m_Folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        if (m_Fd == -1)
+            Result = FileError(errno);
+    }
+    else
+        Result = CreateHidden(m_Hidden, m_Fd);
+    if (SUCCEEDED(Result))
+    {
+        KeepOwnerAndMode(m_Fd);
+        auto* Buffer = static_cast<unsigned char*>(av_malloc(IoBufferSize));
+        m_Io = Buffer ? avio_alloc_context(Buffer, IoBufferSize, 1, &m_Fd, nullptr, WritePacket, Seek) : nullptr;
+        if (m_Io)
+            m_Io->seekable = AVIO_SEEKABLE_NORMAL;
+        else
+        {
+            av_free(Buffer);
+            Result = E_OUTOFMEMORY;
+        }
+    }
+    if (FAILED(Result))
+        Discard();
+    return Result;
+}
+
+HRESULT FfmpegOutputFile::Commit()
+{
+    if (!m_Io)
+        return MF_E_INVALIDREQUEST;
+    avio_flush(m_Io);
+    HRESULT Result = m_Io->error < 0 ? HresultFromAverror(m_Io->error, FfmpegOperation::WriteFile) : S_OK;
+    if (SUCCEEDED(Result) && fsync(m_Fd) != 0)
+        Result = HresultFromAverror(AVERROR(errno), FfmpegOperation::WriteFile);
+    if (SUCCEEDED(Result) && m_Hidden.empty())
+        Result = Name(m_Hidden);
+    if (SUCCEEDED(Result) && renameat(m_Folder, m_Hidden.c_str(), m_Folder, m_Name.c_str()) != 0)
+        Result = FileError(errno);
+    if (FAILED(Result))
+    {
+        Discard();
+        return Result;
+    }
+    m_Hidden.clear();
+    SyncFolder(m_Folder);
+    Close();
+    return S_OK;
+}
+
+void FfmpegOutputFile::Discard()
+{
+    if (!m_Hidden.empty() && m_Folder != -1)
+        unlinkat(m_Folder, m_Hidden.c_str(), 0);
+    m_Hidden.clear();
+    Close();
+}
+
+// Gives the unnamed file a hidden name beside the target.
+HRESULT FfmpegOutputFile::Name(std::string& Hidden) const
+{
+    for (int Attempt = 0; Attempt < HiddenNameAttempts; ++Attempt)
+    {
+        std::string Candidate;
+        HRESULT Result = RandomHiddenName(Candidate);
+        if (FAILED(Result))
+            return Result;
+        const int Error = LinkUnnamed(m_Fd, m_Folder, Candidate);
+        if (Error == 0)
+        {
+            Hidden = std::move(Candidate);
+            return S_OK;
+        }
+        if (Error != EEXIST)
+            return FileError(Error);
+    }
+    return FileError(EEXIST);
+}
+
+// Whether an unnamed file in the folder can be named once it is complete;
+// asked of a throwaway one, since naming cannot be undone.
+bool FfmpegOutputFile::UnnamedFilesLink() const
+{
+    const int Probe = openat(m_Folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (Probe == -1)
+        return false;
+    bool Links = false;
+    for (int Attempt = 0; Attempt < HiddenNameAttempts; ++Attempt)
+    {
+        std::string Candidate;
+        if (FAILED(RandomHiddenName(Candidate)))
+            break;
+        const int Error = LinkUnnamed(Probe, m_Folder, Candidate);
+        if (Error == EEXIST)
+            continue;
+        if (Error == 0)
+            unlinkat(m_Folder, Candidate.c_str(), 0);
+        Links = Error == 0;
+        break;
+    }
+    close(Probe);
+    return Links;
+}
+
+HRESULT FfmpegOutputFile::RandomHiddenName(std::string& Hidden) const
+{
+    static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char Random[8];
+    if (getrandom(Random, sizeof Random, 0) != static_cast<ssize_t>(sizeof Random))
+        return FileError(errno);
+    Hidden = "." + m_Name.substr(0, HiddenNameStem) + ".";
+    for (unsigned char Byte : Random)
+        Hidden.push_back(Letters[Byte % (sizeof Letters - 1)]);
+    return S_OK;
+}
+
+HRESULT FfmpegOutputFile::CreateHidden(std::string& Hidden, int& Fd) const
+{
+    for (int Attempt = 0; Attempt < HiddenNameAttempts; ++Attempt)
+    {
+        std::string Candidate;
+        HRESULT Result = RandomHiddenName(Candidate);
+        if (FAILED(Result))
+            return Result;
+        Fd = openat(m_Folder, Candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+        if (Fd != -1)
+        {
+            Hidden = std::move(Candidate);
+            return S_OK;
+        }
+        if (errno != EEXIST)
+            return FileError(errno);
+    }
+    return FileError(EEXIST);
+}
+
+void FfmpegOutputFile::KeepOwnerAndMode(int Fd) const
+{
+    if (!m_Replaces)
+        return;
+    // Only a privileged process can keep another user's ownership; the mode
+    // is kept in every case (after the owner, whose change would clear bits).
+    [[maybe_unused]] const int Owned = fchown(Fd, m_Owner, m_Group);
+    fchmod(Fd, m_Mode);
+}
+
+void FfmpegOutputFile::Close()
+{
+    if (m_Io)
+    {
+        av_freep(&m_Io->buffer);
+        avio_context_free(&m_Io);
+    }
+    if (m_Fd != -1)
+        close(std::exchange(m_Fd, -1));
+    if (m_Folder != -1)
+        close(std::exchange(m_Folder, -1));
+}
+
+} // namespace Platform

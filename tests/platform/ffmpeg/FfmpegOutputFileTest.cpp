@@ -1,0 +1,181 @@
+// The output file: a new file beside the target that takes its place whole,
+// or vanishes.
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavformat/avio.h>
+}
+
+#include "FfmpegOutputFile.h"
+
+using namespace Platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+class FfmpegOutputFileTest : public testing::TestWithParam<bool>
+{
+protected:
+    void SetUp() override
+    {
+        char Template[] = "/tmp/ostrel-output-XXXXXX";
+        ASSERT_NE(mkdtemp(Template), nullptr);
+        m_Folder = Template;
+    }
+    void TearDown() override
+    {
+        if (m_Mounted)
+            umount2(m_Folder.c_str(), MNT_DETACH);
+        fs::remove_all(m_Folder);
+    }
+
+    std::string Path(const std::string& Name) const { return m_Folder + "/" + Name; }
+
+    std::set<std::string> Entries() const
+    {
+        std::set<std::string> Names;
+        for (const auto& Entry : fs::directory_iterator(m_Folder))
+            Names.insert(Entry.path().filename());
+        return Names;
+    }
+
+    static std::string Read(const std::string& File)
+    {
+        std::ifstream Stream(File, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(Stream), std::istreambuf_iterator<char>());
+    }
+
+    // Writes Text through a new output file for Target; answers Commit's result.
+    static HRESULT Write(const std::string& Target, const std::string& Text, bool Unnamed)
+    {
+        FfmpegOutputFile File(Unnamed);
+        HRESULT Result = File.Create(Target);
+        if (FAILED(Result))
+            return Result;
+        avio_write(File.Io(), reinterpret_cast<const unsigned char*>(Text.data()), static_cast<int>(Text.size()));
+        return File.Commit();
+    }
+
+    std::string m_Folder;
+    bool m_Mounted = false;
+};
+
+} // namespace
+
+TEST_P(FfmpegOutputFileTest, ANewFileAppearsWholeWithThePermissionsOfAPlainCreate)
+{
+    const mode_t Saved = umask(027);
+    const std::string Target = Path("new.mp4");
+    {
+        FfmpegOutputFile File(GetParam());
+        ASSERT_EQ(File.Create(Target), S_OK);
+        avio_write(File.Io(), reinterpret_cast<const unsigned char*>("video"), 5);
+        avio_flush(File.Io());
+        // Until Commit, the target does not exist.
+        EXPECT_FALSE(fs::exists(Target));
+        ASSERT_EQ(File.Commit(), S_OK);
+        EXPECT_EQ(File.Commit(), MF_E_INVALIDREQUEST);
+    }
+    umask(Saved);
+    EXPECT_EQ(Read(Target), "video");
+    struct stat Status;
+    ASSERT_EQ(stat(Target.c_str(), &Status), 0);
+    EXPECT_EQ(Status.st_mode & 07777, 0640u);
+    EXPECT_EQ(Entries(), std::set<std::string>{"new.mp4"});
+}
+
+TEST_P(FfmpegOutputFileTest, AReplacedFileKeepsItsModeAndAnUncommittedOneLeavesItAlone)
+{
+    const std::string Target = Path("old.mp4");
+    std::ofstream(Target) << "earlier";
+    chmod(Target.c_str(), 0604);
+    {
+        // Seeking and rewriting inside the new file, as muxers do, then no commit.
+        FfmpegOutputFile File(GetParam());
+        ASSERT_EQ(File.Create(Target), S_OK);
+        avio_write(File.Io(), reinterpret_cast<const unsigned char*>("xxxx"), 4);
+        avio_seek(File.Io(), 0, SEEK_SET);
+        avio_write(File.Io(), reinterpret_cast<const unsigned char*>("ab"), 2);
+        avio_flush(File.Io());
+        EXPECT_EQ(Read(Target), "earlier");
+    }
+    EXPECT_EQ(Read(Target), "earlier");
+    EXPECT_EQ(Entries(), std::set<std::string>{"old.mp4"});
+
+    ASSERT_EQ(Write(Target, "newer", GetParam()), S_OK);
+    EXPECT_EQ(Read(Target), "newer");
+    struct stat Status;
+    ASSERT_EQ(stat(Target.c_str(), &Status), 0);
+    EXPECT_EQ(Status.st_mode & 07777, 0604u);
+    EXPECT_EQ(Entries(), std::set<std::string>{"old.mp4"});
+}
+
+TEST_P(FfmpegOutputFileTest, LinksAreFollowedAndStay)
+{
+    fs::create_directory(Path("real"));
+    std::ofstream(Path("real/video.mp4")) << "earlier";
+    // A relative link names a file relative to the link's own folder.
+    fs::create_symlink("real/video.mp4", Path("link.mp4"));
+    fs::create_symlink("link.mp4", Path("chain.mp4"));
+    ASSERT_EQ(Write(Path("chain.mp4"), "newer", GetParam()), S_OK);
+    EXPECT_TRUE(fs::is_symlink(Path("chain.mp4")));
+    EXPECT_TRUE(fs::is_symlink(Path("link.mp4")));
+    EXPECT_EQ(Read(Path("real/video.mp4")), "newer");
+
+    // A link to nothing yet makes the file it names.
+    fs::create_symlink("real/later.mp4", Path("dangling.mp4"));
+    ASSERT_EQ(Write(Path("dangling.mp4"), "made", GetParam()), S_OK);
+    EXPECT_TRUE(fs::is_symlink(Path("dangling.mp4")));
+    EXPECT_EQ(Read(Path("real/later.mp4")), "made");
+    EXPECT_EQ(Entries(), (std::set<std::string>{"chain.mp4", "dangling.mp4", "link.mp4", "real"}));
+
+    fs::create_symlink("loop.mp4", Path("loop.mp4"));
+    EXPECT_EQ(FfmpegOutputFile::Check(Path("loop.mp4")), HRESULT_FROM_WIN32(ERROR_CANT_RESOLVE_FILENAME));
+}
+
+TEST_P(FfmpegOutputFileTest, WhatIsNotARegularFileIsRefusedWithoutBlocking)
+{
+    ASSERT_EQ(mkfifo(Path("fifo.mp4").c_str(), 0644), 0);
+    fs::create_symlink("fifo.mp4", Path("tofifo.mp4"));
+    fs::create_directory(Path("folder.mp4"));
+    for (const char* Name : {"fifo.mp4", "tofifo.mp4"})
+    {
+        EXPECT_EQ(FfmpegOutputFile::Check(Path(Name)), HRESULT_FROM_WIN32(ERROR_OPEN_FAILED)) << Name;
+        EXPECT_EQ(FfmpegOutputFile(GetParam()).Create(Path(Name)), HRESULT_FROM_WIN32(ERROR_OPEN_FAILED)) << Name;
+    }
+    EXPECT_EQ(FfmpegOutputFile::Check("/dev/null"), HRESULT_FROM_WIN32(ERROR_OPEN_FAILED));
+    EXPECT_EQ(FfmpegOutputFile::Check(Path("folder.mp4")), HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+    EXPECT_EQ(FfmpegOutputFile::Check(Path("missing/out.mp4")), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(FfmpegOutputFile::Check(Path("fifo.mp4/out.mp4")), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(Entries(), (std::set<std::string>{"fifo.mp4", "folder.mp4", "tofifo.mp4"}));
+}
+
+TEST_P(FfmpegOutputFileTest, AFullDiskFailsTheCommitAndLeavesTheOldFile)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    ASSERT_EQ(mount("tmpfs", m_Folder.c_str(), "tmpfs", 0, "size=64k"), 0);
+    m_Mounted = true;
+    const std::string Target = Path("full.mp4");
+    std::ofstream(Target) << "earlier";
+    const HRESULT Result = Write(Target, std::string(1 << 20, 'v'), GetParam());
+    EXPECT_EQ(Result, HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_EQ(Read(Target), "earlier");
+    EXPECT_EQ(Entries(), std::set<std::string>{"full.mp4"});
+    // The space of the failed file came back.
+    EXPECT_EQ(Write(Path("small.mp4"), std::string(16 << 10, 's'), GetParam()), S_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(UnnamedAndHidden, FfmpegOutputFileTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& Info) { return Info.param ? "Unnamed" : "Hidden"; });
