@@ -28,14 +28,7 @@ bool ParseOption(const std::wstring& Argument, std::wstring& Name, std::wstring&
     return true;
 }
 
-RoInitializeWrapper::RoInitializeWrapper(RO_INIT_TYPE Type) : m_Result(RoInitialize(Type))
-{
-    if (FAILED(m_Result))
-    {
-        TRACE_LOCATION_HERE;
-        ThrowFailure(TraceLocationValue, m_Result, "RoInitializeWrapper");
-    }
-}
+RoInitializeWrapper::RoInitializeWrapper(RO_INIT_TYPE Type) : m_Result(RoInitialize(Type)) {}
 
 RoInitializeWrapper::~RoInitializeWrapper()
 {
@@ -113,7 +106,9 @@ Application::Application(const Arguments& Arguments)
             PrintLine(Format("Warning, command line option argument not recognized: %ls", Name.c_str()));
     }
     // The run counts frames with MulDiv: a count it cannot represent (-1) or a
-    // negative one would make the loop ask for billions of frames.
-    CheckCondition(MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD) >= 0,
-                   E_INVALIDARG);
+    // negative one would make the loop ask for billions of frames. Without an
+    // output path there is no run, and the syntax is all that is printed.
+    if (!m_OutputPath.empty())
+        CheckCondition(MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD) >= 0,
+                       E_INVALIDARG);
 }

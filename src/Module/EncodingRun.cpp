@@ -1,6 +1,8 @@
 // The encoding run: render each frame, copy it on the device into a pooled
 // sample and hand the sample to the sink writer.
 
+#include <atomic>
+
 #include <d3d10.h>
 #include <d3d11.h>
 #include <mfapi.h>
@@ -13,18 +15,12 @@
 
 namespace {
 
-// Media Foundation for the span of the run.
+// Media Foundation for the span of the run; converts to the start-up's
+// result, which the run checks.
 class MfStartupWrapper
 {
 public:
-    MfStartupWrapper() : m_Result(MFStartup(MF_VERSION, MFSTARTUP_FULL))
-    {
-        if (FAILED(m_Result))
-        {
-            TRACE_LOCATION_HERE;
-            ThrowFailure(TraceLocationValue, m_Result, "MfStartupWrapper");
-        }
-    }
+    MfStartupWrapper() : m_Result(MFStartup(MF_VERSION, MFSTARTUP_FULL)) {}
     ~MfStartupWrapper()
     {
         if (SUCCEEDED(m_Result))
@@ -33,24 +29,69 @@ public:
     MfStartupWrapper(const MfStartupWrapper&) = delete;
     MfStartupWrapper& operator=(const MfStartupWrapper&) = delete;
 
+    operator HRESULT() const { return m_Result; }
+
 private:
     HRESULT m_Result;
 };
 
+// Ctrl-C, a closed terminal or a request to end the process stop the run at
+// its next frame, which then unwinds like any failure. Converts to the
+// registration's failure, then to HRESULT_FROM_WIN32(ERROR_CANCELLED) once an
+// event has come.
+class ConsoleCtrlHandlerWrapper
+{
+public:
+    ConsoleCtrlHandlerWrapper()
+    {
+        s_Cancelled.store(false);
+        m_Result = SetConsoleCtrlHandler(Handler, TRUE) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    }
+    ~ConsoleCtrlHandlerWrapper()
+    {
+        if (SUCCEEDED(m_Result))
+            SetConsoleCtrlHandler(Handler, FALSE);
+    }
+    ConsoleCtrlHandlerWrapper(const ConsoleCtrlHandlerWrapper&) = delete;
+    ConsoleCtrlHandlerWrapper& operator=(const ConsoleCtrlHandlerWrapper&) = delete;
+
+    operator HRESULT() const
+    {
+        if (FAILED(m_Result))
+            return m_Result;
+        return s_Cancelled.load(std::memory_order_relaxed) ? HRESULT_FROM_WIN32(ERROR_CANCELLED) : S_OK;
+    }
+
+private:
+    static BOOL WINAPI Handler(DWORD)
+    {
+        s_Cancelled.store(true, std::memory_order_relaxed);
+        return TRUE;
+    }
+
+    static std::atomic<bool> s_Cancelled;
+    HRESULT m_Result;
+};
+
+std::atomic<bool> ConsoleCtrlHandlerWrapper::s_Cancelled{false};
+
 } // namespace
 
-void Application::Do()
+HRESULT Application::Do()
 {
     if (m_OutputPath.empty())
     {
         PrintSyntax();
-        return;
+        return S_OK;
     }
     using Microsoft::WRL::ComPtr;
     try
     {
+        ConsoleCtrlHandlerWrapper ConsoleCtrlHandlerWrapper;
+        CheckResult(ConsoleCtrlHandlerWrapper);
         Context Context(m_Configuration);
         MfStartupWrapper MfStartupWrapper;
+        CheckResult(MfStartupWrapper);
 
         ComPtr<IMFMediaType> Argb32MediaType;
         CheckResult(MFCreateMediaType(Argb32MediaType.GetAddressOf()));
@@ -108,6 +149,7 @@ void Application::Do()
         const DWORD StartTick = GetTickCount();
         for (UINT32 FrameIndex = 0; FrameIndex < FrameCount; ++FrameIndex)
         {
+            CheckResult(ConsoleCtrlHandlerWrapper);
             const LONGLONG SampleTime = MFllMulDiv(FrameIndex, 1000 * 10000LL * m_Configuration.m_FrameRateD, m_Configuration.m_FrameRateN, 0);
             Context.Render(static_cast<float>(SampleTime) / 10000000.0f);
 
@@ -120,6 +162,7 @@ void Application::Do()
                     CheckResult(AllocateSampleResult);
                     break;
                 }
+                CheckResult(ConsoleCtrlHandlerWrapper);
                 Sleep(10);
             }
             ComPtr<IMFMediaBuffer> MediaBuffer;
@@ -143,17 +186,21 @@ void Application::Do()
             MediaBuffer.Reset();
             Sample.Reset();
         }
+        CheckResult(ConsoleCtrlHandlerWrapper);
         CheckResult(SinkWriter->Finalize());
         const DWORD Elapsed = GetTickCount() - StartTick;
         CheckResult(VideoSampleAllocatorEx->UninitializeSampleAllocator());
         PrintLine(Format("Elapsed Time: %.2f seconds", Elapsed / 1000.0));
+        return S_OK;
     }
     catch (const ComException& Exception)
     {
         PrintLine(Format("Exception: 0x%08X", Exception.m_Result));
+        return Exception.m_Result;
     }
     catch (...)
     {
         PrintLine("Exception");
+        return E_FAIL;
     }
 }

@@ -92,51 +92,63 @@ int main()
         return 0;
     ParentProcessDebug::Enable(Arguments);
 
-    RoInitializeWrapper RoInitializeWrapper(RO_INIT_MULTITHREADED);
-    switch (FindMode(Arguments))
+    // A failed run exits 1 after its failure line; a run that Ctrl-C or its
+    // kin stopped ends the way the event would have ended it.
+    UINT ExitCode = EXIT_SUCCESS;
     {
-    case Mode::Syntax:
-        PrintSyntax();
-        break;
-    case Mode::EnumerateAdapters:
-    {
-        // One line per adapter, in enumeration order. Failures leave main
-        // uncaught, traced with its name.
-        const UINT DxgiFactoryDebugFlag = 0;
-        Microsoft::WRL::ComPtr<IDXGIFactory> DxgiFactory;
-        CheckResult(CreateDXGIFactory2(DxgiFactoryDebugFlag, IID_PPV_ARGS(DxgiFactory.GetAddressOf())));
-        for (UINT Index = 0;; ++Index)
+        RoInitializeWrapper RoInitializeWrapper(RO_INIT_MULTITHREADED);
+        CheckResult(RoInitializeWrapper);
+        switch (FindMode(Arguments))
         {
-            Microsoft::WRL::ComPtr<IDXGIAdapter> DxgiAdapter;
-            const HRESULT Result = DxgiFactory->EnumAdapters(Index, DxgiAdapter.GetAddressOf());
-            if (Result == DXGI_ERROR_NOT_FOUND)
-                break;
-            CheckResult(Result);
-            Microsoft::WRL::ComPtr<IDXGIAdapter1> DxgiAdapter1;
-            CheckResult(DxgiAdapter.As(&DxgiAdapter1));
-            DXGI_ADAPTER_DESC1 DxgiAdapterDesc;
-            CheckResult(DxgiAdapter1->GetDesc1(&DxgiAdapterDesc));
-            std::vector<std::string> Fields;
-            Fields.push_back(Format("%ls", DxgiAdapterDesc.Description));
-            Fields.push_back(Format("Vendor 0x%04X", DxgiAdapterDesc.VendorId));
-            Fields.push_back(Format("Adapter %d.%08X", DxgiAdapterDesc.AdapterLuid.HighPart,
-                                    DxgiAdapterDesc.AdapterLuid.LowPart));
-            if (DxgiAdapterDesc.Flags)
-                Fields.push_back(Format("Flags 0x%X", DxgiAdapterDesc.Flags));
-            std::string Line;
-            for (const std::string& Field : Fields)
-                Line += (Line.empty() ? "" : ", ") + Field;
-            PrintLine(Format("%d: %hs", static_cast<int>(Index), Line.c_str()));
+        case Mode::Syntax:
+            PrintSyntax();
+            break;
+        case Mode::EnumerateAdapters:
+        {
+            // One line per adapter, in enumeration order. Failures leave main
+            // uncaught, traced with its name.
+            const UINT DxgiFactoryDebugFlag = 0;
+            Microsoft::WRL::ComPtr<IDXGIFactory> DxgiFactory;
+            CheckResult(CreateDXGIFactory2(DxgiFactoryDebugFlag, IID_PPV_ARGS(DxgiFactory.GetAddressOf())));
+            for (UINT Index = 0;; ++Index)
+            {
+                Microsoft::WRL::ComPtr<IDXGIAdapter> DxgiAdapter;
+                const HRESULT Result = DxgiFactory->EnumAdapters(Index, DxgiAdapter.GetAddressOf());
+                if (Result == DXGI_ERROR_NOT_FOUND)
+                    break;
+                CheckResult(Result);
+                Microsoft::WRL::ComPtr<IDXGIAdapter1> DxgiAdapter1;
+                CheckResult(DxgiAdapter.As(&DxgiAdapter1));
+                DXGI_ADAPTER_DESC1 DxgiAdapterDesc;
+                CheckResult(DxgiAdapter1->GetDesc1(&DxgiAdapterDesc));
+                std::vector<std::string> Fields;
+                Fields.push_back(Format("%ls", DxgiAdapterDesc.Description));
+                Fields.push_back(Format("Vendor 0x%04X", DxgiAdapterDesc.VendorId));
+                Fields.push_back(Format("Adapter %d.%08X", DxgiAdapterDesc.AdapterLuid.HighPart,
+                                        DxgiAdapterDesc.AdapterLuid.LowPart));
+                if (DxgiAdapterDesc.Flags)
+                    Fields.push_back(Format("Flags 0x%X", DxgiAdapterDesc.Flags));
+                std::string Line;
+                for (const std::string& Field : Fields)
+                    Line += (Line.empty() ? "" : ", ") + Field;
+                PrintLine(Format("%d: %hs", static_cast<int>(Index), Line.c_str()));
+            }
+            break;
         }
-        break;
+        case Mode::Encode:
+        {
+            Application Application(Arguments);
+            const HRESULT Result = Application.Do();
+            if (Result == HRESULT_FROM_WIN32(ERROR_CANCELLED))
+                ExitCode = STATUS_CONTROL_C_EXIT;
+            else if (FAILED(Result))
+                ExitCode = EXIT_FAILURE;
+            UnregisterTraceProvider();
+            break;
+        }
+        }
     }
-    case Mode::Encode:
-    {
-        Application Application(Arguments);
-        Application.Do();
-        UnregisterTraceProvider();
-        break;
-    }
-    }
-    return 0;
+    if (ExitCode == STATUS_CONTROL_C_EXIT)
+        ExitProcess(ExitCode);
+    return static_cast<int>(ExitCode);
 }

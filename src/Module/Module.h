@@ -32,7 +32,8 @@ void PrintLine(const std::string& Line);
 
 void PrintSyntax();
 
-// Scope of the thread's Windows Runtime initialisation.
+// Scope of the thread's Windows Runtime initialisation; converts to the
+// initialisation's result, which the owner checks.
 class RoInitializeWrapper
 {
 public:
@@ -40,6 +41,8 @@ public:
     ~RoInitializeWrapper();
     RoInitializeWrapper(const RoInitializeWrapper&) = delete;
     RoInitializeWrapper& operator=(const RoInitializeWrapper&) = delete;
+
+    operator HRESULT() const { return m_Result; }
 
 private:
     HRESULT m_Result;
@@ -64,8 +67,10 @@ public:
     explicit Application(const Arguments& Arguments);
 
     // The encoding run: writes the video, or prints the syntax when no output
-    // path was given. Prints its own failures and returns normally.
-    void Do();
+    // path was given. Prints its own failures and returns normally: S_OK, or
+    // the failure that ended the run (HRESULT_FROM_WIN32(ERROR_CANCELLED)
+    // when a console control event stopped it).
+    HRESULT Do();
 
     // Everything Direct3D needs to draw the picture off screen: adapter,
     // device, render target, shaders, the full-frame quad and the constants.

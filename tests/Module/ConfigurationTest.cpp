@@ -186,10 +186,17 @@ TEST(Configuration, FrameCountsThatCannotBeCountedAreRejected)
 {
     const std::wstring FrameCountCheck = L"MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, "
                                          L"m_Configuration.m_FrameRateD) >= 0";
-    ExpectFailure({L"-Duration", L"-1"}, FrameCountCheck);
-    ExpectFailure({L"-Duration", L"100000000"}, FrameCountCheck); // past the 32-bit range
-    ExpectFailure({L"-Rate", L"-5"}, FrameCountCheck);            // a rate past the signed range
+    ExpectFailure({L"-Duration", L"-1", L"out.mp4"}, FrameCountCheck);
+    ExpectFailure({L"out.mp4", L"-Duration", L"100000000"}, FrameCountCheck); // past the 32-bit range
+    ExpectFailure({L"-Rate", L"-5", L"out.mp4"}, FrameCountCheck);            // a rate past the signed range
     Application::Configuration Configuration;
-    EXPECT_EQ(Configure({L"-Duration", L"0"}, &Configuration), "");
+    EXPECT_EQ(Configure({L"-Duration", L"0", L"out.mp4"}, &Configuration), "");
     EXPECT_EQ(Configuration.m_Duration, 0);
+    // Without an output path there is no run to count frames for: the syntax
+    // follows, whatever the numbers say.
+    std::wstring OutputPath = L"unset";
+    EXPECT_EQ(Configure({L"-Duration", L"-1"}, &Configuration, &OutputPath), "");
+    EXPECT_EQ(Configuration.m_Duration, -1);
+    EXPECT_EQ(OutputPath, L"");
+    EXPECT_EQ(Configure({L"-Rate", L"-5"}, &Configuration), "");
 }

@@ -5,12 +5,14 @@
 // writer is a stand-in.
 
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -48,6 +50,14 @@ struct WriterScript
     // WriteSample fails with this from the given frame on (S_OK: never).
     HRESULT FailWith = S_OK;
     size_t FailAt = 0;
+    // The writer sends the process SIGTERM when this frame arrives (0: never).
+    size_t SignalAt = 0;
+    // The writer lets every sample go as soon as it has it, so that the run
+    // never waits for one.
+    bool KeepNothing = false;
+    // The writer sends the process SIGTERM a while after it came to hold
+    // HoldUntil samples, when the run waits for one.
+    bool SignalWhenHolding = false;
 
     std::vector<WrittenFrame> Frames;
     size_t MostHeld = 0;
@@ -85,6 +95,14 @@ public:
         Sample->GetUINT32(__uuidof(SampleIndex), &Frame.Slot);
         Frame.ReleasedBefore = m_Released;
         Script.Frames.push_back(Frame);
+        if (Script.SignalAt != 0 && Script.Frames.size() == Script.SignalAt)
+        {
+            // Time for the platform's thread to hand the event to the run.
+            kill(getpid(), SIGTERM);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        if (Script.KeepNothing)
+            return S_OK;
         m_Held.emplace_back(Sample);
         Script.MostHeld = std::max(Script.MostHeld, m_Held.size());
         m_Changed.notify_all();
@@ -108,9 +126,15 @@ private:
     {
         std::unique_lock Guard(m_Lock);
         m_Changed.wait(Guard, [this] { return m_Held.size() >= Script.HoldUntil || m_Stopping; });
+        if (Script.SignalWhenHolding)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            kill(getpid(), SIGTERM);
+        }
         for (;;)
         {
-            m_Changed.wait_for(Guard, Script.PerSample, [this] { return m_Stopping && m_Held.empty(); });
+            // Once stopping, everything held goes back at once.
+            m_Changed.wait_for(Guard, Script.PerSample, [this] { return m_Stopping; });
             if (m_Held.empty())
             {
                 if (m_Stopping)
@@ -155,7 +179,7 @@ size_t ThreadCount()
 }
 
 // Runs Application::Do on the arguments; answers what it printed.
-std::string RunTool(std::vector<std::wstring> Values)
+std::string RunTool(std::vector<std::wstring> Values, HRESULT* Result = nullptr)
 {
     Arguments List;
     List.push_back(L"ostrel");
@@ -163,18 +187,26 @@ std::string RunTool(std::vector<std::wstring> Values)
         List.push_back(std::move(Value));
     Application Application(List);
     testing::internal::CaptureStdout();
-    Application.Do();
+    const HRESULT Done = Application.Do();
+    if (Result)
+        *Result = Done;
     return testing::internal::GetCapturedStdout();
 }
+
+BOOL WINAPI Ignore(DWORD) { return TRUE; }
 
 class EncodingRunConcurrency : public testing::Test
 {
 protected:
     // Mesa keeps a few threads for the life of the process once a device has
-    // been made (its rasteriser's and its shader cache's): a device made and
-    // destroyed first leaves only the run's own threads to count.
+    // been made (its rasteriser's and its shader cache's), and the platform
+    // its console control dispatcher once a handler has been registered: a
+    // device made and destroyed first, and a handler registered and removed,
+    // leave only the run's own threads to count.
     static void SetUpTestSuite()
     {
+        SetConsoleCtrlHandler(Ignore, TRUE);
+        SetConsoleCtrlHandler(Ignore, FALSE);
         Application::Configuration Configuration;
         Configuration.m_FrameSizeW = Configuration.m_FrameSizeH = 64;
         Application::Context Context(Configuration);
@@ -236,4 +268,44 @@ TEST_F(EncodingRunConcurrency, AWriterFailureEndsTheRunWithItsLineAndReturnsTheS
     EXPECT_FALSE(Script.Finalized);
     EXPECT_EQ(Script.Frames.size(), 100u);
     EXPECT_EQ(ThreadCount(), ThreadsBefore);
+}
+
+TEST_F(EncodingRunConcurrency, ASignalStopsTheRunAtTheNextFrameWithoutFinalizing)
+{
+    Script.KeepNothing = true;
+    Script.SignalAt = 50;
+    const size_t ThreadsBefore = ThreadCount();
+    HRESULT Result = S_OK;
+    const std::string Output = RunTool({L"-Resolution", L"64", L"64", L"-Duration", L"60", L"out.mp4"}, &Result);
+    EXPECT_EQ(Result, HRESULT_FROM_WIN32(ERROR_CANCELLED));
+    EXPECT_EQ(Output, "Exception: 0x800704C7\n");
+    EXPECT_FALSE(Script.Finalized);
+    // The run sees the event at its next frame, not only when it waits for
+    // a sample.
+    EXPECT_EQ(Script.Frames.size(), 50u);
+    EXPECT_EQ(ThreadCount(), ThreadsBefore);
+}
+
+TEST_F(EncodingRunConcurrency, ASignalReachesARunThatWaitsForASample)
+{
+    // The writer holds the whole pool and would give nothing back for an hour.
+    Script.HoldUntil = PoolSize;
+    Script.PerSample = std::chrono::hours(1);
+    Script.SignalWhenHolding = true;
+    const size_t ThreadsBefore = ThreadCount();
+    const std::string Output = RunTool({L"-Resolution", L"64", L"64", L"-Duration", L"60", L"out.mp4"});
+    EXPECT_EQ(Output, "Exception: 0x800704C7\n");
+    EXPECT_FALSE(Script.Finalized);
+    EXPECT_EQ(Script.Frames.size(), PoolSize);
+    EXPECT_EQ(ThreadCount(), ThreadsBefore);
+}
+
+TEST_F(EncodingRunConcurrency, ASignalDuringTheLastFrameStopsTheRunBeforeFinalize)
+{
+    Script.KeepNothing = true;
+    Script.SignalAt = 60;
+    const std::string Output = RunTool({L"-Resolution", L"64", L"64", L"-Duration", L"1", L"out.mp4"});
+    EXPECT_EQ(Output, "Exception: 0x800704C7\n");
+    EXPECT_EQ(Script.Frames.size(), 60u);
+    EXPECT_FALSE(Script.Finalized);
 }

@@ -53,17 +53,22 @@ expect "the first mode wins" "$syntax" 0 -? -ea
 expect "an option value of a mode is ignored" "$syntax" 0 -?:x -ea
 
 no_adapter='Exception: 0x887A0002'
-expect "/? is an output path, of no known container" 'Exception: 0xC00D36C4' 0 -Resolution 64 36 '/?'
+# A run that prints its failure line exits 1.
+expect "/? is an output path, of no known container" 'Exception: 0xC00D36C4' 1 -Resolution 64 36 '/?'
 expect "unknown arguments only warn on the encoding path" \
 "Warning, command line argument not recognized: b.mp4
 Warning, command line option argument not recognized: foo
 Warning, command line option argument not recognized: 
-$no_adapter" 0 a.mp4 b.mp4 -foo:bar - -AdapterIndex 99
+$no_adapter" 1 a.mp4 b.mp4 -foo:bar - -AdapterIndex 99
 # -Debug itself is covered by debug_test.sh.
-expect "self-debugging options are no warnings" "$no_adapter" 0 -DISABLEDEBUGOUTPUT out.mp4 -ai 99
+expect "self-debugging options are no warnings" "$no_adapter" 1 -DISABLEDEBUGOUTPUT out.mp4 -ai 99
 expect "arguments with blanks and quotes survive" \
 "Warning, command line argument not recognized: two \"quoted\" words\\
-$no_adapter" 0 out.mp4 'two "quoted" words\' -ai 99
+$no_adapter" 1 out.mp4 'two "quoted" words\' -ai 99
+expect "arguments that are not UTF-8 come back as they were given" \
+"Warning, command line argument not recognized: caf"$'\xe9 \xff'"
+$no_adapter" 1 out.mp4 "caf"$'\xe9 \xff' -ai 99
+expect "no output path prints the syntax whatever the frame count" "$syntax" 0 -Duration -1 -Rate -5
 
 # Configuration errors end the process with a message and no core dump.
 expect "-AdapterIndex as the last argument fails" "" 1 out.mp4 -AdapterIndex

@@ -89,7 +89,7 @@ $trace
 Exception: Module ostrel, $bytes, Type 12ComException
 Exception: $FAILING_CODE
 END
-((status == 0)) || fail "exit code $status"
+((status == 1)) || fail "exit code $status (a failed run exits 1)"
 dump="ostrel-$pid-DebugException-0-0xE06D7363.dmp"
 expect_dumps "one dump for the thrown ComException" "$dump"
 if [[ -f "$dump" ]]; then

@@ -179,13 +179,13 @@ else
     echo "skipped: the picture check needs the reference renderer"
 fi
 
-## Failures: one line, exit code 0, the process ends.
+## Failures: one line, exit code 1, the process ends.
 # expect_failure NAME EXPECTED_LINE ARGS...
 expect_failure() {
     local name=$1 expected=$2
     shift 2
     run "$@"
-    if [[ $status != 0 || "$output" != "$expected" ]]; then
+    if [[ $status != 1 || "$output" != "$expected" ]]; then
         fail "$name: exit $status, output: $output (expected $expected)"
     else
         pass "$name: $expected"

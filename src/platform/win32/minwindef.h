@@ -6,6 +6,10 @@
 
 #include "../com/unknwn.h"
 
+// The calling convention of Windows API functions and callbacks: the one
+// convention of x86-64.
+#define WINAPI
+
 typedef int32_t BOOL;
 typedef int32_t INT;
 typedef float FLOAT;

@@ -51,6 +51,12 @@ BOOL CreateProcessW(LPCWSTR ApplicationName, LPWSTR CommandLine, LPSECURITY_ATTR
 // The exit code of a child of this process, or STILL_ACTIVE.
 BOOL GetExitCodeProcess(HANDLE Process, LPDWORD ExitCode);
 
+// Ends the process with ExitCode after the C runtime's own exit work. A
+// process ending with STATUS_CONTROL_C_EXIT after a console control event
+// ends by the signal that carried the event, as the shell expects of a
+// program that Ctrl-C or kill stopped (status 128 + the signal's number).
+[[noreturn]] void ExitProcess(UINT ExitCode);
+
 HANDLE GetCurrentProcess();
 DWORD GetCurrentProcessId();
 HANDLE GetCurrentThread();

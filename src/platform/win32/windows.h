@@ -5,6 +5,7 @@
 #include "../com/unknwn.h"
 #include "../com/winerror.h"
 #include "../crt/crt.h"
+#include "consoleapi.h"
 #include "debugapi.h"
 #include "fileapi.h"
 #include "handleapi.h"

@@ -42,6 +42,8 @@ constexpr DWORD STATUS_INTEGER_DIVIDE_BY_ZERO = 0xC0000094;
 constexpr DWORD STATUS_INTEGER_OVERFLOW = 0xC0000095;
 constexpr DWORD STATUS_PRIVILEGED_INSTRUCTION = 0xC0000096;
 constexpr DWORD STATUS_STACK_BUFFER_OVERRUN = 0xC0000409;
+// The exit status of a process that a console control event (Ctrl-C) ended.
+constexpr DWORD STATUS_CONTROL_C_EXIT = 0xC000013A;
 
 // Access rights. This platform grants what the caller may do by the
 // system's own rules; the masks are accepted and not enforced.

@@ -453,6 +453,22 @@ TEST_F(FfmpegVideoWriterTest, ThePathKeepsItsFileUntilTheVideoIsComplete)
         EXPECT_EQ(Earlier(), "earlier");
     }
     EXPECT_EQ(Earlier(), "earlier");
+    {
+        // The folder goes while the video is written: Finalize cannot put
+        // the video in place and says so.
+        fs::create_directory(Path("gone"));
+        FfmpegFramePool Pool;
+        ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::B8G8R8A8, 64, 48, 2), S_OK);
+        FfmpegVideoWriter Writer;
+        ASSERT_EQ(Writer.Open(Path("gone/out.mp4")), S_OK);
+        ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), S_OK);
+        ASSERT_EQ(Writer.BeginWriting(), S_OK);
+        FfmpegHostFrame* Frame = Pool.Acquire();
+        FillBgra(*Frame, 64, 48, 0);
+        ASSERT_EQ(Writer.Write(Frame, 0, 333333), S_OK);
+        ASSERT_TRUE(fs::remove(Path("gone")));
+        EXPECT_EQ(Writer.Finalize(), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    }
     // Nothing else was left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(m_Folder), fs::directory_iterator()), 1);
 }
