@@ -147,6 +147,7 @@ HRESULT Application::Do()
 
         const UINT32 FrameCount = static_cast<UINT32>(MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD));
         const DWORD StartTick = GetTickCount();
+        Progress Progress(FrameCount, GetTickCount64());
         for (UINT32 FrameIndex = 0; FrameIndex < FrameCount; ++FrameIndex)
         {
             CheckResult(ConsoleCtrlHandlerWrapper);
@@ -185,11 +186,13 @@ HRESULT Application::Do()
             DxgiBuffer.Reset();
             MediaBuffer.Reset();
             Sample.Reset();
+            Progress.Update(FrameIndex + 1, GetTickCount64());
         }
         CheckResult(ConsoleCtrlHandlerWrapper);
         CheckResult(SinkWriter->Finalize());
         const DWORD Elapsed = GetTickCount() - StartTick;
         CheckResult(VideoSampleAllocatorEx->UninitializeSampleAllocator());
+        Progress.Erase();
         PrintLine(Format("Elapsed Time: %.2f seconds", Elapsed / 1000.0));
         return S_OK;
     }

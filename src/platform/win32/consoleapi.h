@@ -15,6 +15,15 @@ constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
 // asked, and after the last the process ends by the event.
 typedef BOOL (WINAPI* PHANDLER_ROUTINE)(DWORD CtrlType);
 
+// Console modes; a handle to a terminal reports these output modes.
+constexpr DWORD ENABLE_PROCESSED_OUTPUT = 0x1;
+constexpr DWORD ENABLE_WRAP_AT_EOL_OUTPUT = 0x2;
+constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x4;
+
+// The mode of a console handle; FALSE with ERROR_INVALID_HANDLE for a handle
+// that is not a console (on this platform: not a terminal).
+BOOL GetConsoleMode(HANDLE ConsoleHandle, LPDWORD Mode);
+
 // Adds a handler (called first from then on) or removes one. Handlers run
 // one at a time on a thread of the platform's, never inside a signal handler,
 // so that they may do what any thread does. While a handler is registered, a

@@ -2,6 +2,8 @@
 #include <chrono>
 #include <csignal>
 #include <thread>
+#include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -163,4 +165,35 @@ TEST(ConsoleControlDeathTest, ExitAfterAnEventEndsTheProcessByItsSignal)
         },
         testing::KilledBySignal(SIGHUP), "");
     EXPECT_EXIT(ExitProcess(3), testing::ExitedWithCode(3), "");
+}
+
+TEST(Console, OnlyATerminalHasAConsoleMode)
+{
+    int Pipe[2];
+    ASSERT_EQ(pipe(Pipe), 0);
+    const int Saved = dup(STDERR_FILENO);
+    dup2(Pipe[1], STDERR_FILENO);
+    DWORD Mode = 0;
+    EXPECT_FALSE(GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &Mode));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    dup2(Saved, STDERR_FILENO);
+    close(Saved);
+    close(Pipe[0]);
+    close(Pipe[1]);
+
+    int Terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    if (Terminal < 0 || grantpt(Terminal) != 0 || unlockpt(Terminal) != 0)
+        GTEST_SKIP() << "no pseudo-terminal here";
+    const int Follower = open(ptsname(Terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(Follower, 0);
+    const int SavedOutput = dup(STDOUT_FILENO);
+    dup2(Follower, STDOUT_FILENO);
+    const BOOL IsConsole = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &Mode);
+    dup2(SavedOutput, STDOUT_FILENO);
+    close(SavedOutput);
+    close(Follower);
+    close(Terminal);
+    EXPECT_TRUE(IsConsole);
+    EXPECT_NE(Mode & ENABLE_PROCESSED_OUTPUT, 0u);
+    EXPECT_EQ(GetStdHandle(7), INVALID_HANDLE_VALUE);
 }

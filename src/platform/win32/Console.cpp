@@ -1,4 +1,5 @@
-// Console control events on signals. SIGINT, SIGHUP and SIGTERM are caught
+// The console: standard handles, the terminal as the console's mode, and
+// console control events on signals. SIGINT, SIGHUP and SIGTERM are caught
 // while a handler is registered; the signal handler only records the signal
 // and wakes a dispatching thread, which calls the handlers as the console
 // would on a thread of its own.
@@ -14,10 +15,13 @@
 #include <semaphore.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
+#include "Handles.h"
 #include "consoleapi.h"
+#include "processenv.h"
 #include "processthreadsapi.h"
 #include "winbase.h"
 #include "winnt.h"
@@ -154,6 +158,30 @@ void ReleaseSignals(Registry& Instance)
 }
 
 } // namespace
+
+HANDLE GetStdHandle(DWORD StdHandle)
+{
+    switch (StdHandle)
+    {
+    case STD_INPUT_HANDLE: return Platform::HandleFromFd(STDIN_FILENO);
+    case STD_OUTPUT_HANDLE: return Platform::HandleFromFd(STDOUT_FILENO);
+    case STD_ERROR_HANDLE: return Platform::HandleFromFd(STDERR_FILENO);
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+}
+
+BOOL GetConsoleMode(HANDLE ConsoleHandle, LPDWORD Mode)
+{
+    Platform::HandleObject Object;
+    if (!Mode || !Platform::FindHandle(ConsoleHandle, Object) || Object.Kind != Platform::HandleKind::File ||
+        !isatty(Object.Fd))
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *Mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING;
+    return TRUE;
+}
 
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add)
 {

@@ -1,0 +1,24 @@
+#include <gtest/gtest.h>
+
+#include "Module/Module.h"
+
+TEST(Progress, StatusTextCountsRateTimeAndTimeLeft)
+{
+    EXPECT_EQ(Application::Progress::Text(1200, 3600, 34'000), "frame 1200/3600  35.3 fps  34 s  ETA 68 s");
+    // Nothing written yet, or no time gone: no rate, and no guess at the end.
+    EXPECT_EQ(Application::Progress::Text(0, 3600, 500), "frame 0/3600  0.0 fps  0 s");
+    EXPECT_EQ(Application::Progress::Text(5, 3600, 0), "frame 5/3600  0.0 fps  0 s");
+    EXPECT_EQ(Application::Progress::Text(3600, 3600, 100'000), "frame 3600/3600  36.0 fps  100 s  ETA 0 s");
+}
+
+TEST(Progress, WithoutAConsoleNothingIsDrawn)
+{
+    // Standard error of a test is no terminal: the line stays silent.
+    testing::internal::CaptureStderr();
+    {
+        Application::Progress Progress(100, 1000);
+        for (UINT32 Frame = 1; Frame <= 100; ++Frame)
+            Progress.Update(Frame, 1000 + Frame * 100);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
