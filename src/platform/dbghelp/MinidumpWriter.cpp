@@ -11,7 +11,7 @@
 
 #include "Errors.h"
 #include "Handles.h"
-#include "PtraceDebugger.h"
+#include "../ptrace/PtraceDebugger.h"
 #include "Utf8.h"
 #include "winbase.h"
 
@@ -25,27 +25,6 @@ constexpr uint64_t RedZone = 128;
 constexpr uint64_t MaximumStack = 8u << 20;
 constexpr size_t ChunkSize = 1u << 20;
 constexpr uint64_t PageSize = 4096;
-
-std::string ReadWholeFile(const char* Path)
-{
-    std::string Text;
-    const int Fd = open(Path, O_RDONLY | O_CLOEXEC);
-    if (Fd == -1)
-        return Text;
-    char Buffer[8192];
-    for (ssize_t Read; (Read = read(Fd, Buffer, sizeof Buffer)) != 0;)
-    {
-        if (Read < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        Text.append(Buffer, static_cast<size_t>(Read));
-    }
-    close(Fd);
-    return Text;
-}
 
 ULONG32 Protection(const MemoryRegion& Region)
 {
@@ -274,9 +253,7 @@ void MinidumpWriter::WriteException(const MINIDUMP_EXCEPTION_INFORMATION& Except
 
 void MinidumpWriter::WriteProcFile(const char* Name, ULONG32 Type)
 {
-    char Path[64];
-    std::snprintf(Path, sizeof Path, "/proc/%d/%s", m_ProcessId, Name);
-    const std::string Text = ReadWholeFile(Path);
+    const std::string Text = ReadProcessFile(m_ProcessId, Name);
     if (!Text.empty())
         m_File.AddStream(Type, m_File.Append(Text.data(), Text.size()));
 }

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../ptrace/ProcessReader.h"
 #include "Errors.h"
 #include "Handles.h"
 #include "Utf8.h"
@@ -27,30 +28,6 @@ extern char** environ;
 
 namespace {
 
-// A number from a "Name:\t<value>" line of /proc/<id>/status; -1 when absent.
-long ReadStatusField(pid_t ProcessId, const char* Name)
-{
-    char Path[64];
-    if (ProcessId)
-        std::snprintf(Path, sizeof Path, "/proc/%d/status", ProcessId);
-    else
-        std::snprintf(Path, sizeof Path, "/proc/self/status");
-    FILE* Status = std::fopen(Path, "r");
-    if (!Status)
-        return -1;
-    long Value = -1;
-    char Line[512];
-    const size_t Length = std::strlen(Name);
-    while (std::fgets(Line, sizeof Line, Status))
-        if (std::strncmp(Line, Name, Length) == 0 && Line[Length] == ':')
-        {
-            Value = std::strtol(Line + Length + 1, nullptr, 10);
-            break;
-        }
-    std::fclose(Status);
-    return Value;
-}
-
 std::string ExecutablePath()
 {
     char Path[4096];
@@ -63,7 +40,7 @@ std::string ExecutablePath()
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(gettid()); }
 
-BOOL IsDebuggerPresent() { return ReadStatusField(0, "TracerPid") > 0; }
+BOOL IsDebuggerPresent() { return Platform::ReadStatusNumber(0, "TracerPid") > 0; }
 
 HANDLE OpenProcess(DWORD DesiredAccess, BOOL InheritHandle, DWORD ProcessId)
 {
@@ -83,7 +60,7 @@ HANDLE OpenProcess(DWORD DesiredAccess, BOOL InheritHandle, DWORD ProcessId)
 HANDLE OpenThread(DWORD DesiredAccess, BOOL InheritHandle, DWORD ThreadId)
 {
     (void)DesiredAccess;
-    const long ProcessId = ThreadId ? ReadStatusField(static_cast<pid_t>(ThreadId), "Tgid") : -1;
+    const long ProcessId = ThreadId ? Platform::ReadStatusNumber(static_cast<pid_t>(ThreadId), "Tgid") : -1;
     if (ProcessId <= 0)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
