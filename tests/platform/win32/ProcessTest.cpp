@@ -11,6 +11,8 @@
 
 #include <shlwapi.h>
 #include <windows.h>
+#include <winternl.h>
+
 #include "PtraceDebugger.h"
 
 namespace {
@@ -251,6 +253,34 @@ TEST(CreateFileW, PrivateRegularFilesOnlyNeverFollowedOrBlocking)
     for (const std::string& Path : {Dump, Other, Link, Fifo})
         unlink(Path.c_str());
     rmdir(Directory);
+}
+
+TEST(NtQueryInformationProcess, ParentsOfThisProcessAndOfAChild)
+{
+    PROCESS_BASIC_INFORMATION Information = {};
+    ULONG Length = 0;
+    ASSERT_EQ(NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &Information,
+                                        sizeof Information, &Length),
+              0);
+    EXPECT_EQ(Length, sizeof Information);
+    EXPECT_EQ(Information.UniqueProcessId, static_cast<ULONG_PTR>(getpid()));
+    EXPECT_EQ(Information.InheritedFromUniqueProcessId, static_cast<ULONG_PTR>(getppid()));
+
+    std::wstring Line = L"sleep 5";
+    STARTUPINFOW StartupInfo = {};
+    StartupInfo.cb = sizeof StartupInfo;
+    PROCESS_INFORMATION Child = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, Line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &StartupInfo,
+                               &Child));
+    ASSERT_EQ(NtQueryInformationProcess(Child.hProcess, ProcessBasicInformation, &Information, sizeof Information,
+                                        nullptr),
+              0);
+    EXPECT_EQ(Information.InheritedFromUniqueProcessId, static_cast<ULONG_PTR>(getpid()));
+    EXPECT_NE(NtQueryInformationProcess(Child.hProcess, ProcessBasicInformation, &Information, 8, nullptr), 0);
+    kill(static_cast<pid_t>(Child.dwProcessId), SIGKILL);
+    WaitForSingleObject(Child.hProcess, INFINITE);
+    CloseHandle(Child.hThread);
+    CloseHandle(Child.hProcess);
 }
 
 TEST(ShellHelpers, PathsAndNumbers)
