@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <sys/ptrace.h>
 #include <sys/user.h>
 #include <sys/wait.h>
@@ -40,6 +41,11 @@ LPVOID ImageBase(pid_t ProcessId)
     return nullptr;
 }
 
+bool IsStopSignal(int Signal)
+{
+    return Signal == SIGSTOP || Signal == SIGTSTP || Signal == SIGTTIN || Signal == SIGTTOU;
+}
+
 // A bit of a hexadecimal signal mask of a thread's status.
 bool MaskHas(const std::string& Mask, int Signal)
 {
@@ -55,18 +61,46 @@ PtraceDebugger& PtraceDebugger::Instance()
     return Debugger;
 }
 
-HANDLE PtraceDebugger::KeepHandle(HANDLE Handle)
+HANDLE PtraceDebugger::OpenThreadHandle(pid_t ThreadId)
 {
+    const HANDLE Handle = OpenThread(THREAD_ALL_ACCESS, FALSE, static_cast<DWORD>(ThreadId));
     if (Handle)
-        m_EventHandles.push_back(Handle);
+        m_ThreadHandles[ThreadId] = Handle;
     return Handle;
+}
+
+void PtraceDebugger::CloseThreadHandle(pid_t ThreadId)
+{
+    const auto Found = m_ThreadHandles.find(ThreadId);
+    if (Found == m_ThreadHandles.end())
+        return;
+    CloseHandle(Found->second);
+    m_ThreadHandles.erase(Found);
+}
+
+void PtraceDebugger::LeaveSignalsToDebuggee()
+{
+    for (int Signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP, SIGTTIN, SIGTTOU})
+    {
+        struct sigaction Ignore = {}, Previous = {};
+        Ignore.sa_handler = SIG_IGN;
+        sigemptyset(&Ignore.sa_mask);
+        if (sigaction(Signal, &Ignore, &Previous) == 0)
+            m_SignalActions.emplace_back(Signal, Previous);
+    }
 }
 
 void PtraceDebugger::Reset()
 {
-    for (HANDLE Handle : m_EventHandles)
+    for (HANDLE& Handle : m_ProcessHandles)
+        if (Handle)
+            CloseHandle(std::exchange(Handle, nullptr));
+    for (const auto& [Id, Handle] : m_ThreadHandles)
         CloseHandle(Handle);
-    m_EventHandles.clear();
+    m_ThreadHandles.clear();
+    for (const auto& [Signal, Action] : m_SignalActions)
+        sigaction(Signal, &Action, nullptr);
+    m_SignalActions.clear();
     m_Threads.clear();
     m_Queue.clear();
     m_Current.reset();
@@ -145,8 +179,8 @@ BOOL PtraceDebugger::Attach(DWORD ProcessId)
     Event.dwDebugEventCode = CREATE_PROCESS_DEBUG_EVENT;
     Event.dwProcessId = ProcessId;
     Event.dwThreadId = ProcessId;
-    Event.u.CreateProcessInfo.hProcess = KeepHandle(OpenProcess(PROCESS_ALL_ACCESS, FALSE, ProcessId));
-    Event.u.CreateProcessInfo.hThread = KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, ProcessId));
+    Event.u.CreateProcessInfo.hProcess = m_ProcessHandles[0] = OpenProcess(PROCESS_ALL_ACCESS, FALSE, ProcessId);
+    Event.u.CreateProcessInfo.hThread = m_ProcessHandles[1] = OpenThread(THREAD_ALL_ACCESS, FALSE, ProcessId);
     Event.u.CreateProcessInfo.lpBaseOfImage = ImageBase(Process);
     m_Queue.push_back({Event, true, 0});
     for (const auto& [Id, State] : m_Threads)
@@ -157,7 +191,7 @@ BOOL PtraceDebugger::Attach(DWORD ProcessId)
         Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
         Event.dwProcessId = ProcessId;
         Event.dwThreadId = static_cast<DWORD>(Id);
-        Event.u.CreateThread.hThread = KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, static_cast<DWORD>(Id)));
+        Event.u.CreateThread.hThread = OpenThreadHandle(Id);
         m_Queue.push_back({Event, true, 0});
     }
     Event = {};
@@ -167,6 +201,7 @@ BOOL PtraceDebugger::Attach(DWORD ProcessId)
     Event.u.Exception.ExceptionRecord.ExceptionCode = EXCEPTION_BREAKPOINT;
     Event.u.Exception.dwFirstChance = 1;
     m_Queue.push_back({Event, true, 0});
+    LeaveSignalsToDebuggee();
     return TRUE;
 }
 
@@ -219,6 +254,7 @@ void PtraceDebugger::StopAll(pid_t Except)
         if (!WaitForThread(Id, Status))
         {
             m_Threads.erase(Id);
+            CloseThreadHandle(Id);
             continue;
         }
         Thread& State = m_Threads[Id];
@@ -233,7 +269,13 @@ void PtraceDebugger::ResumeAll()
     for (auto& [Id, State] : m_Threads)
         if (State.Stopped && !State.PendingStatus)
         {
-            ptrace(PTRACE_CONT, Id, nullptr, reinterpret_cast<void*>(static_cast<intptr_t>(State.ResumeSignal)));
+            // A thread held in a group stop stays stopped, yet it can be
+            // interrupted again and SIGCONT wakes it.
+            if (State.GroupStop)
+                ptrace(PTRACE_LISTEN, Id, nullptr, nullptr);
+            else
+                ptrace(PTRACE_CONT, Id, nullptr,
+                       reinterpret_cast<void*>(static_cast<intptr_t>(State.ResumeSignal)));
             State.Stopped = false;
             State.ResumeSignal = 0;
         }
@@ -263,7 +305,9 @@ void PtraceDebugger::ThreadGone(pid_t ThreadId, int Status)
         Event.dwDebugEventCode = EXIT_THREAD_DEBUG_EVENT;
         Event.u.ExitThread.dwExitCode = Code;
         Queue(Event, false);
+        return; // its handle closes when the event is continued
     }
+    CloseThreadHandle(ThreadId);
 }
 
 bool PtraceDebugger::Translate(pid_t ThreadId, int Status)
@@ -294,8 +338,7 @@ bool PtraceDebugger::Translate(pid_t ThreadId, int Status)
         New.Announced = true;
         Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
         Event.dwThreadId = static_cast<DWORD>(NewId);
-        Event.u.CreateThread.hThread =
-            KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, static_cast<DWORD>(NewId)));
+        Event.u.CreateThread.hThread = OpenThreadHandle(static_cast<pid_t>(NewId));
         Queue(Event, false);
         return true;
     }
@@ -326,12 +369,15 @@ bool PtraceDebugger::Translate(pid_t ThreadId, int Status)
         return true;
     }
     case PTRACE_EVENT_STOP:
+        // A stop signal's group stop is held until SIGCONT ends it, which
+        // the thread reports with a trap like an interrupt's.
+        State.GroupStop = IsStopSignal(Signal);
         State.Starting = false;
         if (State.Announced)
-            return false; // an interrupt or a group stop: it just goes on
+            return false; // an interrupt or a group stop: no event
         State.Announced = true;
         Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
-        Event.u.CreateThread.hThread = KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, Event.dwThreadId));
+        Event.u.CreateThread.hThread = OpenThreadHandle(ThreadId);
         Queue(Event, false);
         return true;
     case 0: break;
@@ -477,6 +523,8 @@ BOOL PtraceDebugger::Continue(DWORD ProcessId, DWORD ThreadId, DWORD Status)
     }
     const QueuedEvent Current = *m_Current;
     m_Current.reset();
+    if (Current.Event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT)
+        CloseThreadHandle(static_cast<pid_t>(ThreadId));
     if (!Current.Signal)
         return TRUE;
     auto Found = m_Threads.find(static_cast<pid_t>(ThreadId));
