@@ -283,6 +283,39 @@ TEST(NtQueryInformationProcess, ParentsOfThisProcessAndOfAChild)
     CloseHandle(Child.hProcess);
 }
 
+TEST(CreateProcessW, ChildrenStartWithNoSignalBlockedAndAreReapedAtTheirLastHandle)
+{
+    // Started from a thread that blocks a signal, the child blocks none.
+    sigset_t Blocked, Previous;
+    sigemptyset(&Blocked);
+    sigaddset(&Blocked, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &Blocked, &Previous);
+    std::wstring Line = L"sh -c \"grep -q '^SigBlk:\t0*$' /proc/self/status\"";
+    STARTUPINFOW StartupInfo = {};
+    StartupInfo.cb = sizeof StartupInfo;
+    PROCESS_INFORMATION Child = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, Line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &StartupInfo,
+                               &Child));
+    pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+    ASSERT_EQ(WaitForSingleObject(Child.hProcess, 10000), WAIT_OBJECT_0);
+    DWORD ExitCode = 1;
+    EXPECT_TRUE(GetExitCodeProcess(Child.hProcess, &ExitCode));
+    EXPECT_EQ(ExitCode, 0u);
+
+    // A second handle keeps the ended child; the last one lets it go.
+    const pid_t ProcessId = static_cast<pid_t>(Child.dwProcessId);
+    const HANDLE Second = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, Child.dwProcessId);
+    ASSERT_NE(Second, nullptr);
+    CloseHandle(Child.hThread);
+    CloseHandle(Child.hProcess);
+    EXPECT_EQ(kill(ProcessId, 0), 0); // a zombie still
+    EXPECT_TRUE(GetExitCodeProcess(Second, &ExitCode));
+    EXPECT_EQ(ExitCode, 0u);
+    CloseHandle(Second);
+    EXPECT_EQ(kill(ProcessId, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+}
+
 TEST(ShellHelpers, PathsAndNumbers)
 {
     wchar_t Buffer[MAX_PATH];
