@@ -67,6 +67,15 @@ wait_until() {
     done
 }
 
+# start_group OUTPUT PROGRAM ARGS...: starts the program as a shell starts a
+# job, in a process group of its own, output in OUTPUT; its pid in $pid.
+start_group() {
+    set -m
+    "./$2" "${@:3}" >"$1" 2>&1 &
+    pid=$!
+    set +m
+}
+
 traced() { (($(awk '/^TracerPid:/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0) != 0)); }
 group_gone() { ! pgrep -g "$1" >/dev/null; }
 
@@ -357,10 +366,7 @@ wait "$stranger" 2>/dev/null
 echo "ok: refused"
 
 echo "== Ctrl-C to a debugged run"
-set -m
-./ostrel -Debug -Resolution 64 64 -Duration 600 interrupted.mp4 >out.txt 2>&1 &
-pid=$!
-set +m
+start_group out.txt ostrel -Debug -Resolution 64 64 -Duration 600 interrupted.mp4
 wait_until 10 traced "$pid" || fail "no debugger attached"
 # The debugger outlives a SIGINT of its own, which the group's brings too.
 kill -INT "$(pgrep -f "ParentProcessDebug $pid ")"
@@ -378,10 +384,7 @@ echo "ok: ended after $elapsed ms"
 rm -f interrupted.mp4
 
 echo "== job control of a debugged run"
-set -m
-./ostrel_debuggee -Debug ticks >ticks.txt 2>&1 &
-pid=$!
-set +m
+start_group ticks.txt ostrel_debuggee -Debug ticks
 wait_until 10 grep -q 'tick 5$' ticks.txt || fail "no ticks: $(cat ticks.txt)"
 kill -TSTP -- -"$pid"
 sleep 0.3

@@ -35,6 +35,15 @@ long RunShell(const std::wstring& CommandLine, BOOL InheritHandles = FALSE)
     return ExitCode;
 }
 
+// Starts a command line found on the search path; false on failure.
+bool Start(std::wstring CommandLine, PROCESS_INFORMATION& Information)
+{
+    STARTUPINFOW StartupInfo = {};
+    StartupInfo.cb = sizeof StartupInfo;
+    return CreateProcessW(nullptr, CommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &StartupInfo,
+                          &Information);
+}
+
 int FdOf(HANDLE Handle) { return static_cast<int>(reinterpret_cast<intptr_t>(Handle) / 4 - 1); }
 
 } // namespace
@@ -266,12 +275,8 @@ TEST(NtQueryInformationProcess, ParentsOfThisProcessAndOfAChild)
     EXPECT_EQ(Information.UniqueProcessId, static_cast<ULONG_PTR>(getpid()));
     EXPECT_EQ(Information.InheritedFromUniqueProcessId, static_cast<ULONG_PTR>(getppid()));
 
-    std::wstring Line = L"sleep 5";
-    STARTUPINFOW StartupInfo = {};
-    StartupInfo.cb = sizeof StartupInfo;
     PROCESS_INFORMATION Child = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, Line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &StartupInfo,
-                               &Child));
+    ASSERT_TRUE(Start(L"sleep 5", Child));
     ASSERT_EQ(NtQueryInformationProcess(Child.hProcess, ProcessBasicInformation, &Information, sizeof Information,
                                         nullptr),
               0);
@@ -290,12 +295,8 @@ TEST(CreateProcessW, ChildrenStartWithNoSignalBlockedAndAreReapedAtTheirLastHand
     sigemptyset(&Blocked);
     sigaddset(&Blocked, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &Blocked, &Previous);
-    std::wstring Line = L"sh -c \"grep -q '^SigBlk:\t0*$' /proc/self/status\"";
-    STARTUPINFOW StartupInfo = {};
-    StartupInfo.cb = sizeof StartupInfo;
     PROCESS_INFORMATION Child = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, Line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &StartupInfo,
-                               &Child));
+    ASSERT_TRUE(Start(L"sh -c \"grep -q '^SigBlk:\t0*$' /proc/self/status\"", Child));
     pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
     ASSERT_EQ(WaitForSingleObject(Child.hProcess, 10000), WAIT_OBJECT_0);
     DWORD ExitCode = 1;
