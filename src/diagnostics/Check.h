@@ -6,6 +6,9 @@
 #include "Trace.h"
 
 [[noreturn]] void ThrowFailure(const TraceLocation& Location, HRESULT Result, const char* Expression);
+// The self-debugging code's form: traced the same way, thrown as the bare
+// HRESULT (a long).
+[[noreturn]] void ThrowBareFailure(const TraceLocation& Location, HRESULT Result, const char* Expression);
 
 // The expression yields an HRESULT, evaluated once; a negative one fails.
 #define CheckResult(Expression)                                                 \
@@ -19,25 +22,33 @@
         }                                                                       \
     } while (0)
 
-// A false condition fails with the given HRESULT.
-#define CheckCondition(Condition, Result)                                       \
+// A false condition fails with the given HRESULT, through Thrower; Text is
+// the condition as written.
+#define CheckConditionThrough(Thrower, Condition, Text, Result)                 \
     do                                                                          \
     {                                                                           \
         if (!(Condition))                                                       \
         {                                                                       \
             TRACE_LOCATION_HERE;                                                \
-            ThrowFailure(TraceLocationValue, (Result), #Condition);             \
+            Thrower(TraceLocationValue, (Result), Text);                        \
         }                                                                       \
     } while (0)
 
-// A zero or null Win32 result fails with the thread's last error.
-#define CheckWin32(Expression)                                                  \
+// A zero or null Win32 result fails with the thread's last error, through
+// Thrower.
+#define CheckWin32Through(Thrower, Expression, Text)                            \
     do                                                                          \
     {                                                                           \
         if (!(Expression))                                                      \
         {                                                                       \
             const HRESULT CheckWin32Value = HRESULT_FROM_WIN32(GetLastError()); \
             TRACE_LOCATION_HERE;                                                \
-            ThrowFailure(TraceLocationValue, CheckWin32Value, #Expression);     \
+            Thrower(TraceLocationValue, CheckWin32Value, Text);                 \
         }                                                                       \
     } while (0)
+
+#define CheckCondition(Condition, Result) CheckConditionThrough(ThrowFailure, Condition, #Condition, Result)
+#define CheckWin32(Expression) CheckWin32Through(ThrowFailure, Expression, #Expression)
+// The self-debugging code's forms.
+#define CheckConditionBare(Condition, Result) CheckConditionThrough(ThrowBareFailure, Condition, #Condition, Result)
+#define CheckWin32Bare(Expression) CheckWin32Through(ThrowBareFailure, Expression, #Expression)

@@ -6,6 +6,7 @@
 #include <ehdata.h>
 #include <shlwapi.h>
 
+#include "Check.h"
 #include "ParentProcessDebug.h"
 #include "Trace.h"
 #include "UniqueHandle.h"
@@ -63,10 +64,9 @@ std::wstring ParentProcessDebug::CodeText(const EXCEPTION_RECORD& Record)
 std::vector<std::wstring> ParentProcessDebug::DumpNameParts(DWORD ProcessId, uint32_t DumpNumber,
                                                             const std::wstring& CodeText)
 {
-    wchar_t Path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, Path, MAX_PATH);
-    std::vector<std::wstring> Parts = {PathFindFileNameW(Path), FormatW(L"%d", static_cast<int>(ProcessId)),
-                                       L"DebugException", FormatW(L"%d", static_cast<int>(DumpNumber))};
+    std::vector<std::wstring> Parts = {PathFindFileNameW(ModuleFileName().c_str()),
+                                       FormatW(L"%d", static_cast<int>(ProcessId)), L"DebugException",
+                                       FormatW(L"%d", static_cast<int>(DumpNumber))};
     if (!CodeText.empty())
         Parts.push_back(CodeText);
     return Parts;
@@ -179,19 +179,14 @@ void ParentProcessDebug::WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD Th
                                        const EXCEPTION_RECORD& Record, const std::vector<std::wstring>& NameParts,
                                        MINIDUMP_TYPE MinidumpType)
 {
-    wchar_t Directory[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, Directory, MAX_PATH);
-    *PathFindFileNameW(Directory) = L'\0';
-    const std::wstring Name = Join(NameParts, L"-") + L".dmp";
-    wchar_t Path[MAX_PATH];
-    // A name too long for the path buffer is no file to write.
-    if (!PathCombineW(Path, Directory, Name.c_str()))
-        throw static_cast<long>(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
-
-    UniqueHandle File(
-        CreateFileW(Path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!File)
-        throw static_cast<long>(HRESULT_FROM_WIN32(GetLastError()));
+    // Beside the executable: its folder, separator included, and the name.
+    const std::wstring& Executable = ModuleFileName();
+    const std::wstring Path = Executable.substr(0, PathFindFileNameW(Executable.c_str()) - Executable.c_str()) +
+                              Join(NameParts, L"-") + L".dmp";
+    const HANDLE FileHandle =
+        CreateFileW(Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    CheckWin32Bare(FileHandle != INVALID_HANDLE_VALUE);
+    UniqueHandle File(FileHandle);
     UniqueHandle Thread;
     bool Written = false;
     if (ThreadId)
@@ -210,6 +205,5 @@ void ParentProcessDebug::WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD Th
             }
         }
     }
-    if (!Written && !MiniDumpWriteDump(Process, ProcessId, File.get(), MinidumpType, nullptr, nullptr, nullptr))
-        throw static_cast<long>(HRESULT_FROM_WIN32(GetLastError()));
+    CheckWin32Bare(Written || MiniDumpWriteDump(Process, ProcessId, File.get(), MinidumpType, nullptr, nullptr, nullptr));
 }

@@ -6,7 +6,9 @@
 #include <iostream>
 
 #include <shlwapi.h>
+#include <winternl.h>
 
+#include "Check.h"
 #include "Trace.h"
 #include "UniqueHandle.h"
 
@@ -16,6 +18,8 @@ namespace {
 
 // Debug strings are read into one buffer of this many characters.
 constexpr size_t DebugStringBufferSize = 4096;
+// The longest path that the platform knows of, in characters.
+constexpr size_t MaximumPathLength = 32768;
 
 } // namespace
 
@@ -57,8 +61,11 @@ void ParentProcessDebug::Enable(const Arguments& Arguments)
 std::wstring ParentProcessDebug::ChildCommandLine(const wchar_t* ExecutablePath, const Settings& Settings,
                                                   DWORD ProcessId, HANDLE Event)
 {
+    // A quote in the path is doubled: the program path is read back up to
+    // the first single quote.
     std::wstring CommandLine = L"\"";
-    CommandLine += ExecutablePath;
+    for (const wchar_t* Character = ExecutablePath; *Character; ++Character)
+        CommandLine.append(*Character == L'"' ? 2 : 1, *Character);
     CommandLine += L"\"";
     if (Settings.m_DisableDebugOutput)
         CommandLine += L" -DisableDebugOutput";
@@ -74,15 +81,14 @@ void ParentProcessDebug::StartChild(const Settings& Settings)
         return;
     SECURITY_ATTRIBUTES Attributes = {sizeof Attributes, nullptr, TRUE};
     UniqueHandle Event(CreateEventW(&Attributes, TRUE, FALSE, nullptr));
-    wchar_t Path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, Path, MAX_PATH);
-    std::wstring CommandLine = ChildCommandLine(Path, Settings, GetCurrentProcessId(), Event.get());
+    const std::wstring& Path = ModuleFileName();
+    std::wstring CommandLine = ChildCommandLine(Path.c_str(), Settings, GetCurrentProcessId(), Event.get());
     STARTUPINFOW StartupInfo = {};
     StartupInfo.cb = sizeof StartupInfo;
     PROCESS_INFORMATION ProcessInformation = {};
-    if (!CreateProcessW(Path, CommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &StartupInfo,
-                        &ProcessInformation))
-        return;
+    // Without its debugger the run would look normal and be no debugged run.
+    CheckWin32Bare(CreateProcessW(Path.c_str(), CommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &StartupInfo, &ProcessInformation));
     UniqueHandle Process(ProcessInformation.hProcess);
     UniqueHandle(ProcessInformation.hThread).reset();
     // Without the event there is nothing to wait for. Whatever ends the
@@ -177,8 +183,19 @@ void ParentProcessDebug::ForwardDebugString(HANDLE Process, const OUTPUT_DEBUG_S
 
 void ParentProcessDebug::Run(DWORD ProcessId, DWORD MinidumpType, HANDLE Event)
 {
+    // The debugging child debugs the process that started it and no other.
+    CheckConditionBare(ProcessId == ParentProcessId(), E_ACCESSDENIED);
+    // Dumps are named after the executable as it is now, even when its file
+    // is replaced during the run.
+    ModuleFileName();
     if (!DebugActiveProcess(ProcessId))
         ThrowLastError();
+    // The parent may have ended just before, and its id gone to another.
+    if (ProcessId != ParentProcessId())
+    {
+        DebugActiveProcessStop(ProcessId);
+        CheckConditionBare(ProcessId == ParentProcessId(), E_ACCESSDENIED);
+    }
     if (Event)
         SetEvent(Event);
 
@@ -234,8 +251,15 @@ void ParentProcessDebug::Run(DWORD ProcessId, DWORD MinidumpType, HANDLE Event)
                 if (ReportException(Process.get(), Record, Code))
                 {
                     const auto NameParts = DumpNameParts(ProcessId, DumpCounter++, Code);
-                    WriteMinidump(DebugEvent.dwProcessId, Process.get(), DebugEvent.dwThreadId, Record, NameParts,
-                                  static_cast<MINIDUMP_TYPE>(MinidumpType));
+                    try
+                    {
+                        WriteMinidump(DebugEvent.dwProcessId, Process.get(), DebugEvent.dwThreadId, Record,
+                                      NameParts, static_cast<MINIDUMP_TYPE>(MinidumpType));
+                    }
+                    catch (long)
+                    {
+                        // Traced where it failed; the session goes on without this dump.
+                    }
                 }
                 // The parent handles its exceptions as it would undebugged.
                 Status = DBG_EXCEPTION_NOT_HANDLED;
@@ -258,6 +282,35 @@ void ParentProcessDebug::Run(DWORD ProcessId, DWORD MinidumpType, HANDLE Event)
     if (Symbols == SymbolState::Initialized)
         SymCleanup(Process.get());
     DebugActiveProcessStop(ProcessId);
+}
+
+const std::wstring& ModuleFileName()
+{
+    static const std::wstring Path = [] {
+        // The platform cuts a path that does not fit and reports the size
+        // of the buffer: then the buffer grows.
+        std::wstring Buffer(MAX_PATH, L'\0');
+        for (;;)
+        {
+            const DWORD Length = GetModuleFileNameW(nullptr, Buffer.data(), static_cast<DWORD>(Buffer.size()));
+            if (Length < Buffer.size() || Buffer.size() >= MaximumPathLength)
+            {
+                Buffer.resize(std::min<size_t>(Length, Buffer.size()));
+                return Buffer;
+            }
+            Buffer.resize(Buffer.size() * 2);
+        }
+    }();
+    return Path;
+}
+
+DWORD ParentProcessId()
+{
+    PROCESS_BASIC_INFORMATION Information = {};
+    if (!NT_SUCCESS(NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &Information,
+                                              sizeof Information, nullptr)))
+        return 0;
+    return static_cast<DWORD>(Information.InheritedFromUniqueProcessId);
 }
 
 void WriteDebugOutput(const wchar_t* Text) { std::wcout << Text << std::endl; }

@@ -52,20 +52,23 @@ public:
     ParentProcessDebug& operator=(const ParentProcessDebug&) = delete;
 
     // Parent side: starts the debugging child when the arguments hold -Debug.
+    // A child that cannot be started is thrown as an HRESULT (long): the run
+    // never goes on without the debugger that it asked for.
     static void Enable(const Arguments& Arguments);
     static void StartChild(const Settings& Settings);
     // Child side: true when this process was the debugging child and its
     // debugger has run to its end.
     static BOOL RunChild(const Arguments& Arguments, std::function<void(ParentProcessDebug&)> Configure);
 
-    // The debug loop. Failing to attach is thrown as an HRESULT (long).
+    // The debug loop. Failing to attach is thrown as an HRESULT (long), and
+    // so is a process id other than the parent's (E_ACCESSDENIED).
     void Run(DWORD ProcessId, DWORD MinidumpType, HANDLE Event);
     // Describes an exception through m_Output unless the filter ignores it;
     // non-zero when a minidump is wanted. May replace CodeText with the
     // HRESULT that a thrown object carries.
     int ReportException(HANDLE Process, const EXCEPTION_RECORD& Record, std::wstring& CodeText);
-    // Writes the dump beside the executable; failures are thrown as an
-    // HRESULT (long).
+    // Writes the dump beside the executable; failures are traced and thrown
+    // as an HRESULT (long). A failed dump does not end the session.
     static void WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD ThreadId, const EXCEPTION_RECORD& Record,
                               const std::vector<std::wstring>& NameParts, MINIDUMP_TYPE MinidumpType);
 
@@ -87,6 +90,13 @@ public:
     std::function<void(const wchar_t*)> m_Output;
     std::function<int(const ExceptionData&)> m_ExceptionFilter;
 };
+
+// The executable's full path, read once: a path of any length, and dumps
+// keep the name that the process started with.
+const std::wstring& ModuleFileName();
+
+// The id of the process that started this one, or 0 when unknown.
+DWORD ParentProcessId();
 
 // The items with Separator between neighbours.
 std::wstring Join(const std::vector<std::wstring>& Items, const wchar_t* Separator);

@@ -78,8 +78,23 @@ std::wstring FormatW(const wchar_t* Format, ...)
     return Buffer;
 }
 
-void ThrowFailure(const TraceLocation& Location, HRESULT Result, const char* Expression)
+namespace {
+
+void TraceFailure(const TraceLocation& Location, HRESULT Result, const char* Expression)
 {
     Trace(Location, L"Throwing an exception, 0x%08X, expression %hs\n", Result, Expression);
+}
+
+} // namespace
+
+void ThrowFailure(const TraceLocation& Location, HRESULT Result, const char* Expression)
+{
+    TraceFailure(Location, Result, Expression);
     throw ComException(Result);
+}
+
+void ThrowBareFailure(const TraceLocation& Location, HRESULT Result, const char* Expression)
+{
+    TraceFailure(Location, Result, Expression);
+    throw static_cast<long>(Result);
 }

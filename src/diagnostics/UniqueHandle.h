@@ -1,6 +1,7 @@
 // An owning holder of a Win32 handle: closes it on every way out.
 #pragma once
 
+#include <cstdlib>
 #include <utility>
 
 #include <windows.h>
@@ -29,12 +30,16 @@ public:
     explicit operator bool() const { return m_Handle && m_Handle != INVALID_HANDLE_VALUE; }
 
     // A handle that cannot be closed is a fault of the program: it is raised
-    // as a non-continuable exception carrying the error.
+    // as a non-continuable exception carrying the error, which nothing
+    // handles, so the process ends there.
     void reset(HANDLE Handle = nullptr)
     {
         if (*this && !CloseHandle(m_Handle))
+        {
             RaiseException(static_cast<DWORD>(HRESULT_FROM_WIN32(GetLastError())), EXCEPTION_NONCONTINUABLE, 0,
                            nullptr);
+            std::abort();
+        }
         m_Handle = Handle;
     }
 

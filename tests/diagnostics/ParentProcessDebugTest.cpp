@@ -1,4 +1,8 @@
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -6,9 +10,12 @@
 
 #include <dbghelp.h>
 #include <ehdata.h>
+#include <shlwapi.h>
 #include <windows.h>
 
 #include "diagnostics/ParentProcessDebug.h"
+#include "diagnostics/UniqueHandle.h"
+#include "ProcessReader.h"
 
 namespace {
 
@@ -61,6 +68,15 @@ TEST(ParentProcessDebugSettings, ChildCommandLineAndItsReading)
         ParentProcessDebug::ChildCommandLine(L"/opt/my tools/ostrel", Settings, 4242, Event);
     EXPECT_EQ(CommandLine, L"\"/opt/my tools/ostrel\" -DisableDebugOutput -ParentProcessDebug 4242 6182 16");
     EXPECT_EQ(ParentProcessDebug::ChildCommandLine(L"/x", {0, 0}, 7, nullptr), L"\"/x\" -ParentProcessDebug 7 0 0");
+
+    // Any executable path comes back whole: a quote in it, or any length.
+    for (const std::wstring& Path : {std::wstring(L"/opt/a\"b/ostrel"), L"/" + std::wstring(300, L'p') + L"/ostrel"})
+    {
+        const Arguments Child = Split(ParentProcessDebug::ChildCommandLine(Path.c_str(), {0, 0}, 9, nullptr).c_str());
+        ASSERT_EQ(Child.size(), 5u);
+        EXPECT_EQ(Child[0], Path);
+        EXPECT_EQ(Child[1], L"-ParentProcessDebug");
+    }
 
     // What the child reads back from it.
     uint32_t Disable = 0;
@@ -321,4 +337,55 @@ TEST(ForwardDebugString, TrimsCutsAndDecodes)
     EXPECT_EQ(Lines.size(), Count);
     const char Invalid[] = "bad \xC3(";
     EXPECT_THROW(Forward(Invalid, sizeof Invalid, false), long);
+}
+
+TEST(ParentProcessDebug, DebugsItsParentOnly)
+{
+    // A process that is not this one's parent is refused before anything
+    // attaches to it.
+    std::wstring Line = L"sleep 10";
+    STARTUPINFOW StartupInfo = {};
+    StartupInfo.cb = sizeof StartupInfo;
+    PROCESS_INFORMATION Stranger = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, Line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &StartupInfo,
+                               &Stranger));
+    ParentProcessDebug Debug;
+    long Result = 0;
+    try
+    {
+        Debug.Run(Stranger.dwProcessId, 0, nullptr);
+    }
+    catch (long Thrown)
+    {
+        Result = Thrown;
+    }
+    EXPECT_EQ(Result, E_ACCESSDENIED);
+    EXPECT_EQ(Platform::ReadStatusNumber(static_cast<pid_t>(Stranger.dwProcessId), "TracerPid"), 0);
+    EXPECT_EQ(ParentProcessId(), static_cast<DWORD>(getppid()));
+    kill(static_cast<pid_t>(Stranger.dwProcessId), SIGKILL);
+    WaitForSingleObject(Stranger.hProcess, INFINITE);
+    CloseHandle(Stranger.hThread);
+    CloseHandle(Stranger.hProcess);
+}
+
+TEST(ParentProcessDebug, ModuleFileNameIsTheWholePath)
+{
+    const std::wstring& Path = ModuleFileName();
+    EXPECT_EQ(Path[0], L'/');
+    EXPECT_STREQ(PathFindFileNameW(Path.c_str()), L"ostrel_tests");
+    EXPECT_EQ(&ModuleFileName(), &Path);
+}
+
+TEST(UniqueHandleDeathTest, AHandleThatCannotBeClosedEndsTheProcess)
+{
+    EXPECT_DEATH(
+        {
+            const HANDLE Event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            UniqueHandle Holder(Event);
+            CloseHandle(Event); // behind the holder's back
+            Holder.reset();
+            std::fputs("went on\n", stderr);
+            std::exit(0);
+        },
+        "");
 }

@@ -7,12 +7,23 @@
 //   throw-long    throws and catches the HRESULT 0x80004005
 //   thread-throw  throws and catches 0x80070005 on a second thread
 //   output        writes debug strings to trim and cut
+//   rethrow       throws 0x80004005 and rethrows it with a plain throw, then
+//                 0x8007000E and rethrows it with std::rethrow_exception
+//   overflow      recurses until the stack overflows (the process dies)
+//   threads       starts and joins 5,000 short-lived threads
+//   huge          maps 64 GiB and touches one page in each GiB of it
+//   ticks         prints "tick N" every 20 ms, 100 times
+//   wait          waits (at most 20 s) for a file named "go" to appear
 // With OSTREL_TEST_HANG_CHILD set, the debugging child sleeps a minute
-// instead of attaching.
+// instead of attaching; with OSTREL_TEST_REMOVE_SELF set, the program removes
+// its own executable before it starts the debugging child.
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
+#include <sys/mman.h>
 #include <thread>
 #include <unistd.h>
 
@@ -36,6 +47,70 @@ void ThrowAndCatch(long Value)
     catch (long)
     {
     }
+}
+
+void Rethrow()
+{
+    try
+    {
+        try
+        {
+            throw static_cast<long>(static_cast<HRESULT>(0x80004005));
+        }
+        catch (long)
+        {
+            throw;
+        }
+    }
+    catch (long)
+    {
+    }
+    std::exception_ptr Pointer;
+    try
+    {
+        throw static_cast<long>(static_cast<HRESULT>(0x8007000E));
+    }
+    catch (long)
+    {
+        Pointer = std::current_exception();
+    }
+    try
+    {
+        std::rethrow_exception(Pointer);
+    }
+    catch (long)
+    {
+    }
+}
+
+// A frame larger than the stack's guard gap below it: the overflow faults
+// with the stack pointer below the stack's mapping.
+volatile int RecursionLimit = INT_MAX;
+__attribute__((noinline)) int Recurse(int Depth)
+{
+    volatile char Frame[16384];
+    Frame[Depth % sizeof Frame] = static_cast<char>(Depth);
+    return Depth == RecursionLimit ? 0 : Recurse(Depth + 1) + Frame[Depth % sizeof Frame];
+}
+
+void MapHugeRegion()
+{
+    constexpr size_t GiB = size_t(1) << 30;
+    auto* Huge = static_cast<char*>(
+        mmap(nullptr, 64 * GiB, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+    if (Huge == MAP_FAILED)
+    {
+        std::perror("mmap");
+        std::exit(2);
+    }
+    for (size_t Offset = 0; Offset < 64 * GiB; Offset += GiB)
+        Huge[Offset] = 1;
+}
+
+void WaitForGo()
+{
+    for (int Round = 0; Round < 2000 && access("go", F_OK) != 0; ++Round)
+        usleep(10000);
 }
 
 void WriteDebugStrings()
@@ -76,7 +151,21 @@ int main()
         std::fprintf(stderr, "debuggee: failed with 0x%08X\n", static_cast<unsigned>(Result));
         return 1;
     }
-    ParentProcessDebug::Enable(Arguments);
+    if (std::getenv("OSTREL_TEST_REMOVE_SELF"))
+    {
+        char Path[4096] = {};
+        if (readlink("/proc/self/exe", Path, sizeof Path - 1) > 0)
+            unlink(Path);
+    }
+    try
+    {
+        ParentProcessDebug::Enable(Arguments);
+    }
+    catch (long Result)
+    {
+        std::fprintf(stderr, "debuggee: failed with 0x%08X\n", static_cast<unsigned>(Result));
+        return 1;
+    }
 
     std::wstring Name, Value;
     for (size_t Index = 1; Index < Arguments.size(); ++Index)
@@ -99,6 +188,24 @@ int main()
             std::thread([] { ThrowAndCatch(static_cast<long>(static_cast<HRESULT>(0x80070005))); }).join();
         else if (Deed == L"output")
             WriteDebugStrings();
+        else if (Deed == L"rethrow")
+            Rethrow();
+        else if (Deed == L"overflow")
+            Recurse(0);
+        else if (Deed == L"threads")
+            for (int Thread = 0; Thread < 5000; ++Thread)
+                std::thread([] {}).join();
+        else if (Deed == L"huge")
+            MapHugeRegion();
+        else if (Deed == L"ticks")
+            for (int Tick = 1; Tick <= 100; ++Tick)
+            {
+                std::printf("tick %d\n", Tick);
+                std::fflush(stdout);
+                usleep(20000);
+            }
+        else if (Deed == L"wait")
+            WaitForGo();
     }
     std::printf("done\n");
     return 0;

@@ -38,6 +38,47 @@ run() {
     pid=$(cat pid.txt)
 }
 
+# run_sh SCRIPT: runs sh -c SCRIPT as run does (the script knows its pid as
+# $$ and execs the program under test). A run that takes more than a minute
+# is killed, its debugging child too, and fails.
+run_sh() {
+    rm -f ./*.dmp
+    {
+        sh -c "$1" 2>err.txt &
+        local program=$!
+        echo $program >pid.txt
+        { sleep 60; pkill -KILL -f "ParentProcessDebug $program " || true; kill -KILL $program; } >/dev/null 2>&1 &
+        local watchdog=$!
+        wait $program
+        echo $? >status.txt
+        kill $watchdog
+    } 2>/dev/null | cat >out.txt
+    status=$(cat status.txt)
+    pid=$(cat pid.txt)
+}
+
+# wait_until SECONDS COMMAND...: polls every 50 ms until the command succeeds.
+wait_until() {
+    local rounds=$(($1 * 20))
+    shift
+    until "$@"; do
+        ((--rounds > 0)) || return 1
+        sleep 0.05
+    done
+}
+
+# start_group OUTPUT PROGRAM ARGS...: starts the program as a shell starts a
+# job, in a process group of its own, output in OUTPUT; its pid in $pid.
+start_group() {
+    set -m
+    "./$2" "${@:3}" >"$1" 2>&1 &
+    pid=$!
+    set +m
+}
+
+traced() { (($(awk '/^TracerPid:/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0) != 0)); }
+group_gone() { ! pgrep -g "$1" >/dev/null; }
+
 # expect_lines NAME: out.txt matches the extended regular expressions on
 # standard input, line by line, exactly.
 expect_lines() {
@@ -103,6 +144,7 @@ if [[ -f "$dump" ]]; then
     object=$(thrown_object "$dump")
     read_back=$(lldb_run "$dump" -o "memory read -c 16 $object")
     grep -q "error:" <<<"$read_back" || fail "a normal dump holds the thrown object at $object: $read_back"
+    [[ $(stat -c %a "$dump") == 600 ]] || fail "the dump is not private: $(stat -c %a "$dump")"
     echo "ok: lldb reads the dump (normal dump: $normal_size bytes)"
 fi
 
@@ -113,6 +155,7 @@ expect_dumps "-Debug:full writes one dump" "$dump"
 if [[ -f "$dump" ]]; then
     full_size=$(stat -c %s "$dump")
     ((full_size > normal_size * 4)) || fail "the full dump ($full_size bytes) is not much larger than a normal one"
+    [[ $(stat -c %a "$dump") == 600 ]] || fail "the full dump is not private: $(stat -c %a "$dump")"
     object=$(thrown_object "$dump")
     # The heap object that the exception line describes, read from the dump.
     expected=$(grep -oE '16 bytes: [0-9A-F ]+' out.txt | cut -c11- | tr 'A-F' 'a-f')
@@ -203,6 +246,162 @@ echo "ok: the parent went on after $elapsed ms"
 for child in $(pgrep -f "ostrel_debuggee -ParentProcessDebug $parent "); do
     kill "$child"
 done
+
+echo "== a link or a FIFO at a dump's name"
+echo secret >target.txt
+# The names of dumps 0 and 1 are planted before the program starts as $$.
+run_sh 'name="ostrel_debuggee-$$-DebugException"
+ln -s target.txt "$name-0-0x80004005.dmp"; mkfifo "$name-1-0x80004005.dmp"
+exec ./ostrel_debuggee -Debug throw-long throw-long throw-long'
+expect_lines "every throw is described, the failed dumps end nothing" <<END
+Exception: Module ostrel_debuggee, HRESULT, 0x80004005
+Exception: Module ostrel_debuggee, HRESULT, 0x80004005
+Exception: Module ostrel_debuggee, HRESULT, 0x80004005
+done
+END
+name="ostrel_debuggee-$pid-DebugException"
+[[ $(cat target.txt) == secret && -L "$name-0-0x80004005.dmp" ]] || fail "the link's target was written"
+[[ -p "$name-1-0x80004005.dmp" ]] || fail "the FIFO was replaced"
+[[ -f "$name-2-0x80004005.dmp" && ! -L "$name-2-0x80004005.dmp" ]] || fail "no dump after the failed ones"
+rm -f target.txt
+
+echo "== a full dump holds the memory in use, not the address space"
+run ostrel_debuggee -Debug:full huge throw-long
+dump="ostrel_debuggee-$pid-DebugException-0-0x80004005.dmp"
+expect_dumps "one dump" "$dump"
+if [[ -f "$dump" ]]; then
+    size=$(stat -c %s "$dump")
+    ((size < 64 << 20)) || fail "the full dump of a process with 64 GiB mapped and 64 pages of it touched has $size bytes"
+    echo "ok: $size bytes"
+fi
+
+echo "== rethrows are thrown exceptions"
+run ostrel_debuggee -Debug rethrow
+expect_lines "a throw and its rethrow, twice" <<END
+Exception: Module ostrel_debuggee, HRESULT, 0x80004005
+Exception: Module ostrel_debuggee, HRESULT, 0x80004005
+Exception: Module ostrel_debuggee, HRESULT, 0x8007000E
+Exception: Module ostrel_debuggee, HRESULT, 0x8007000E
+done
+END
+
+echo "== a stack overflow"
+run ostrel_debuggee -Debug overflow
+((status == 139)) || fail "the overflowing process ended with $status, not by SIGSEGV (139)"
+dump="ostrel_debuggee-$pid-DebugException-1-0xC0000005.dmp"
+expect_dumps "first and last chance" "ostrel_debuggee-$pid-DebugException-0-0xC0000005.dmp" "$dump"
+if [[ -f "$dump" ]]; then
+    frames=$(lldb_run "$dump" -o "bt 20" | grep -c 'frame #.*Debuggee.cpp')
+    ((frames >= 10)) || fail "lldb finds $frames frames of the recursion: $(lldb_run "$dump" -o "bt 20")"
+    echo "ok: lldb unwinds $frames frames of the recursion"
+fi
+
+echo "== 5,000 short-lived threads under 256 descriptors"
+(
+    ulimit -n 256
+    run ostrel_debuggee -Debug threads throw-long
+)
+status=$(cat status.txt)
+pid=$(cat pid.txt)
+expect_lines "the exception after the threads keeps its module" <<END
+Exception: Module ostrel_debuggee, HRESULT, 0x80004005
+done
+END
+expect_dumps "and its dump" "ostrel_debuggee-$pid-DebugException-0-0x80004005.dmp"
+
+echo "== executables under unusual paths"
+long="$(printf 'l%.0s' {1..120})/$(printf 'm%.0s' {1..120})/$(printf 'n%.0s' {1..120})"
+for folder in 'a "quoted" folder' "$long"; do
+    mkdir -p "$folder"
+    cp ostrel_debuggee "$folder/"
+    run "$folder/ostrel_debuggee" -Debug throw-long
+    expect_lines "debugged under ${folder:0:20}... (${#folder} characters)" <<END
+Exception: Module ostrel_debuggee, HRESULT, 0x80004005
+done
+END
+    [[ -f "$folder/ostrel_debuggee-$pid-DebugException-0-0x80004005.dmp" ]] ||
+        fail "no dump beside the executable under ${folder:0:20}..."
+    rm -rf "${folder%%/*}"
+done
+
+echo "== an executable replaced during the run"
+mkdir swap
+cp ostrel_debuggee swap/
+rm -f go
+./swap/ostrel_debuggee -Debug wait throw-long >out.txt 2>err.txt &
+pid=$!
+wait_until 10 traced "$pid" || fail "no debugger attached"
+cp swap/ostrel_debuggee swap/new && mv swap/new swap/ostrel_debuggee
+touch go
+wait $pid
+wait_until 10 eval '! pgrep -f "ParentProcessDebug $pid " >/dev/null'
+expect_lines "the module keeps its name" <<END
+Exception: Module ostrel_debuggee, HRESULT, 0x80004005
+done
+END
+[[ -f "swap/ostrel_debuggee-$pid-DebugException-0-0x80004005.dmp" ]] ||
+    fail "the dump's name changed: $(ls swap)"
+rm -rf swap go
+
+echo "== a debugger that cannot be started"
+mkdir gone
+cp ostrel_debuggee gone/
+OSTREL_TEST_REMOVE_SELF=1 ./gone/ostrel_debuggee -Debug throw-long >out.txt 2>err.txt
+status=$?
+((status == 1)) && [[ ! -s out.txt ]] && grep -qE '^debuggee: failed with 0x8007[0-9A-F]{4}$' err.txt ||
+    fail "a run without its debugger: exit $status, $(cat out.txt err.txt)"
+echo "ok: $(cat err.txt)"
+rm -rf gone
+
+echo "== a stranger's process"
+sleep 30 &
+stranger=$!
+timeout 10 ./ostrel -ParentProcessDebug "$stranger" 0 0 >out.txt 2>err.txt
+status=$?
+((status == 1)) && grep -qx 'Ostrel: failed with 0x80070005' err.txt ||
+    fail "debugging a process that is not the parent: exit $status, $(cat out.txt err.txt)"
+kill -0 "$stranger" 2>/dev/null || fail "the stranger is gone"
+kill "$stranger"
+wait "$stranger" 2>/dev/null
+echo "ok: refused"
+
+echo "== Ctrl-C to a debugged run"
+start_group out.txt ostrel -Debug -Resolution 64 64 -Duration 600 interrupted.mp4
+wait_until 10 traced "$pid" || fail "no debugger attached"
+# The debugger outlives a SIGINT of its own, which the group's brings too.
+kill -INT "$(pgrep -f "ParentProcessDebug $pid ")"
+sleep 0.5
+traced "$pid" || fail "the debugger died of SIGINT"
+start=$(date +%s%N)
+kill -INT -- -"$pid"
+wait "$pid"
+status=$?
+elapsed=$((($(date +%s%N) - start) / 1000000))
+((status == 130)) || fail "the interrupted run ended with $status, not 130"
+# A hang, not a figure: the time is printed below.
+((elapsed < 20000)) || fail "the interrupted run took $elapsed ms to end"
+[[ $(tail -n1 out.txt) == "Exception: 0x800704C7" ]] || fail "the interrupted run's last line: $(tail -n1 out.txt)"
+wait_until 3 group_gone "$pid" || fail "left behind: $(pgrep -a -g "$pid")"
+echo "ok: ended after $elapsed ms"
+rm -f interrupted.mp4
+
+echo "== job control of a debugged run"
+start_group ticks.txt ostrel_debuggee -Debug ticks
+wait_until 10 grep -q 'tick 5$' ticks.txt || fail "no ticks: $(cat ticks.txt)"
+kill -TSTP -- -"$pid"
+sleep 0.3
+before=$(grep -c tick ticks.txt)
+state=$(ps -o stat= -p "$pid")
+sleep 0.6
+after=$(grep -c tick ticks.txt)
+[[ $state == [tT]* && $after == "$before" ]] || fail "SIGTSTP: state '$state', ticks went from $before to $after"
+kill -CONT -- -"$pid"
+wait "$pid"
+status=$?
+((status == 0)) && [[ $(grep -c tick ticks.txt) == 100 ]] && grep -qx done ticks.txt ||
+    fail "after SIGCONT: exit $status, $(tail -2 ticks.txt)"
+wait_until 3 group_gone "$pid" || fail "left behind: $(pgrep -a -g "$pid")"
+echo "ok: stopped at tick $before, resumed to the end"
 
 echo "== the run writes the same with and without -Debug"
 rm -f plain.mp4 debugged.mp4

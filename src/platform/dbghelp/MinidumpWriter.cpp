@@ -4,6 +4,7 @@
 #include <cpuid.h>
 #include <csignal>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/utsname.h>
@@ -11,7 +12,7 @@
 
 #include "Errors.h"
 #include "Handles.h"
-#include "PtraceDebugger.h"
+#include "../ptrace/PtraceDebugger.h"
 #include "Utf8.h"
 #include "winbase.h"
 
@@ -23,29 +24,10 @@ namespace {
 // end of their mapping, up to this much.
 constexpr uint64_t RedZone = 128;
 constexpr uint64_t MaximumStack = 8u << 20;
-constexpr size_t ChunkSize = 1u << 20;
+// How far below its stack an overflowing thread's stack pointer may lie: the
+// gap that the system keeps below a stack (256 pages).
+constexpr uint64_t MaximumStackGap = 1u << 20;
 constexpr uint64_t PageSize = 4096;
-
-std::string ReadWholeFile(const char* Path)
-{
-    std::string Text;
-    const int Fd = open(Path, O_RDONLY | O_CLOEXEC);
-    if (Fd == -1)
-        return Text;
-    char Buffer[8192];
-    for (ssize_t Read; (Read = read(Fd, Buffer, sizeof Buffer)) != 0;)
-    {
-        if (Read < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        Text.append(Buffer, static_cast<size_t>(Read));
-    }
-    close(Fd);
-    return Text;
-}
 
 ULONG32 Protection(const MemoryRegion& Region)
 {
@@ -176,21 +158,44 @@ void MinidumpWriter::WriteMiscInfo()
     m_File.AddStream(MiscInfoStream, m_File.Append(Info));
 }
 
+uint64_t MinidumpWriter::AppendMemory(uint64_t Address, uint64_t Size)
+{
+    const uint64_t Offset = m_File.End();
+    uint64_t Done = 0;
+    while (Done < Size && !m_File.Failed())
+    {
+        const size_t Want = static_cast<size_t>(std::min<uint64_t>(Size - Done, m_Buffer.size()));
+        const size_t Read = ReadProcessBytes(m_ProcessId, Address + Done, m_Buffer.data(), Want);
+        m_File.WriteAt(Offset + Done, m_Buffer.data(), Read);
+        Done += Read;
+        if (Read < Want)
+            break;
+    }
+    // One piece: whole pages (as memory is read) keep pieces end to end.
+    m_File.Reserve(Done);
+    return Done;
+}
+
 MINIDUMP_MEMORY_DESCRIPTOR MinidumpWriter::WriteStack(uint64_t StackPointer)
 {
     MINIDUMP_MEMORY_DESCRIPTOR Stack = {};
+    // The readable region that holds the stack pointer or, after a stack
+    // overflow, lies right above it: the pointer is then in the gap below
+    // the stack's mapping or in a thread stack's guard page.
     for (const MemoryRegion& Region : m_Regions)
     {
-        if (StackPointer < Region.Start || StackPointer >= Region.End)
+        if (Region.End <= StackPointer || !Region.Read)
             continue;
-        const uint64_t Start = StackPointer - RedZone > Region.Start ? StackPointer - RedZone : Region.Start;
-        const uint64_t End = Region.End - Start > MaximumStack ? Start + MaximumStack : Region.End;
-        std::vector<char> Bytes(End - Start);
-        const size_t Read = ReadProcessBytes(m_ProcessId, Start, Bytes.data(), Bytes.size());
+        if (Region.Start > StackPointer && Region.Start - StackPointer > MaximumStackGap)
+            break;
+        const uint64_t Start = StackPointer >= Region.Start + RedZone ? StackPointer - RedZone : Region.Start;
+        const uint64_t End = std::min(Region.End, Start + MaximumStack);
+        const uint64_t Offset = m_File.End();
+        const uint64_t Read = AppendMemory(Start, End - Start);
         if (Read == 0)
             break;
         Stack.StartOfMemoryRange = Start;
-        Stack.Memory = m_File.Append(Bytes.data(), Read);
+        Stack.Memory = {static_cast<ULONG32>(Read), static_cast<RVA>(Offset)};
         m_Stacks.push_back(Stack);
         break;
     }
@@ -274,9 +279,7 @@ void MinidumpWriter::WriteException(const MINIDUMP_EXCEPTION_INFORMATION& Except
 
 void MinidumpWriter::WriteProcFile(const char* Name, ULONG32 Type)
 {
-    char Path[64];
-    std::snprintf(Path, sizeof Path, "/proc/%d/%s", m_ProcessId, Name);
-    const std::string Text = ReadWholeFile(Path);
+    const std::string Text = ReadProcessFile(m_ProcessId, Name);
     if (!Text.empty())
         m_File.AddStream(Type, m_File.Append(Text.data(), Text.size()));
 }
@@ -309,13 +312,19 @@ void MinidumpWriter::WriteMemoryInfo()
 
 void MinidumpWriter::WriteFullMemory()
 {
-    // The list comes first with room for every region and then some for
-    // regions split around unreadable pages; the data follows the directory
-    // and may pass 4 GiB, which only this list can address.
-    size_t Candidates = 0;
+    // Only the pages that hold data, present or swapped out: what was never
+    // touched reads as zeros and is left out, so that the dump follows the
+    // process's resident memory, not its address space. Without a page map
+    // a region is taken whole.
+    std::vector<AddressRange> Runs;
     for (const MemoryRegion& Region : m_Regions)
-        Candidates += IsDumpable(Region);
-    const size_t Capacity = Candidates * 2 + 256;
+        if (IsDumpable(Region) && !FindPopulatedPages(m_ProcessId, Region.Start, Region.End, Runs))
+            Runs.push_back({Region.Start, Region.End});
+
+    // The list comes first with room for every run and then some for runs
+    // split around unreadable pages; the data follows the directory and may
+    // pass 4 GiB, which only this list can address.
+    const size_t Capacity = Runs.size() * 2 + 256;
     const size_t ListSize = 2 * sizeof(ULONG64) + Capacity * sizeof(MINIDUMP_MEMORY_DESCRIPTOR64);
     const uint64_t ListOffset = m_File.Reserve(ListSize);
     m_File.AddStream(Memory64ListStream, {0, static_cast<RVA>(ListOffset)});
@@ -324,30 +333,24 @@ void MinidumpWriter::WriteFullMemory()
 
     const uint64_t BaseRva = m_File.End();
     std::vector<MINIDUMP_MEMORY_DESCRIPTOR64> Ranges;
-    std::vector<char> Buffer(ChunkSize);
-    uint64_t RunEnd = 0; // where the last range ends in memory
-    for (const MemoryRegion& Region : m_Regions)
+    uint64_t RangeEnd = 0; // where the last range ends in memory
+    for (const AddressRange& Run : Runs)
     {
-        if (!IsDumpable(Region))
-            continue;
-        for (uint64_t Address = Region.Start; Address < Region.End && !m_File.Failed();)
+        for (uint64_t Address = Run.Start; Address < Run.End && !m_File.Failed();)
         {
-            const size_t Want = Region.End - Address < ChunkSize ? Region.End - Address : ChunkSize;
-            const size_t Read = ReadProcessBytes(m_ProcessId, Address, Buffer.data(), Want);
-            if (Read == 0)
+            if (Ranges.empty() || RangeEnd != Address)
             {
-                Address += PageSize; // an unreadable page ends the range
-                continue;
+                if (Ranges.size() == Capacity)
+                    break;
+                Ranges.push_back({Address, 0});
             }
-            if (!Ranges.empty() && RunEnd == Address)
-                Ranges.back().DataSize += Read;
-            else if (Ranges.size() < Capacity)
-                Ranges.push_back({Address, Read});
-            else
-                break;
-            m_File.Append(Buffer.data(), Read);
-            Address += Read;
-            RunEnd = Address;
+            const uint64_t Read = AppendMemory(Address, Run.End - Address);
+            Ranges.back().DataSize += Read;
+            // An unreadable page ends the range.
+            Address += Read ? Read : PageSize;
+            RangeEnd = Read ? Address : 0;
+            if (Ranges.back().DataSize == 0)
+                Ranges.pop_back();
         }
     }
     std::vector<char> List(2 * sizeof(ULONG64) + Ranges.size() * sizeof(MINIDUMP_MEMORY_DESCRIPTOR64));

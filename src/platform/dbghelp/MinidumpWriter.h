@@ -27,6 +27,9 @@ private:
     void WriteMemoryInfo();
     void WriteFullMemory();
     MINIDUMP_MEMORY_DESCRIPTOR WriteStack(uint64_t StackPointer);
+    // Copies memory of the process to the file's end through one buffer,
+    // up to the first unreadable byte; the bytes copied.
+    uint64_t AppendMemory(uint64_t Address, uint64_t Size);
 
     MinidumpFile m_File;
     pid_t m_ProcessId;
@@ -35,6 +38,7 @@ private:
     std::vector<MemoryRegion> m_Regions;
     std::vector<ModuleImage> m_Modules;
     std::vector<MINIDUMP_MEMORY_DESCRIPTOR> m_Stacks;
+    std::vector<char> m_Buffer = std::vector<char>(1u << 20);
 };
 
 } // namespace Platform

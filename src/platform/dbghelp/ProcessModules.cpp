@@ -1,58 +1,10 @@
 #include "ProcessModules.h"
 
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <elf.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 namespace Platform {
-
-std::vector<MemoryRegion> ReadMemoryMap(pid_t ProcessId, std::string* Text)
-{
-    std::vector<MemoryRegion> Regions;
-    char Path[64];
-    std::snprintf(Path, sizeof Path, "/proc/%d/maps", ProcessId);
-    FILE* Maps = std::fopen(Path, "r");
-    if (!Maps)
-        return Regions;
-    char Line[4352];
-    while (std::fgets(Line, sizeof Line, Maps))
-    {
-        if (Text)
-            *Text += Line;
-        MemoryRegion Region;
-        char Permissions[8] = {};
-        unsigned long Start = 0, End = 0, Offset = 0;
-        int NameOffset = 0;
-        if (std::sscanf(Line, "%lx-%lx %7s %lx %*s %*u %n", &Start, &End, Permissions, &Offset, &NameOffset) < 4)
-            continue;
-        Region.Start = Start;
-        Region.End = End;
-        Region.Offset = Offset;
-        Region.Read = Permissions[0] == 'r';
-        Region.Write = Permissions[1] == 'w';
-        Region.Execute = Permissions[2] == 'x';
-        if (NameOffset > 0)
-        {
-            Region.Name = Line + NameOffset;
-            while (!Region.Name.empty() && Region.Name.back() == '\n')
-                Region.Name.pop_back();
-        }
-        Regions.push_back(std::move(Region));
-    }
-    std::fclose(Maps);
-    return Regions;
-}
-
-size_t ReadProcessBytes(pid_t ProcessId, uint64_t Address, void* Buffer, size_t Size)
-{
-    iovec Local = {Buffer, Size};
-    iovec Remote = {reinterpret_cast<void*>(Address), Size};
-    const ssize_t Read = process_vm_readv(ProcessId, &Local, 1, &Remote, 1, 0);
-    return Read > 0 ? static_cast<size_t>(Read) : 0;
-}
 
 namespace {
 

@@ -1,5 +1,5 @@
-// A process's memory map and the ELF images mapped into it, as the symbol
-// handler and the minidump writer see them.
+// The ELF images mapped into a process, as the symbol handler and the
+// minidump writer see them.
 #pragma once
 
 #include <cstdint>
@@ -7,21 +7,9 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "../ptrace/ProcessReader.h"
+
 namespace Platform {
-
-struct MemoryRegion
-{
-    uint64_t Start = 0;
-    uint64_t End = 0;
-    bool Read = false;
-    bool Write = false;
-    bool Execute = false;
-    uint64_t Offset = 0;
-    std::string Name; // a path, a "[name]", or empty
-};
-
-// The regions of /proc/<pid>/maps, and its text when asked.
-std::vector<MemoryRegion> ReadMemoryMap(pid_t ProcessId, std::string* Text = nullptr);
 
 struct ModuleImage
 {
@@ -33,8 +21,5 @@ struct ModuleImage
 
 // The ELF images among the regions, in address order.
 std::vector<ModuleImage> FindModules(pid_t ProcessId, const std::vector<MemoryRegion>& Regions);
-
-// Reads memory of another process; the bytes read (0 on failure).
-size_t ReadProcessBytes(pid_t ProcessId, uint64_t Address, void* Buffer, size_t Size);
 
 } // namespace Platform

@@ -38,6 +38,12 @@ void CopyText(WCHAR* Destination, size_t Size, const std::wstring& Text)
     Destination[Length] = L'\0';
 }
 
+// A path too long for its field keeps its end, which names the file.
+void CopyPath(WCHAR* Destination, size_t Size, const std::wstring& Path)
+{
+    CopyText(Destination, Size, Path.size() < Size ? Path : Path.substr(Path.size() - (Size - 1)));
+}
+
 } // namespace
 
 BOOL SymInitializeW(HANDLE Process, PCWSTR UserSearchPath, BOOL InvadeProcess)
@@ -120,8 +126,8 @@ BOOL SymGetModuleInfoW64(HANDLE Process, DWORD64 Address, PIMAGEHLP_MODULEW64 Mo
         std::wstring Name = Path.substr(Path.rfind(L'/') + 1);
         Name = Name.substr(0, Name.find(L'.'));
         CopyText(ModuleInfo->ModuleName, std::size(ModuleInfo->ModuleName), Name);
-        CopyText(ModuleInfo->ImageName, std::size(ModuleInfo->ImageName), Path);
-        CopyText(ModuleInfo->LoadedImageName, std::size(ModuleInfo->LoadedImageName), Path);
+        CopyPath(ModuleInfo->ImageName, std::size(ModuleInfo->ImageName), Path);
+        CopyPath(ModuleInfo->LoadedImageName, std::size(ModuleInfo->LoadedImageName), Path);
         return TRUE;
     }
     SetLastError(ERROR_MOD_NOT_FOUND);

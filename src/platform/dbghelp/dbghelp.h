@@ -54,5 +54,6 @@ typedef IMAGEHLP_MODULEW64* PIMAGEHLP_MODULEW64;
 BOOL SymInitializeW(HANDLE Process, PCWSTR UserSearchPath, BOOL InvadeProcess);
 BOOL SymCleanup(HANDLE Process);
 BOOL SymRefreshModuleList(HANDLE Process);
-// The module that holds Address: its load address, size, name and full path.
+// The module that holds Address: its load address, size, name and full path
+// (its last 255 characters when longer, so that the file name stays).
 BOOL SymGetModuleInfoW64(HANDLE Process, DWORD64 Address, PIMAGEHLP_MODULEW64 ModuleInfo);

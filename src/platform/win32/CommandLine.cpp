@@ -32,11 +32,11 @@ void AppendCommandLineArgument(std::wstring& CommandLine, const std::wstring& Ar
         CommandLine.push_back(L' ');
     if (ProgramPath)
     {
-        // The program path has no escapes; a quote cannot be expressed in it.
+        // The program path takes no backslash escapes: it is quoted whole,
+        // and a quote in it (which Linux paths may hold) is doubled.
         CommandLine.push_back(L'"');
         for (wchar_t Character : Argument)
-            if (Character != L'"')
-                CommandLine.push_back(Character);
+            CommandLine.append(Character == L'"' ? 2 : 1, Character);
         CommandLine.push_back(L'"');
         return;
     }
@@ -99,12 +99,17 @@ LPWSTR* CommandLineToArgvW(LPCWSTR CommandLine, int* NumArgs)
     else
     {
         const wchar_t* Cursor = CommandLine;
-        // The program path: up to the next quote when quoted, else to a blank.
+        // The program path: up to the next single quote when quoted (a
+        // doubled one stands for a quote in the path), else to a blank.
         std::wstring Program;
         if (*Cursor == L'"')
         {
-            for (++Cursor; *Cursor && *Cursor != L'"'; ++Cursor)
+            for (++Cursor; *Cursor && (*Cursor != L'"' || Cursor[1] == L'"'); ++Cursor)
+            {
                 Program.push_back(*Cursor);
+                if (*Cursor == L'"')
+                    ++Cursor;
+            }
             if (*Cursor == L'"')
                 ++Cursor;
         }

@@ -2,11 +2,11 @@
 // and registers of debugged processes.
 
 #include <cerrno>
-#include <sys/uio.h>
 
 #include "Errors.h"
 #include "Handles.h"
-#include "PtraceDebugger.h"
+#include "../ptrace/ProcessReader.h"
+#include "../ptrace/PtraceDebugger.h"
 #include "debugapi.h"
 #include "memoryapi.h"
 #include "processthreadsapi.h"
@@ -62,26 +62,18 @@ BOOL ReadProcessMemory(HANDLE Process, LPCVOID BaseAddress, LPVOID Buffer, SIZE_
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    SIZE_T Done = 0;
-    while (Done < Size)
+    const SIZE_T Done = Platform::ReadProcessBytes(Object.ProcessId, reinterpret_cast<uint64_t>(BaseAddress), Buffer,
+                                                   Size);
+    if (Done < Size)
     {
-        iovec Local = {static_cast<char*>(Buffer) + Done, Size - Done};
-        iovec Remote = {const_cast<char*>(static_cast<const char*>(BaseAddress)) + Done, Size - Done};
-        const ssize_t Read = process_vm_readv(Object.ProcessId, &Local, 1, &Remote, 1, 0);
-        if (Read <= 0)
-        {
-            if (Read == -1 && errno == EINTR)
-                continue;
-            // Unreadable memory is a partial copy, as on the platform.
-            if (Read == 0 || errno == EFAULT)
-                SetLastError(ERROR_PARTIAL_COPY);
-            else
-                Platform::SetLastErrorFromErrno(errno);
-            if (NumberOfBytesRead)
-                *NumberOfBytesRead = Done;
-            return FALSE;
-        }
-        Done += static_cast<SIZE_T>(Read);
+        // Unreadable memory is a partial copy, as on the platform.
+        if (Done > 0 || errno == EFAULT || errno == EIO)
+            SetLastError(ERROR_PARTIAL_COPY);
+        else
+            Platform::SetLastErrorFromErrno(errno);
+        if (NumberOfBytesRead)
+            *NumberOfBytesRead = Done;
+        return FALSE;
     }
     if (NumberOfBytesRead)
         *NumberOfBytesRead = Done;

@@ -17,44 +17,101 @@
 #include "winbase.h"
 #include "winnt.h"
 
+namespace {
+
+// Whatever stands at the name other than a regular file (a link, a FIFO, a
+// device, a folder) is never opened through.
+bool IsRegularFileOrAbsent(const std::string& Path)
+{
+    struct stat Status;
+    if (lstat(Path.c_str(), &Status) == -1)
+        return errno == ENOENT;
+    if (S_ISREG(Status.st_mode))
+        return true;
+    errno = S_ISLNK(Status.st_mode) ? ELOOP : S_ISDIR(Status.st_mode) ? EISDIR : ENXIO;
+    return false;
+}
+
+// Opens or creates a regular file for CreateFileW: never through a symbolic
+// link, never blocking on a FIFO, created private to its owner. Existed
+// tells whether a file stood at the name. -1 with errno on failure.
+int OpenRegularFile(const std::string& Path, int Access, DWORD Disposition, bool& Existed)
+{
+    const int Safe = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const mode_t Private = S_IRUSR | S_IWUSR;
+    Existed = false;
+    int Fd = -1;
+    if (Disposition == CREATE_NEW || Disposition == CREATE_ALWAYS || Disposition == OPEN_ALWAYS)
+    {
+        Fd = open(Path.c_str(), Access | O_CREAT | O_EXCL | Safe, Private);
+        if (Fd != -1 || errno != EEXIST || Disposition == CREATE_NEW)
+            return Fd;
+        Existed = true;
+        if (!IsRegularFileOrAbsent(Path))
+            return -1;
+        // The existing file gives way to a new one: whoever could read the
+        // old one cannot read what is written now.
+        if (Disposition == CREATE_ALWAYS)
+            return unlink(Path.c_str()) == 0 || errno == ENOENT
+                       ? open(Path.c_str(), Access | O_CREAT | O_EXCL | Safe, Private)
+                       : -1;
+    }
+    else if (!IsRegularFileOrAbsent(Path))
+        return -1;
+    Fd = open(Path.c_str(), Access | Safe);
+    if (Fd == -1)
+        return -1;
+    Existed = true;
+    struct stat Status;
+    int Error = 0;
+    if (fstat(Fd, &Status) == -1)
+        Error = errno;
+    else if (!S_ISREG(Status.st_mode))
+        Error = ENXIO; // swapped in since it was looked at
+    else if (Disposition == TRUNCATE_EXISTING && ftruncate(Fd, 0) == -1)
+        Error = errno;
+    if (Error)
+    {
+        close(Fd);
+        errno = Error;
+        return -1;
+    }
+    return Fd;
+}
+
+} // namespace
+
 HANDLE CreateFileW(LPCWSTR FileName, DWORD DesiredAccess, DWORD ShareMode, LPSECURITY_ATTRIBUTES SecurityAttributes,
                    DWORD CreationDisposition, DWORD FlagsAndAttributes, HANDLE TemplateFile)
 {
     (void)ShareMode;
     (void)FlagsAndAttributes;
     (void)TemplateFile;
-    if (!FileName)
+    if (!FileName || CreationDisposition < CREATE_NEW || CreationDisposition > TRUNCATE_EXISTING)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    int Flags = 0;
+    int Access = O_RDONLY;
     if ((DesiredAccess & GENERIC_READ) && (DesiredAccess & GENERIC_WRITE))
-        Flags = O_RDWR;
+        Access = O_RDWR;
     else if (DesiredAccess & GENERIC_WRITE)
-        Flags = O_WRONLY;
-    switch (CreationDisposition)
-    {
-    case CREATE_NEW: Flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: Flags |= O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: Flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING: Flags |= O_TRUNC; break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
-    }
-    const std::string Path = Platform::Utf8FromWide(FileName);
-    struct stat Status;
-    const bool Existed = stat(Path.c_str(), &Status) == 0;
+        Access = O_WRONLY;
+    bool Existed = false;
     Platform::HandleObject Object;
-    Object.Fd = open(Path.c_str(), Flags | O_CLOEXEC, 0644);
+    Object.Fd = OpenRegularFile(Platform::Utf8FromWide(FileName), Access, CreationDisposition, Existed);
     if (Object.Fd == -1)
     {
-        // An existing file for CREATE_NEW is ERROR_FILE_EXISTS on the platform.
+        // An existing file for CREATE_NEW is ERROR_FILE_EXISTS on the
+        // platform; what is no regular file cannot be opened as one.
         Platform::SetLastErrorFromErrno(errno);
         if (errno == EEXIST)
             SetLastError(ERROR_FILE_EXISTS);
+        else if (errno == ELOOP || errno == ENXIO)
+            SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    fcntl(Object.Fd, F_SETFL, fcntl(Object.Fd, F_GETFL) & ~O_NONBLOCK);
     const HANDLE Handle = Platform::AddHandle(Object, SecurityAttributes && SecurityAttributes->bInheritHandle);
     if (!Handle)
         return INVALID_HANDLE_VALUE;

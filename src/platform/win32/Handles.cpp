@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -168,10 +169,27 @@ BOOL CloseHandle(HANDLE Handle)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    bool LastOfProcess = false;
     {
         HandleTable& Handles = Table();
         std::lock_guard Guard(Handles.Lock);
+        const auto Found = Handles.Objects.find(Fd);
+        if (Found != Handles.Objects.end() && Found->second.Kind == HandleKind::Process)
+        {
+            const pid_t ProcessId = Found->second.ProcessId;
+            LastOfProcess = true;
+            for (const auto& [OtherFd, Other] : Handles.Objects)
+                LastOfProcess = LastOfProcess && (OtherFd == Fd || Other.Kind != HandleKind::Process ||
+                                                  Other.ProcessId != ProcessId);
+        }
         Handles.Objects.erase(Fd);
+    }
+    // The last handle of a child that has ended lets it go, as the platform
+    // then frees the process: no zombie stays behind.
+    if (LastOfProcess)
+    {
+        siginfo_t Info = {};
+        waitid(P_PIDFD, static_cast<id_t>(Fd), &Info, WEXITED | WNOHANG);
     }
     if (close(Fd) == -1 && errno != EINTR)
     {

@@ -2,6 +2,7 @@
 // identities, and handles for them.
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../ptrace/ProcessReader.h"
 #include "Errors.h"
 #include "Handles.h"
 #include "ProcessStart.h"
@@ -22,42 +24,15 @@
 #include "libloaderapi.h"
 #include "processthreadsapi.h"
 #include "shellapi.h"
+#include "winternl.h"
 #include "winbase.h"
 
 extern char** environ;
 
-namespace {
-
-// A number from a "Name:\t<value>" line of /proc/<id>/status; -1 when absent.
-long ReadStatusField(pid_t ProcessId, const char* Name)
-{
-    char Path[64];
-    if (ProcessId)
-        std::snprintf(Path, sizeof Path, "/proc/%d/status", ProcessId);
-    else
-        std::snprintf(Path, sizeof Path, "/proc/self/status");
-    FILE* Status = std::fopen(Path, "r");
-    if (!Status)
-        return -1;
-    long Value = -1;
-    char Line[512];
-    const size_t Length = std::strlen(Name);
-    while (std::fgets(Line, sizeof Line, Status))
-        if (std::strncmp(Line, Name, Length) == 0 && Line[Length] == ':')
-        {
-            Value = std::strtol(Line + Length + 1, nullptr, 10);
-            break;
-        }
-    std::fclose(Status);
-    return Value;
-}
-
-} // namespace
-
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(gettid()); }
 
-BOOL IsDebuggerPresent() { return ReadStatusField(0, "TracerPid") > 0; }
+BOOL IsDebuggerPresent() { return Platform::ReadStatusNumber(0, "TracerPid") > 0; }
 
 HANDLE OpenProcess(DWORD DesiredAccess, BOOL InheritHandle, DWORD ProcessId)
 {
@@ -74,10 +49,33 @@ HANDLE OpenProcess(DWORD DesiredAccess, BOOL InheritHandle, DWORD ProcessId)
     return Platform::AddHandle(Object, InheritHandle != FALSE);
 }
 
+NTSTATUS NtQueryInformationProcess(HANDLE ProcessHandle, PROCESSINFOCLASS ProcessInformationClass,
+                                   PVOID ProcessInformation, ULONG ProcessInformationLength, PULONG ReturnLength)
+{
+    if (ProcessInformationClass != ProcessBasicInformation)
+        return STATUS_INVALID_INFO_CLASS;
+    if (ProcessInformationLength != sizeof(PROCESS_BASIC_INFORMATION) || !ProcessInformation)
+        return STATUS_INFO_LENGTH_MISMATCH;
+    Platform::HandleObject Object;
+    if (!Platform::FindHandle(ProcessHandle, Object) || Object.Kind != Platform::HandleKind::Process)
+        return STATUS_INVALID_HANDLE;
+    PROCESS_BASIC_INFORMATION Information = {};
+    Information.UniqueProcessId = static_cast<ULONG_PTR>(Object.ProcessId);
+    // A process whose parent ended has been handed to another (init or a
+    // subreaper): the parent is always the current one.
+    const long Parent = Object.ProcessId == getpid() ? static_cast<long>(getppid())
+                                                     : Platform::ReadStatusNumber(Object.ProcessId, "PPid");
+    Information.InheritedFromUniqueProcessId = Parent > 0 ? static_cast<ULONG_PTR>(Parent) : 0;
+    *static_cast<PROCESS_BASIC_INFORMATION*>(ProcessInformation) = Information;
+    if (ReturnLength)
+        *ReturnLength = sizeof Information;
+    return 0;
+}
+
 HANDLE OpenThread(DWORD DesiredAccess, BOOL InheritHandle, DWORD ThreadId)
 {
     (void)DesiredAccess;
-    const long ProcessId = ThreadId ? ReadStatusField(static_cast<pid_t>(ThreadId), "Tgid") : -1;
+    const long ProcessId = ThreadId ? Platform::ReadStatusNumber(static_cast<pid_t>(ThreadId), "Tgid") : -1;
     if (ProcessId <= 0)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -121,6 +119,14 @@ BOOL CreateProcessW(LPCWSTR ApplicationName, LPWSTR CommandLine, LPSECURITY_ATTR
     Pointers.push_back(nullptr);
     const std::string Program = ApplicationName ? Platform::Utf8FromWide(ApplicationName) : Arguments[0];
 
+    // A new process starts with no signal blocked, whatever the creating
+    // thread blocks.
+    posix_spawnattr_t Attributes;
+    posix_spawnattr_init(&Attributes);
+    sigset_t Empty;
+    sigemptyset(&Empty);
+    posix_spawnattr_setsigmask(&Attributes, &Empty);
+    posix_spawnattr_setflags(&Attributes, POSIX_SPAWN_SETSIGMASK);
     posix_spawn_file_actions_t Actions;
     posix_spawn_file_actions_init(&Actions);
     if (!InheritHandles)
@@ -130,11 +136,12 @@ BOOL CreateProcessW(LPCWSTR ApplicationName, LPWSTR CommandLine, LPSECURITY_ATTR
         posix_spawn_file_actions_addchdir_np(&Actions, Platform::Utf8FromWide(CurrentDirectory).c_str());
     pid_t ProcessId = 0;
     // Without an application name the program is searched as the shell does.
-    const int Error = ApplicationName ? posix_spawn(&ProcessId, Program.c_str(), &Actions, nullptr, Pointers.data(),
-                                                    environ)
-                                      : posix_spawnp(&ProcessId, Program.c_str(), &Actions, nullptr,
+    const int Error = ApplicationName ? posix_spawn(&ProcessId, Program.c_str(), &Actions, &Attributes,
+                                                    Pointers.data(), environ)
+                                      : posix_spawnp(&ProcessId, Program.c_str(), &Actions, &Attributes,
                                                      Pointers.data(), environ);
     posix_spawn_file_actions_destroy(&Actions);
+    posix_spawnattr_destroy(&Attributes);
     if (Error)
     {
         Platform::SetLastErrorFromErrno(Error);

@@ -40,7 +40,8 @@ typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
 constexpr DWORD STILL_ACTIVE = STATUS_PENDING;
 
 // Starts a program with the arguments that CommandLineToArgvW finds in
-// CommandLine; it shares this process's console. Creation flags, another
+// CommandLine; it shares this process's console and starts with no signal
+// blocked. Creation flags, another
 // environment and start-up handles are not supported. The new process may
 // debug this one (its creator names it its tracer where ptrace is limited to
 // ancestors), as any process of the same user may on Windows.

@@ -82,6 +82,23 @@ TEST(CommandLineQuoting, EveryArgumentSplitsBackUnchanged)
     EXPECT_EQ(Split(CommandLine.c_str()), Arguments);
 }
 
+TEST(CommandLineQuoting, ProgramPathsWithQuotesSplitBackUnchanged)
+{
+    const std::vector<std::wstring> Programs = {L"/opt/a\"b/ostrel", L"\"",  L"ends\"", L"\"starts",
+                                                L"a\"\"b c",       L"",     std::wstring(300, L'p') + L"/ostrel"};
+    for (const std::wstring& Program : Programs)
+    {
+        std::wstring CommandLine;
+        Platform::AppendCommandLineArgument(CommandLine, Program, true);
+        Platform::AppendCommandLineArgument(CommandLine, L"-ParentProcessDebug");
+        Platform::AppendCommandLineArgument(CommandLine, L"12");
+        EXPECT_EQ(Split(CommandLine.c_str()), (std::vector<std::wstring>{Program, L"-ParentProcessDebug", L"12"}))
+            << CommandLine;
+    }
+    // A program path without quotes ends at the first blank, quotes and all.
+    EXPECT_EQ(Split(L"a\"b c"), (std::vector<std::wstring>{L"a\"b", L"c"}));
+}
+
 TEST(GetCommandLineW, SplitsIntoTheArgumentsThisProcessWasStartedWith)
 {
     // The arguments were taken before main, not read from /proc later; the
@@ -95,8 +112,6 @@ TEST(GetCommandLineW, SplitsIntoTheArgumentsThisProcessWasStartedWith)
         Expected.push_back(Platform::WideFromUtf8(Bytes.substr(Start, End - Start)));
         Start = End + 1;
     }
-    // The program path is taken without escapes and cannot hold a quote.
-    std::erase(Expected[0], L'"');
     EXPECT_EQ(Split(GetCommandLineW()), Expected);
     EXPECT_EQ(GetCommandLineW(), GetCommandLineW());
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 
 #include <shlwapi.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include "PtraceDebugger.h"
 
@@ -31,6 +33,15 @@ long RunShell(const std::wstring& CommandLine, BOOL InheritHandles = FALSE)
     EXPECT_TRUE(CloseHandle(Information.hThread));
     EXPECT_TRUE(CloseHandle(Information.hProcess));
     return ExitCode;
+}
+
+// Starts a command line found on the search path; false on failure.
+bool Start(std::wstring CommandLine, PROCESS_INFORMATION& Information)
+{
+    STARTUPINFOW StartupInfo = {};
+    StartupInfo.cb = sizeof StartupInfo;
+    return CreateProcessW(nullptr, CommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &StartupInfo,
+                          &Information);
 }
 
 int FdOf(HANDLE Handle) { return static_cast<int>(reinterpret_cast<intptr_t>(Handle) / 4 - 1); }
@@ -169,6 +180,141 @@ TEST(CreateFileW, DispositionsAndErrors)
     std::fclose(Stream);
     std::remove(Narrow.c_str());
     rmdir(Directory);
+}
+
+TEST(CreateFileW, PrivateRegularFilesOnlyNeverFollowedOrBlocking)
+{
+    char Directory[] = "/tmp/ostrel-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(Directory));
+    const std::string Folder = Directory;
+    const auto Wide = [](const std::string& Path) { return std::wstring(Path.begin(), Path.end()); };
+    const auto Create = [&](const std::string& Path) {
+        return CreateFileW(Wide(Path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    const auto Contents = [](const std::string& Path) {
+        std::string Text(64, '\0');
+        FILE* Stream = std::fopen(Path.c_str(), "rb");
+        Text.resize(Stream ? std::fread(Text.data(), 1, Text.size(), Stream) : 0);
+        if (Stream)
+            std::fclose(Stream);
+        return Text;
+    };
+    const mode_t Mask = umask(0);
+
+    // New files are private whatever the mask allows.
+    const std::string Dump = Folder + "/a.dmp";
+    HANDLE File = Create(Dump);
+    ASSERT_NE(File, INVALID_HANDLE_VALUE);
+    CloseHandle(File);
+    struct stat Status;
+    ASSERT_EQ(stat(Dump.c_str(), &Status), 0);
+    EXPECT_EQ(Status.st_mode & 0777, 0600u);
+
+    // An existing file, readable by all and linked elsewhere, gives way to a
+    // new private one; the other name keeps the old contents.
+    const std::string Other = Folder + "/other";
+    ASSERT_EQ(chmod(Dump.c_str(), 0644), 0);
+    {
+        FILE* Stream = std::fopen(Dump.c_str(), "wb");
+        std::fputs("old", Stream);
+        std::fclose(Stream);
+    }
+    ASSERT_EQ(link(Dump.c_str(), Other.c_str()), 0);
+    File = Create(Dump);
+    ASSERT_NE(File, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    CloseHandle(File);
+    ASSERT_EQ(stat(Dump.c_str(), &Status), 0);
+    EXPECT_EQ(Status.st_mode & 0777, 0600u);
+    EXPECT_EQ(Contents(Dump), "");
+    EXPECT_EQ(Contents(Other), "old");
+
+    // A link at the name is not followed, and its target stays as it was.
+    const std::string Link = Folder + "/link.dmp";
+    ASSERT_EQ(symlink(Other.c_str(), Link.c_str()), 0);
+    for (DWORD Disposition : {CREATE_ALWAYS, OPEN_ALWAYS, OPEN_EXISTING, TRUNCATE_EXISTING})
+    {
+        EXPECT_EQ(CreateFileW(Wide(Link).c_str(), GENERIC_WRITE, 0, nullptr, Disposition, 0, nullptr),
+                  INVALID_HANDLE_VALUE)
+            << Disposition;
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+    EXPECT_EQ(Contents(Other), "old");
+    ASSERT_EQ(lstat(Link.c_str(), &Status), 0);
+    EXPECT_TRUE(S_ISLNK(Status.st_mode));
+
+    // Nor does a FIFO block (nobody reads it) or a device open.
+    const std::string Fifo = Folder + "/fifo.dmp";
+    ASSERT_EQ(mkfifo(Fifo.c_str(), 0600), 0);
+    EXPECT_EQ(Create(Fifo), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(CreateFileW(L"/dev/null", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+
+    // Truncating an existing regular file still works.
+    File = CreateFileW(Wide(Other).c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+    ASSERT_NE(File, INVALID_HANDLE_VALUE);
+    CloseHandle(File);
+    EXPECT_EQ(Contents(Other), "");
+
+    umask(Mask);
+    for (const std::string& Path : {Dump, Other, Link, Fifo})
+        unlink(Path.c_str());
+    rmdir(Directory);
+}
+
+TEST(NtQueryInformationProcess, ParentsOfThisProcessAndOfAChild)
+{
+    PROCESS_BASIC_INFORMATION Information = {};
+    ULONG Length = 0;
+    ASSERT_EQ(NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &Information,
+                                        sizeof Information, &Length),
+              0);
+    EXPECT_EQ(Length, sizeof Information);
+    EXPECT_EQ(Information.UniqueProcessId, static_cast<ULONG_PTR>(getpid()));
+    EXPECT_EQ(Information.InheritedFromUniqueProcessId, static_cast<ULONG_PTR>(getppid()));
+
+    PROCESS_INFORMATION Child = {};
+    ASSERT_TRUE(Start(L"sleep 5", Child));
+    ASSERT_EQ(NtQueryInformationProcess(Child.hProcess, ProcessBasicInformation, &Information, sizeof Information,
+                                        nullptr),
+              0);
+    EXPECT_EQ(Information.InheritedFromUniqueProcessId, static_cast<ULONG_PTR>(getpid()));
+    EXPECT_NE(NtQueryInformationProcess(Child.hProcess, ProcessBasicInformation, &Information, 8, nullptr), 0);
+    kill(static_cast<pid_t>(Child.dwProcessId), SIGKILL);
+    WaitForSingleObject(Child.hProcess, INFINITE);
+    CloseHandle(Child.hThread);
+    CloseHandle(Child.hProcess);
+}
+
+TEST(CreateProcessW, ChildrenStartWithNoSignalBlockedAndAreReapedAtTheirLastHandle)
+{
+    // Started from a thread that blocks a signal, the child blocks none.
+    sigset_t Blocked, Previous;
+    sigemptyset(&Blocked);
+    sigaddset(&Blocked, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &Blocked, &Previous);
+    PROCESS_INFORMATION Child = {};
+    ASSERT_TRUE(Start(L"sh -c \"grep -q '^SigBlk:\t0*$' /proc/self/status\"", Child));
+    pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+    ASSERT_EQ(WaitForSingleObject(Child.hProcess, 10000), WAIT_OBJECT_0);
+    DWORD ExitCode = 1;
+    EXPECT_TRUE(GetExitCodeProcess(Child.hProcess, &ExitCode));
+    EXPECT_EQ(ExitCode, 0u);
+
+    // A second handle keeps the ended child; the last one lets it go.
+    const pid_t ProcessId = static_cast<pid_t>(Child.dwProcessId);
+    const HANDLE Second = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, Child.dwProcessId);
+    ASSERT_NE(Second, nullptr);
+    CloseHandle(Child.hThread);
+    CloseHandle(Child.hProcess);
+    EXPECT_EQ(kill(ProcessId, 0), 0); // a zombie still
+    EXPECT_TRUE(GetExitCodeProcess(Second, &ExitCode));
+    EXPECT_EQ(ExitCode, 0u);
+    CloseHandle(Second);
+    EXPECT_EQ(kill(ProcessId, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
 }
 
 TEST(ShellHelpers, PathsAndNumbers)

@@ -5,15 +5,15 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <string>
+#include <utility>
 #include <sys/ptrace.h>
-#include <sys/uio.h>
 #include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "Errors.h"
+#include "ProcessReader.h"
 #include "debugapi.h"
 #include "handleapi.h"
 #include "processthreadsapi.h"
@@ -25,28 +25,6 @@ namespace {
 
 constexpr long SeizeOptions = PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXIT;
 
-std::vector<pid_t> ListThreads(pid_t ProcessId)
-{
-    std::vector<pid_t> Threads;
-    char Path[64];
-    std::snprintf(Path, sizeof Path, "/proc/%d/task", ProcessId);
-    if (DIR* Directory = opendir(Path))
-    {
-        while (const dirent* Entry = readdir(Directory))
-            if (Entry->d_name[0] >= '0' && Entry->d_name[0] <= '9')
-                Threads.push_back(static_cast<pid_t>(std::atoi(Entry->d_name)));
-        closedir(Directory);
-    }
-    return Threads;
-}
-
-bool ReadMemory(pid_t ProcessId, const void* Address, void* Buffer, size_t Size)
-{
-    iovec Local = {Buffer, Size};
-    iovec Remote = {const_cast<void*>(Address), Size};
-    return process_vm_readv(ProcessId, &Local, 1, &Remote, 1, 0) == static_cast<ssize_t>(Size);
-}
-
 // The stop that PTRACE_INTERRUPT asked for (or the first stop of a new thread).
 bool IsTrapStop(int Status)
 {
@@ -56,95 +34,26 @@ bool IsTrapStop(int Status)
 // The load address of the process's executable: its first mapping.
 LPVOID ImageBase(pid_t ProcessId)
 {
-    char Path[64], Executable[4096] = {};
-    std::snprintf(Path, sizeof Path, "/proc/%d/exe", ProcessId);
-    if (readlink(Path, Executable, sizeof Executable - 1) <= 0)
-        return nullptr;
-    std::snprintf(Path, sizeof Path, "/proc/%d/maps", ProcessId);
-    FILE* Maps = std::fopen(Path, "r");
-    if (!Maps)
-        return nullptr;
-    LPVOID Base = nullptr;
-    char Line[4352];
-    while (!Base && std::fgets(Line, sizeof Line, Maps))
-    {
-        unsigned long Start = 0;
-        int NameOffset = 0;
-        if (std::sscanf(Line, "%lx-%*x %*s %*x %*s %*u %n", &Start, &NameOffset) < 1 || NameOffset == 0)
-            continue;
-        std::string Name = Line + NameOffset;
-        while (!Name.empty() && Name.back() == '\n')
-            Name.pop_back();
-        if (Name == Executable)
-            Base = reinterpret_cast<LPVOID>(Start);
-    }
-    std::fclose(Maps);
-    return Base;
+    const std::string Executable = ReadExecutablePath(ProcessId);
+    for (const MemoryRegion& Region : ReadMemoryMap(ProcessId))
+        if (!Executable.empty() && Region.Name == Executable)
+            return reinterpret_cast<LPVOID>(Region.Start);
+    return nullptr;
 }
 
-// A bit of a hexadecimal signal mask line of /proc/<pid>/task/<tid>/status.
-bool MaskHas(const char* Line, int Signal)
+bool IsStopSignal(int Signal)
 {
-    const unsigned long long Mask = std::strtoull(Line, nullptr, 16);
-    return Signal >= 1 && Signal <= 64 && ((Mask >> (Signal - 1)) & 1u);
+    return Signal == SIGSTOP || Signal == SIGTSTP || Signal == SIGTTIN || Signal == SIGTTOU;
+}
+
+// A bit of a hexadecimal signal mask of a thread's status.
+bool MaskHas(const std::string& Mask, int Signal)
+{
+    const unsigned long long Bits = std::strtoull(Mask.c_str(), nullptr, 16);
+    return Signal >= 1 && Signal <= 64 && ((Bits >> (Signal - 1)) & 1u);
 }
 
 } // namespace
-
-DWORD ExceptionFromSignal(const siginfo_t& Info, EXCEPTION_RECORD& Record)
-{
-    Record = {};
-    const auto Address = reinterpret_cast<ULONG_PTR>(Info.si_addr);
-    switch (Info.si_signo)
-    {
-    case SIGSEGV:
-        // The platform's parameters: read (0), write (1) or execute (8), and
-        // the address; a fault does not tell which access it was.
-        Record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
-        Record.NumberParameters = 2;
-        Record.ExceptionInformation[1] = Address;
-        break;
-    case SIGBUS:
-        if (Info.si_code == BUS_ADRALN)
-            Record.ExceptionCode = EXCEPTION_DATATYPE_MISALIGNMENT;
-        else
-        {
-            Record.ExceptionCode = EXCEPTION_IN_PAGE_ERROR;
-            Record.NumberParameters = 2;
-            Record.ExceptionInformation[1] = Address;
-        }
-        break;
-    case SIGILL:
-        Record.ExceptionCode = Info.si_code == ILL_PRVOPC || Info.si_code == ILL_PRVREG ? EXCEPTION_PRIV_INSTRUCTION
-                                                                                        : EXCEPTION_ILLEGAL_INSTRUCTION;
-        break;
-    case SIGFPE:
-        switch (Info.si_code)
-        {
-        case FPE_INTDIV: Record.ExceptionCode = STATUS_INTEGER_DIVIDE_BY_ZERO; break;
-        case FPE_INTOVF: Record.ExceptionCode = STATUS_INTEGER_OVERFLOW; break;
-        case FPE_FLTDIV: Record.ExceptionCode = STATUS_FLOAT_DIVIDE_BY_ZERO; break;
-        case FPE_FLTOVF: Record.ExceptionCode = STATUS_FLOAT_OVERFLOW; break;
-        case FPE_FLTUND: Record.ExceptionCode = STATUS_FLOAT_UNDERFLOW; break;
-        case FPE_FLTRES: Record.ExceptionCode = STATUS_FLOAT_INEXACT_RESULT; break;
-        case FPE_FLTSUB: Record.ExceptionCode = STATUS_FLOAT_STACK_CHECK; break;
-        default: Record.ExceptionCode = STATUS_FLOAT_INVALID_OPERATION; break;
-        }
-        break;
-    case SIGTRAP:
-        Record.ExceptionCode = Info.si_code == TRAP_TRACE ? EXCEPTION_SINGLE_STEP : EXCEPTION_BREAKPOINT;
-        break;
-    case SIGABRT:
-        // abort(): the platform's fail-fast exception for a fatal application exit.
-        Record.ExceptionCode = STATUS_STACK_BUFFER_OVERRUN;
-        Record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
-        Record.NumberParameters = 1;
-        Record.ExceptionInformation[0] = 7; // FAST_FAIL_FATAL_APP_EXIT
-        break;
-    default: return 0;
-    }
-    return Record.ExceptionCode;
-}
 
 PtraceDebugger& PtraceDebugger::Instance()
 {
@@ -152,18 +61,46 @@ PtraceDebugger& PtraceDebugger::Instance()
     return Debugger;
 }
 
-HANDLE PtraceDebugger::KeepHandle(HANDLE Handle)
+HANDLE PtraceDebugger::OpenThreadHandle(pid_t ThreadId)
 {
+    const HANDLE Handle = OpenThread(THREAD_ALL_ACCESS, FALSE, static_cast<DWORD>(ThreadId));
     if (Handle)
-        m_EventHandles.push_back(Handle);
+        m_ThreadHandles[ThreadId] = Handle;
     return Handle;
+}
+
+void PtraceDebugger::CloseThreadHandle(pid_t ThreadId)
+{
+    const auto Found = m_ThreadHandles.find(ThreadId);
+    if (Found == m_ThreadHandles.end())
+        return;
+    CloseHandle(Found->second);
+    m_ThreadHandles.erase(Found);
+}
+
+void PtraceDebugger::LeaveSignalsToDebuggee()
+{
+    for (int Signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP, SIGTTIN, SIGTTOU})
+    {
+        struct sigaction Ignore = {}, Previous = {};
+        Ignore.sa_handler = SIG_IGN;
+        sigemptyset(&Ignore.sa_mask);
+        if (sigaction(Signal, &Ignore, &Previous) == 0)
+            m_SignalActions.emplace_back(Signal, Previous);
+    }
 }
 
 void PtraceDebugger::Reset()
 {
-    for (HANDLE Handle : m_EventHandles)
+    for (HANDLE& Handle : m_ProcessHandles)
+        if (Handle)
+            CloseHandle(std::exchange(Handle, nullptr));
+    for (const auto& [Id, Handle] : m_ThreadHandles)
         CloseHandle(Handle);
-    m_EventHandles.clear();
+    m_ThreadHandles.clear();
+    for (const auto& [Signal, Action] : m_SignalActions)
+        sigaction(Signal, &Action, nullptr);
+    m_SignalActions.clear();
     m_Threads.clear();
     m_Queue.clear();
     m_Current.reset();
@@ -242,8 +179,8 @@ BOOL PtraceDebugger::Attach(DWORD ProcessId)
     Event.dwDebugEventCode = CREATE_PROCESS_DEBUG_EVENT;
     Event.dwProcessId = ProcessId;
     Event.dwThreadId = ProcessId;
-    Event.u.CreateProcessInfo.hProcess = KeepHandle(OpenProcess(PROCESS_ALL_ACCESS, FALSE, ProcessId));
-    Event.u.CreateProcessInfo.hThread = KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, ProcessId));
+    Event.u.CreateProcessInfo.hProcess = m_ProcessHandles[0] = OpenProcess(PROCESS_ALL_ACCESS, FALSE, ProcessId);
+    Event.u.CreateProcessInfo.hThread = m_ProcessHandles[1] = OpenThread(THREAD_ALL_ACCESS, FALSE, ProcessId);
     Event.u.CreateProcessInfo.lpBaseOfImage = ImageBase(Process);
     m_Queue.push_back({Event, true, 0});
     for (const auto& [Id, State] : m_Threads)
@@ -254,7 +191,7 @@ BOOL PtraceDebugger::Attach(DWORD ProcessId)
         Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
         Event.dwProcessId = ProcessId;
         Event.dwThreadId = static_cast<DWORD>(Id);
-        Event.u.CreateThread.hThread = KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, static_cast<DWORD>(Id)));
+        Event.u.CreateThread.hThread = OpenThreadHandle(Id);
         m_Queue.push_back({Event, true, 0});
     }
     Event = {};
@@ -264,6 +201,7 @@ BOOL PtraceDebugger::Attach(DWORD ProcessId)
     Event.u.Exception.ExceptionRecord.ExceptionCode = EXCEPTION_BREAKPOINT;
     Event.u.Exception.dwFirstChance = 1;
     m_Queue.push_back({Event, true, 0});
+    LeaveSignalsToDebuggee();
     return TRUE;
 }
 
@@ -316,6 +254,7 @@ void PtraceDebugger::StopAll(pid_t Except)
         if (!WaitForThread(Id, Status))
         {
             m_Threads.erase(Id);
+            CloseThreadHandle(Id);
             continue;
         }
         Thread& State = m_Threads[Id];
@@ -330,7 +269,13 @@ void PtraceDebugger::ResumeAll()
     for (auto& [Id, State] : m_Threads)
         if (State.Stopped && !State.PendingStatus)
         {
-            ptrace(PTRACE_CONT, Id, nullptr, reinterpret_cast<void*>(static_cast<intptr_t>(State.ResumeSignal)));
+            // A thread held in a group stop stays stopped, yet it can be
+            // interrupted again and SIGCONT wakes it.
+            if (State.GroupStop)
+                ptrace(PTRACE_LISTEN, Id, nullptr, nullptr);
+            else
+                ptrace(PTRACE_CONT, Id, nullptr,
+                       reinterpret_cast<void*>(static_cast<intptr_t>(State.ResumeSignal)));
             State.Stopped = false;
             State.ResumeSignal = 0;
         }
@@ -360,7 +305,9 @@ void PtraceDebugger::ThreadGone(pid_t ThreadId, int Status)
         Event.dwDebugEventCode = EXIT_THREAD_DEBUG_EVENT;
         Event.u.ExitThread.dwExitCode = Code;
         Queue(Event, false);
+        return; // its handle closes when the event is continued
     }
+    CloseThreadHandle(ThreadId);
 }
 
 bool PtraceDebugger::Translate(pid_t ThreadId, int Status)
@@ -391,8 +338,7 @@ bool PtraceDebugger::Translate(pid_t ThreadId, int Status)
         New.Announced = true;
         Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
         Event.dwThreadId = static_cast<DWORD>(NewId);
-        Event.u.CreateThread.hThread =
-            KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, static_cast<DWORD>(NewId)));
+        Event.u.CreateThread.hThread = OpenThreadHandle(static_cast<pid_t>(NewId));
         Queue(Event, false);
         return true;
     }
@@ -423,12 +369,15 @@ bool PtraceDebugger::Translate(pid_t ThreadId, int Status)
         return true;
     }
     case PTRACE_EVENT_STOP:
+        // A stop signal's group stop is held until SIGCONT ends it, which
+        // the thread reports with a trap like an interrupt's.
+        State.GroupStop = IsStopSignal(Signal);
         State.Starting = false;
         if (State.Announced)
-            return false; // an interrupt or a group stop: it just goes on
+            return false; // an interrupt or a group stop: no event
         State.Announced = true;
         Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
-        Event.u.CreateThread.hThread = KeepHandle(OpenThread(THREAD_ALL_ACCESS, FALSE, Event.dwThreadId));
+        Event.u.CreateThread.hThread = OpenThreadHandle(ThreadId);
         Queue(Event, false);
         return true;
     case 0: break;
@@ -449,7 +398,8 @@ bool PtraceDebugger::Translate(pid_t ThreadId, int Status)
         State.ResumeSignal = 0;
         EXCEPTION_RECORD Record;
         if (Info.si_code != SI_QUEUE || Info.si_pid != m_ProcessId ||
-            !ReadMemory(m_ProcessId, Info.si_value.sival_ptr, &Record, sizeof Record))
+            ReadProcessBytes(m_ProcessId, reinterpret_cast<uint64_t>(Info.si_value.sival_ptr), &Record,
+                             sizeof Record) != sizeof Record)
             return false;
         Record.ExceptionRecord = nullptr;
         if (Record.NumberParameters > EXCEPTION_MAXIMUM_PARAMETERS)
@@ -573,6 +523,8 @@ BOOL PtraceDebugger::Continue(DWORD ProcessId, DWORD ThreadId, DWORD Status)
     }
     const QueuedEvent Current = *m_Current;
     m_Current.reset();
+    if (Current.Event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT)
+        CloseThreadHandle(static_cast<pid_t>(ThreadId));
     if (!Current.Signal)
         return TRUE;
     auto Found = m_Threads.find(static_cast<pid_t>(ThreadId));
@@ -597,23 +549,12 @@ BOOL PtraceDebugger::Continue(DWORD ProcessId, DWORD ThreadId, DWORD Status)
 
 bool PtraceDebugger::SignalCaught(pid_t ThreadId, int Signal) const
 {
-    char Path[64];
-    std::snprintf(Path, sizeof Path, "/proc/%d/task/%d/status", m_ProcessId, ThreadId);
-    FILE* Status = std::fopen(Path, "r");
-    if (!Status)
+    std::string Blocked, Caught;
+    if (!ReadStatusField(m_ProcessId, ThreadId, "SigBlk", Blocked) ||
+        !ReadStatusField(m_ProcessId, ThreadId, "SigCgt", Caught))
         return false;
-    bool Caught = false, Blocked = false;
-    char Line[512];
-    while (std::fgets(Line, sizeof Line, Status))
-    {
-        if (std::strncmp(Line, "SigBlk:", 7) == 0)
-            Blocked = MaskHas(Line + 7, Signal);
-        else if (std::strncmp(Line, "SigCgt:", 7) == 0)
-            Caught = MaskHas(Line + 7, Signal);
-    }
-    std::fclose(Status);
     // A blocked fault is not delivered to the handler: it kills.
-    return Caught && !Blocked;
+    return MaskHas(Caught, Signal) && !MaskHas(Blocked, Signal);
 }
 
 std::vector<pid_t> PtraceDebugger::StoppedThreads() const
@@ -623,67 +564,6 @@ std::vector<pid_t> PtraceDebugger::StoppedThreads() const
         if (State.Stopped && (!State.PendingStatus || WIFSTOPPED(*State.PendingStatus)))
             Threads.push_back(Id);
     return Threads;
-}
-
-bool PtraceDebugger::ReadContext(pid_t ThreadId, CONTEXT& Context) const
-{
-    const auto Found = m_Threads.find(ThreadId);
-    if (Found == m_Threads.end() || !Found->second.Stopped ||
-        (Found->second.PendingStatus && !WIFSTOPPED(*Found->second.PendingStatus)))
-    {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
-    user_regs_struct Registers = {};
-    user_fpregs_struct FloatingPoint = {};
-    if (ptrace(PTRACE_GETREGS, ThreadId, nullptr, &Registers) == -1 ||
-        ptrace(PTRACE_GETFPREGS, ThreadId, nullptr, &FloatingPoint) == -1)
-    {
-        SetLastErrorFromErrno(errno);
-        return false;
-    }
-    const DWORD Flags = Context.ContextFlags;
-    Context = {};
-    Context.ContextFlags = Flags & CONTEXT_ALL;
-    Context.Rax = Registers.rax;
-    Context.Rcx = Registers.rcx;
-    Context.Rdx = Registers.rdx;
-    Context.Rbx = Registers.rbx;
-    Context.Rsp = Registers.rsp;
-    Context.Rbp = Registers.rbp;
-    Context.Rsi = Registers.rsi;
-    Context.Rdi = Registers.rdi;
-    Context.R8 = Registers.r8;
-    Context.R9 = Registers.r9;
-    Context.R10 = Registers.r10;
-    Context.R11 = Registers.r11;
-    Context.R12 = Registers.r12;
-    Context.R13 = Registers.r13;
-    Context.R14 = Registers.r14;
-    Context.R15 = Registers.r15;
-    Context.Rip = Registers.rip;
-    Context.EFlags = static_cast<DWORD>(Registers.eflags);
-    Context.SegCs = static_cast<WORD>(Registers.cs);
-    Context.SegDs = static_cast<WORD>(Registers.ds);
-    Context.SegEs = static_cast<WORD>(Registers.es);
-    Context.SegFs = static_cast<WORD>(Registers.fs);
-    Context.SegGs = static_cast<WORD>(Registers.gs);
-    Context.SegSs = static_cast<WORD>(Registers.ss);
-    static_assert(sizeof FloatingPoint == sizeof Context.FltSave);
-    std::memcpy(&Context.FltSave, &FloatingPoint, sizeof FloatingPoint);
-    Context.MxCsr = FloatingPoint.mxcsr;
-    DWORD64* Debug[] = {&Context.Dr0, &Context.Dr1, &Context.Dr2, &Context.Dr3, nullptr, nullptr, &Context.Dr6,
-                        &Context.Dr7};
-    for (size_t Index = 0; Index < std::size(Debug); ++Index)
-        if (Debug[Index])
-        {
-            errno = 0;
-            const long Value = ptrace(PTRACE_PEEKUSER, ThreadId,
-                                      reinterpret_cast<void*>(offsetof(struct user, u_debugreg) + Index * 8), nullptr);
-            if (errno == 0)
-                *Debug[Index] = static_cast<DWORD64>(Value);
-        }
-    return true;
 }
 
 } // namespace Platform

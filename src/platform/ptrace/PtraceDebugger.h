@@ -5,6 +5,15 @@
 // events of attaching and of the process's end) until it is continued; other
 // events stop only the thread they come from. Stops of other threads that
 // arrive meanwhile are kept and reported in turn before anything runs again.
+//
+// Signals that are no faults reach the debuggee as they would undebugged, and
+// job control works: a thread in a group stop (SIGSTOP, SIGTSTP, SIGTTIN,
+// SIGTTOU) is held there until SIGCONT. While it debugs, the debugger itself
+// ignores the signals of the terminal and SIGTERM: sent to the whole process
+// group, they are for the debuggee, and the debugger ends when it ends.
+//
+// A thread's handle, handed out with its creation event, is closed when its
+// exit event is continued, as the platform does.
 #pragma once
 
 #include <deque>
@@ -43,6 +52,7 @@ private:
         bool Announced = false; // its creation has been reported
         bool ExitReported = false;
         bool Gone = false;              // its exit status has been collected
+        bool GroupStop = false;         // held in a group stop until SIGCONT
         std::optional<int> PendingStatus; // a stop not yet turned into an event
         int ResumeSignal = 0;
     };
@@ -61,7 +71,9 @@ private:
     bool WaitForThread(pid_t ThreadId, int& Status);
     void ThreadGone(pid_t ThreadId, int Status);
     bool SignalCaught(pid_t ThreadId, int Signal) const;
-    HANDLE KeepHandle(HANDLE Handle);
+    HANDLE OpenThreadHandle(pid_t ThreadId);
+    void CloseThreadHandle(pid_t ThreadId);
+    void LeaveSignalsToDebuggee();
     void Reset();
 
     pid_t m_ProcessId = 0;
@@ -69,7 +81,9 @@ private:
     std::deque<QueuedEvent> m_Queue;
     std::optional<QueuedEvent> m_Current;
     bool m_ExitReported = false;
-    std::vector<HANDLE> m_EventHandles; // handed out with events, closed at detach
+    HANDLE m_ProcessHandles[2] = {}; // of the creation event, closed at detach
+    std::map<pid_t, HANDLE> m_ThreadHandles; // of the threads that live
+    std::vector<std::pair<int, struct sigaction>> m_SignalActions; // restored at detach
 };
 
 // The Windows exception code for a fault signal, or 0 when the signal is no
