@@ -75,18 +75,6 @@ HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
         }
         std::stable_sort(Created->m_PhysicalDevices.begin(), Created->m_PhysicalDevices.end(),
                          [](const PhysicalDevice& A, const PhysicalDevice& B) { return Rank(A) < Rank(B); });
-        // Two devices that report the same UUID would get the same LUID.
-        for (size_t Index = 1; Index < Created->m_PhysicalDevices.size(); ++Index)
-            for (size_t Earlier = 0; Earlier < Index; ++Earlier)
-            {
-                LUID& Luid = Created->m_PhysicalDevices[Index].m_Description.m_Luid;
-                const LUID& Other = Created->m_PhysicalDevices[Earlier].m_Description.m_Luid;
-                if (Luid.LowPart == Other.LowPart && Luid.HighPart == Other.HighPart)
-                {
-                    ++Luid.LowPart;
-                    Earlier = static_cast<size_t>(-1); // compare against all again
-                }
-            }
     }
     SharedInstance = new (std::nothrow) std::shared_ptr<Instance>(Created);
     Result = std::move(Created);

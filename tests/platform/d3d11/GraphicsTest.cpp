@@ -18,7 +18,7 @@
 
 #include "../../../src/platform/d3d11/Readback.h"
 #include "../../../src/platform/vulkan/Error.h"
-#include "../../../src/platform/vulkan/PhysicalDevice.h"
+#include "../../../src/platform/dxgi/AdapterDescription.h"
 
 namespace {
 
@@ -193,11 +193,11 @@ TEST(Dxgi, EnumeratesAdaptersSoftwareLastAndNotFoundPastTheEnd)
 TEST(Dxgi, LuidFromUuidIsStableAndSpreads)
 {
     std::array<uint8_t, VK_UUID_SIZE> Uuid = {};
-    const LUID First = Platform::Vulkan::LuidFromUuid(Uuid);
-    EXPECT_EQ(First.LowPart, Platform::Vulkan::LuidFromUuid(Uuid).LowPart);
+    const LUID First = Platform::Dxgi::LuidFromUuid(Uuid);
+    EXPECT_EQ(First.LowPart, Platform::Dxgi::LuidFromUuid(Uuid).LowPart);
     EXPECT_EQ(First.HighPart, 0);
     Uuid[15] = 1;
-    EXPECT_NE(First.LowPart, Platform::Vulkan::LuidFromUuid(Uuid).LowPart);
+    EXPECT_NE(First.LowPart, Platform::Dxgi::LuidFromUuid(Uuid).LowPart);
 }
 
 TEST(Vulkan, FailuresBecomeTheMatchingHresult)
