@@ -51,7 +51,7 @@ mkdir "$work/run"
 status=$?
 # The loader's own report shows that the layer really sat between the
 # program and the driver; without it, no messages would prove nothing.
-grep -v '^INFO | LAYER:\|^LAYER:\|^ *\[\|^$' "$work/stderr.txt" >&2
+grep -v '^[A-Z]* | LAYER:\|^LAYER:\|^ *\[\|^$' "$work/stderr.txt" >&2
 failed=0
 if [[ $status != 0 ]]; then
     echo "FAIL: $(basename "$command") exited with $status"

@@ -36,4 +36,9 @@ HRESULT HresultFromVk(VkResult Result)
     }
 }
 
+HRESULT HresultFromDeviceFailure(VkResult Result)
+{
+    return HresultFromVk(Result) == E_OUTOFMEMORY ? E_OUTOFMEMORY : DXGI_ERROR_DEVICE_REMOVED;
+}
+
 } // namespace Platform::Vulkan

@@ -20,25 +20,17 @@ PipelineCache::~PipelineCache()
         vkDestroyPipelineCache(Handle, m_Cache, nullptr);
 }
 
-HRESULT PipelineCache::Initialize()
+HRESULT PipelineCache::Initialize(const std::vector<VkDescriptorSetLayoutBinding>& UniformBindings)
 {
     const VkDevice Handle = m_Device->Handle();
     auto CacheInfo = Vulkan::Describe<VkPipelineCacheCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_CACHE_CREATE_INFO);
     VK_RETURN_IF_FAILED(vkCreatePipelineCache(Handle, &CacheInfo, nullptr, &m_Cache));
 
-    VkDescriptorSetLayoutBinding Bindings[2 * ConstantBufferSlots] = {};
-    for (uint32_t Index = 0; Index < 2 * ConstantBufferSlots; ++Index)
-    {
-        Bindings[Index].binding = Index;
-        Bindings[Index].descriptorType = VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER;
-        Bindings[Index].descriptorCount = 1;
-        Bindings[Index].stageFlags =
-            Index < PixelStageBindingBase ? VK_SHADER_STAGE_VERTEX_BIT : VK_SHADER_STAGE_FRAGMENT_BIT;
-    }
+    m_Bindings = UniformBindings;
     auto SetInfo = Vulkan::Describe<VkDescriptorSetLayoutCreateInfo>(VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO);
     SetInfo.flags = VK_DESCRIPTOR_SET_LAYOUT_CREATE_PUSH_DESCRIPTOR_BIT_KHR;
-    SetInfo.bindingCount = 2 * ConstantBufferSlots;
-    SetInfo.pBindings = Bindings;
+    SetInfo.bindingCount = static_cast<uint32_t>(m_Bindings.size());
+    SetInfo.pBindings = m_Bindings.data();
     VK_RETURN_IF_FAILED(vkCreateDescriptorSetLayout(Handle, &SetInfo, nullptr, &m_SetLayout));
 
     auto LayoutInfo = Vulkan::Describe<VkPipelineLayoutCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_LAYOUT_CREATE_INFO);
@@ -46,6 +38,14 @@ HRESULT PipelineCache::Initialize()
     LayoutInfo.pSetLayouts = &m_SetLayout;
     VK_RETURN_IF_FAILED(vkCreatePipelineLayout(Handle, &LayoutInfo, nullptr, &m_Layout));
     return S_OK;
+}
+
+VkShaderStageFlags PipelineCache::StagesOf(uint32_t Binding) const
+{
+    for (const VkDescriptorSetLayoutBinding& Each : m_Bindings)
+        if (Each.binding == Binding)
+            return Each.stageFlags;
+    return 0;
 }
 
 HRESULT PipelineCache::Get(const PipelineDescription& Description, VkPipeline& Pipeline)
