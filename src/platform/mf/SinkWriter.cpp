@@ -2,7 +2,8 @@
 // WriteSample keeps the sample, starts reading its texture back and returns
 // (waiting only while a few frames are still to be converted); the writer's
 // worker waits for the pixels, lets the sample go (so that it returns to its
-// pool) and then converts, encodes and muxes.
+// pool) and then converts, encodes and muxes. The encoder is chosen for the
+// device that renders.
 
 #include <condition_variable>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "../d3d11/Readback.h"
 #include "../win32/Utf8.h"
 #include "../ffmpeg/FfmpegVideoWriter.h"
+#include "RenderingDevice.h"
 #include "mfapi.h"
 #include "mfreadwrite.h"
 
@@ -162,7 +164,8 @@ class SinkWriter final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IMFS
 {
 public:
     SinkWriter(ComPtr<IMFDXGIDeviceManager> DeviceManager, bool AllowHardware)
-        : m_DeviceManager(std::move(DeviceManager)), m_AllowHardware(AllowHardware)
+        : m_DeviceManager(std::move(DeviceManager)), m_AllowHardware(AllowHardware),
+          m_Adapter(DescribeAdapter(ManagedDevice(m_DeviceManager.Get()).Get()))
     {
     }
 
@@ -192,6 +195,7 @@ public:
         if (Interlace != MFVideoInterlace_Progressive)
             return MF_E_INVALIDMEDIATYPE;
         Settings.AllowHardware = m_AllowHardware;
+        Settings.Adapter = m_Adapter;
         // The allocator's pool bounds what is in flight; the queue never blocks.
         Settings.QueueCapacity = 64;
         m_Settings = Settings;
@@ -296,6 +300,7 @@ private:
     std::mutex m_Lock;
     const ComPtr<IMFDXGIDeviceManager> m_DeviceManager;
     const bool m_AllowHardware;
+    const FfmpegAdapter m_Adapter;
     std::optional<FfmpegVideoSettings> m_Settings;
     bool m_InputSet = false;
     // Readbacks begun by WriteSample, and the worker's own for frames that

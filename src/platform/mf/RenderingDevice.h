@@ -1,0 +1,20 @@
+// The device that renders the frames a sink writer takes, as the writer needs
+// to know it: which adapter it is, for the encoder that sits on it.
+#pragma once
+
+#include "../com/wrl/client.h"
+#include "../ffmpeg/FfmpegHardware.h"
+#include "mfobjects.h"
+
+struct ID3D11Device;
+struct IMFDXGIDeviceManager;
+
+namespace Platform {
+
+// The device that Manager hands out, or null (no manager, or none set).
+Microsoft::WRL::ComPtr<ID3D11Device> ManagedDevice(IMFDXGIDeviceManager* Manager);
+
+// Device's adapter for the encoder; Kind::Unknown for no device.
+FfmpegAdapter DescribeAdapter(ID3D11Device* Device);
+
+} // namespace Platform
