@@ -444,8 +444,9 @@ STDMETHODIMP_(void) ImmediateContext::CopySubresourceRegion(ID3D11Resource* DstR
         return;
     if (Texture2D* Destination = AsTexture(DstResource))
     {
+        // Formats of one family copy bit for bit; others not at all.
         Texture2D* Source = AsTexture(SrcResource);
-        if (!Source || Source->Desc().Format != Destination->Desc().Format)
+        if (!Source || Source->Format().m_Family != Destination->Format().m_Family)
             return;
         const D3D11_BOX Whole = {0, 0, 0, Source->Desc().Width, Source->Desc().Height, 1};
         const D3D11_BOX Box = SrcBox ? *SrcBox : Whole;
@@ -482,8 +483,9 @@ STDMETHODIMP_(void) ImmediateContext::CopyResource(ID3D11Resource* DstResource, 
         return;
     if (Texture2D* Destination = AsTexture(DstResource))
     {
+        // Formats of one family copy bit for bit; others not at all.
         Texture2D* Source = AsTexture(SrcResource);
-        if (!Source || Source->Desc().Format != Destination->Desc().Format ||
+        if (!Source || Source->Format().m_Family != Destination->Format().m_Family ||
             Source->Desc().Width != Destination->Desc().Width || Source->Desc().Height != Destination->Desc().Height ||
             Destination->Desc().Usage == D3D11_USAGE_IMMUTABLE)
             return;
