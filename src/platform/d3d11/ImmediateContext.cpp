@@ -208,6 +208,11 @@ bool ImmediateContext::DescribeDraw(Vulkan::DrawCall& Call)
     Description.m_Topology = TopologyOf(m_Topology, KnownTopology);
     if (!KnownTopology)
         return false;
+    // The default rasterizer state: back faces culled, clockwise triangles in
+    // front. The viewport is flipped (below), so windings read as they do in
+    // Direct3D.
+    Description.m_CullMode = VK_CULL_MODE_BACK_BIT;
+    Description.m_FrontFace = VK_FRONT_FACE_CLOCKWISE;
     const ShaderProgram& Vertex = m_VertexShader->m_Program;
     const ShaderProgram& Pixel = m_PixelShader->m_Program;
     Description.m_VertexShaderId = Vertex.m_Id;

@@ -6,8 +6,7 @@
 // copied in the transfer layouts; small updates go through an upload ring, so
 // that updating a constant buffer never waits for earlier work.
 //
-// Not thread-safe: the owner (the Direct3D immediate context's lock)
-// serialises every call except Wait.
+// Not thread-safe: the owner's lock serialises every call except Wait.
 #pragma once
 
 #include <memory>

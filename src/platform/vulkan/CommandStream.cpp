@@ -156,7 +156,7 @@ HRESULT CommandStream::Wait(uint64_t Value)
         vkWaitSemaphores(m_Device->Handle(), &WaitInfo, static_cast<uint64_t>(m_Device->WaitLimit().count()));
     if (Result == VK_SUCCESS)
         return S_OK;
-    m_Device->MarkRemoved(Result == VK_TIMEOUT ? DXGI_ERROR_DEVICE_HUNG : HresultFromDeviceFailure(Result));
+    m_Device->MarkRemoved(HresultFromDeviceFailure(Result));
     return m_Device->RemovedReason();
 }
 

@@ -46,7 +46,7 @@ public:
     // semaphore) reaches Value: work that the host or another queue gates.
     void WaitBeforeNext(VkSemaphore Semaphore, uint64_t Value);
     // Waits until the batch with Value has completed, at most the device's
-    // wait limit: past it the device is hung (DXGI_ERROR_DEVICE_HUNG), and
+    // wait limit: past it the device counts as hung (see Error.h), and
     // every later call answers that.
     HRESULT Wait(uint64_t Value);
     // Waits for everything submitted, then retires it.

@@ -68,8 +68,8 @@ HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
         for (VkPhysicalDevice Handle : Handles)
         {
             PhysicalDevice Device(Handle);
-            // Vulkan 1.1 gives the negative viewport height that keeps the
-            // Direct3D picture upright; older devices are left out.
+            // Vulkan 1.1 gives negative viewport heights (which fronts
+            // with an upward y axis need); older devices are left out.
             if (Device.m_Properties.apiVersion >= VK_API_VERSION_1_1)
                 Created->m_PhysicalDevices.push_back(std::move(Device));
         }

@@ -56,6 +56,7 @@ HRESULT PipelineCache::Get(const PipelineDescription& Description, VkPipeline& P
     Key.push_back(Description.m_PixelShaderId);
     Key.push_back(Description.m_InputLayoutId);
     Key.push_back(Description.m_Topology);
+    Key.push_back((uint64_t(Description.m_CullMode) << 32) | Description.m_FrontFace);
     for (VkFormat Format : Description.m_ColorFormats)
         Key.push_back(Format);
     Key.push_back(~0ull);
@@ -105,13 +106,11 @@ HRESULT PipelineCache::Create(const PipelineDescription& Description, VkPipeline
     Viewport.viewportCount = 1;
     Viewport.scissorCount = 1;
 
-    // Direct3D's default rasterizer state: solid, back faces culled, clockwise
-    // triangles in front, depth clipped. The viewport is flipped (negative
-    // height), so windings read as they do in Direct3D.
+    // Solid, depth clipped, culled as the description says.
     auto Rasterization = Vulkan::Describe<VkPipelineRasterizationStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_RASTERIZATION_STATE_CREATE_INFO);
     Rasterization.polygonMode = VK_POLYGON_MODE_FILL;
-    Rasterization.cullMode = VK_CULL_MODE_BACK_BIT;
-    Rasterization.frontFace = VK_FRONT_FACE_CLOCKWISE;
+    Rasterization.cullMode = Description.m_CullMode;
+    Rasterization.frontFace = Description.m_FrontFace;
     Rasterization.lineWidth = 1.0f;
 
     auto Multisample = Vulkan::Describe<VkPipelineMultisampleStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO);

@@ -30,6 +30,8 @@ struct PipelineDescription
     std::vector<VkVertexInputBindingDescription> m_Bindings;
     std::vector<VkVertexInputAttributeDescription> m_Attributes;
     VkPrimitiveTopology m_Topology = VK_PRIMITIVE_TOPOLOGY_TRIANGLE_LIST;
+    VkCullModeFlags m_CullMode = VK_CULL_MODE_NONE;
+    VkFrontFace m_FrontFace = VK_FRONT_FACE_COUNTER_CLOCKWISE;
     std::vector<VkFormat> m_ColorFormats;
 };
 

@@ -210,6 +210,11 @@ TEST(Vulkan, FailuresBecomeTheMatchingHresult)
     EXPECT_EQ(HresultFromVk(VK_ERROR_FORMAT_NOT_SUPPORTED), DXGI_ERROR_UNSUPPORTED);
     EXPECT_EQ(HresultFromVk(VK_TIMEOUT), DXGI_ERROR_WAS_STILL_DRAWING);
     EXPECT_EQ(HresultFromVk(VK_ERROR_UNKNOWN), E_FAIL);
+    // What a failed submission or wait makes of the device.
+    using Platform::Vulkan::HresultFromDeviceFailure;
+    EXPECT_EQ(HresultFromDeviceFailure(VK_TIMEOUT), DXGI_ERROR_DEVICE_HUNG);
+    EXPECT_EQ(HresultFromDeviceFailure(VK_ERROR_DEVICE_LOST), DXGI_ERROR_DEVICE_REMOVED);
+    EXPECT_EQ(HresultFromDeviceFailure(VK_ERROR_OUT_OF_DEVICE_MEMORY), E_OUTOFMEMORY);
 }
 
 TEST(D3D11Device, CreationChecksItsArgumentsAndReportsTheLevelReached)
