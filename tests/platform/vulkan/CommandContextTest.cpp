@@ -13,6 +13,7 @@
 
 #include "../../../src/platform/d3d11/Device.h"
 #include "../../../src/platform/d3d11/Readback.h"
+#include "../../../src/platform/d3d11/Texture2D.h"
 #include "../../../src/platform/vulkan/Structure.h"
 
 namespace {
@@ -95,6 +96,29 @@ TEST(VulkanCommandContext, DiscardingADynamicBufferKeepsWhatEarlierCopiesRead)
               std::vector<uint8_t>(16, 1));
     EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Dynamic.Get()),
               std::vector<uint8_t>(16, 2));
+}
+
+// Lavapipe's memory is coherent and the validation layer does not follow the
+// host: only the state shows that a host read came after its barrier.
+TEST(VulkanCommandContext, TheHostReadsCopiesOnlyThroughABarrierToIt)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    D3D11_TEXTURE2D_DESC Desc = {8, 8, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT, 0, 0, 0};
+    ComPtr<ID3D11Texture2D> Texture;
+    ASSERT_EQ(Shared.m_Device->CreateTexture2D(&Desc, nullptr, Texture.GetAddressOf()), S_OK);
+    Desc.Usage = D3D11_USAGE_STAGING;
+    Desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    ComPtr<ID3D11Texture2D> Staging;
+    ASSERT_EQ(Shared.m_Device->CreateTexture2D(&Desc, nullptr, Staging.GetAddressOf()), S_OK);
+    Shared.m_Context->CopyResource(Staging.Get(), Texture.Get());
+    const Platform::Vulkan::AccessState& Host = static_cast<Platform::D3D11::Texture2D*>(Staging.Get())->m_Host->m_State;
+    EXPECT_EQ(Host.m_WriteStages, VkPipelineStageFlags(VK_PIPELINE_STAGE_TRANSFER_BIT));
+    EXPECT_FALSE(Host.m_VisibleStages & VK_PIPELINE_STAGE_HOST_BIT);
+    D3D11_MAPPED_SUBRESOURCE Mapped = {};
+    ASSERT_EQ(Shared.m_Context->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), S_OK);
+    EXPECT_TRUE(Host.m_VisibleStages & VK_PIPELINE_STAGE_HOST_BIT);
+    EXPECT_TRUE(Host.m_VisibleAccess & VK_ACCESS_HOST_READ_BIT);
+    Shared.m_Context->Unmap(Staging.Get(), 0);
 }
 
 // The device is stalled on purpose: its next batch waits for a semaphore
