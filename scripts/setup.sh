@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config libgtest-dev
-    libvulkan-dev mesa-vulkan-drivers vulkan-tools glslang-dev glslang-tools spirv-tools
+    libvulkan-dev mesa-vulkan-drivers vulkan-tools vulkan-validationlayers glslang-dev glslang-tools spirv-tools
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
     liblttng-ust-dev lttng-tools babeltrace2 lldb
 )

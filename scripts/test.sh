@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Sets up what is missing, then builds and runs every test: the plain build,
-# the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# Sets up what is missing, then builds and runs every test: the plain build
+# (with the Vulkan tests again under the Khronos validation layer), the unit
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, and
 # the concurrency tests under ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$root/scripts/setup.sh"
 
-echo "== build and test"
+echo "== build and test, Vulkan use under the validation layer included"
 "$root/scripts/build.sh" "$root/build"
-ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+OSTREL_REQUIRE_VALIDATION=1 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DOSTREL_SANITIZE=address,undefined

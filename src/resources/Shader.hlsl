@@ -51,13 +51,13 @@ float Unit(uint Value)
     return (float)(Value & 0xffffu) * (1.0 / 65535.0);
 }
 
-// Cosine and sine of an angle in turns, as a smooth parabolic wave: close
-// enough to circles for everything that moves here, and far cheaper than
-// sincos on a software rasterizer.
+// Cosine and sine of an angle in turns, as a smooth parabolic wave of the
+// full unit amplitude: close enough to circles for everything that moves
+// here, and far cheaper than sincos on a software rasterizer.
 float2 Circle(float Turns)
 {
     const float2 Phase = frac(float2(Turns + 0.25, Turns)) - 0.5;
-    return Phase * (8.0 * abs(Phase) - 4.0);
+    return Phase * (16.0 * abs(Phase) - 8.0);
 }
 
 // The cells' centres form a triangular lattice (rows shifted by half a cell),

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "../dxgi/Adapter.h"
+#include "FeatureLevel.h"
 
 namespace Platform::D3D11 {
 
@@ -159,9 +160,10 @@ HRESULT CreateDevice(IDXGIAdapter* Adapter, D3D_DRIVER_TYPE DriverType, UINT Fla
 
     const D3D_FEATURE_LEVEL* Levels = FeatureLevels ? FeatureLevels : DefaultLevels;
     const UINT LevelCount = FeatureLevels ? NumFeatureLevels : UINT(std::size(DefaultLevels));
+    const D3D_FEATURE_LEVEL Offered = D3D11::FeatureLevelOf(Physical.m_Features, Physical.m_Properties.limits);
     D3D_FEATURE_LEVEL Level = static_cast<D3D_FEATURE_LEVEL>(0);
     for (UINT Index = 0; Index < LevelCount && Level == 0; ++Index)
-        if (Levels[Index] <= Physical.m_FeatureLevel)
+        if (Levels[Index] <= Offered)
             Level = Levels[Index];
     if (Level == 0)
         return DXGI_ERROR_UNSUPPORTED;

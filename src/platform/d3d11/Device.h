@@ -43,6 +43,13 @@ public:
     }
     STDMETHODIMP_(BOOL) GetMultithreadProtected() override { return m_State->m_MultithreadProtected ? TRUE : FALSE; }
 
+    // What the device shares with its children; Device must be one of this
+    // platform's devices.
+    static const std::shared_ptr<DeviceState>& StateOf(ID3D11Device* Device)
+    {
+        return static_cast<D3D11::Device*>(Device)->m_State;
+    }
+
 private:
     std::shared_ptr<DeviceState> m_State;
     std::unique_ptr<ImmediateContext> m_Context;

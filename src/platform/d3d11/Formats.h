@@ -18,6 +18,9 @@ struct FormatInfo
     uint32_t m_Planes;
     bool m_Texture; // usable for textures (else only for vertices)
     bool m_EvenSize; // chroma subsampled: width (and height when planar) even
+    // The typeless format of its family: formats of one family copy into
+    // each other bit for bit.
+    DXGI_FORMAT m_Family;
 };
 
 // Null for a format that this platform does not know.

@@ -1,6 +1,6 @@
-// ID3D11DeviceContext: the immediate context. It records into the device's
-// command stream under the device's lock, so any thread may use it; pipeline
-// state is turned into cached Vulkan pipelines at draw time.
+// ID3D11DeviceContext: the immediate context. It keeps the bound Direct3D
+// state and translates each call into an operation of the device's Vulkan
+// command context, under the device's lock, so any thread may use it.
 #pragma once
 
 #include <array>
@@ -61,23 +61,26 @@ public:
     STDMETHODIMP_(D3D11_DEVICE_CONTEXT_TYPE) GetType() override { return D3D11_DEVICE_CONTEXT_IMMEDIATE; }
 
 private:
-    // Records what a draw needs up to the draw call itself; false when the
-    // bound state cannot draw (nothing is recorded then).
-    bool PrepareDraw(VkCommandBuffer& Commands);
-    void PushConstantBuffers(VkCommandBuffer Commands, const ShaderProgram& Program,
-                             const std::array<Microsoft::WRL::ComPtr<Buffer>, Vulkan::ConstantBufferSlots>& Buffers,
-                             uint32_t BindingBase);
+    // The draw that the bound state describes; false when it cannot draw.
+    bool DescribeDraw(Vulkan::DrawCall& Call);
+    bool DescribeVertexInput(Vulkan::DrawCall& Call);
+    void AddConstantBuffers(Vulkan::DrawCall& Call, const ShaderProgram& Program,
+                            const std::array<Microsoft::WRL::ComPtr<Buffer>, ConstantBufferSlots>& Buffers,
+                            uint32_t BindingBase);
     // Ours and of this device, or null.
     Texture2D* AsTexture(ID3D11Resource* Resource) const;
     Buffer* AsBuffer(ID3D11Resource* Resource) const;
     void CopyTextureRegion(Texture2D& Destination, UINT DstX, UINT DstY, Texture2D& Source, const D3D11_BOX& Box);
+    void CopyHostRegion(Texture2D& Destination, UINT DstX, UINT DstY, Texture2D& Source, const D3D11_BOX& Box);
     void CopyBufferRegion(Buffer& Destination, UINT DstX, Buffer& Source, UINT Left, UINT Right);
+    void UpdateTexture(Texture2D& Texture, const D3D11_BOX* DstBox, const void* SrcData, UINT SrcRowPitch);
+    std::shared_ptr<Vulkan::Buffer> HostMemory(Texture2D* Texture, Buffer* Object) const;
 
     IUnknown* m_Device;
     std::shared_ptr<DeviceState> m_State;
 
-    std::array<Microsoft::WRL::ComPtr<Buffer>, Vulkan::ConstantBufferSlots> m_VertexConstantBuffers;
-    std::array<Microsoft::WRL::ComPtr<Buffer>, Vulkan::ConstantBufferSlots> m_PixelConstantBuffers;
+    std::array<Microsoft::WRL::ComPtr<Buffer>, ConstantBufferSlots> m_VertexConstantBuffers;
+    std::array<Microsoft::WRL::ComPtr<Buffer>, ConstantBufferSlots> m_PixelConstantBuffers;
     Microsoft::WRL::ComPtr<VertexShader> m_VertexShader;
     Microsoft::WRL::ComPtr<PixelShader> m_PixelShader;
     Microsoft::WRL::ComPtr<InputLayout> m_InputLayout;
@@ -91,6 +94,7 @@ private:
     std::array<Microsoft::WRL::ComPtr<RenderTargetView>, D3D11_SIMULTANEOUS_RENDER_TARGET_COUNT> m_RenderTargets;
     UINT m_ViewportCount = 0;
     D3D11_VIEWPORT m_Viewport = {};
+    Vulkan::DrawCall m_Draw; // kept, so that its vectors keep their room
 };
 
 } // namespace Platform::D3D11

@@ -2,10 +2,10 @@
 // (media buffers that lock a texture, the encoder that takes frames from the
 // device). Not a Direct3D interface.
 //
-// Read records the copy and submits it under the device's lock, then waits
-// for it without the lock, so that the thread that renders goes on meanwhile.
-// Any thread may read; one object serves one reader at a time and keeps its
-// memory from read to read.
+// Begin records the copy (or the conversion) and submits it under the
+// device's lock; Finish waits for it without the lock, so that the thread
+// that renders goes on meanwhile. Any thread may read; one object serves one
+// reader at a time and keeps its memory from read to read.
 #pragma once
 
 #include <memory>
@@ -25,31 +25,49 @@ class DeviceState;
 class TextureReadback
 {
 public:
+    // What arrives on the host: the texture's own pixels, or the NV12 planes
+    // that the device converts them to (BT.709, limited range).
+    enum class Output
+    {
+        Native,
+        Nv12,
+    };
+
     TextureReadback();
     ~TextureReadback();
     TextureReadback(const TextureReadback&) = delete;
     TextureReadback& operator=(const TextureReadback&) = delete;
 
-    // Copies the whole of Texture (default, immutable or dynamic usage) and
-    // waits for the copy. E_INVALIDARG for staging textures.
-    HRESULT Read(ID3D11Texture2D* Texture);
+    // Whether the device can convert Texture to Output::Nv12: 8-bit RGB of
+    // an even size.
+    static bool Converts(ID3D11Texture2D* Texture);
+
+    // Reads the whole of Texture (default, immutable or dynamic usage) and
+    // waits for it. E_INVALIDARG for staging textures, and for a conversion
+    // of a texture that Converts refuses.
+    HRESULT Read(ID3D11Texture2D* Texture, Output Format = Output::Native);
 
     // Read in two steps: Begin records and submits the copy behind the work
     // already recorded on the device; Finish waits for it. Between the two
     // the texture may be written again, the copy keeps what it had.
-    HRESULT Begin(ID3D11Texture2D* Texture);
+    HRESULT Begin(ID3D11Texture2D* Texture, Output Format = Output::Native);
     HRESULT Finish();
 
     // After a successful Read, until the next one: the pixels, plane after
     // plane as Layout says (NV12: the chroma plane after the luma plane).
     const uint8_t* Data() const;
     const std::vector<PlaneLayout>& Layout() const { return m_Layout; }
+    // The bytes that the last read brought from the device.
+    uint64_t BytesRead() const { return m_BytesRead; }
 
 private:
+    HRESULT PrepareBuffer(const std::shared_ptr<DeviceState>& State, uint64_t Size);
+
     std::shared_ptr<DeviceState> m_State;
     std::shared_ptr<Vulkan::Buffer> m_Buffer;
     std::vector<PlaneLayout> m_Layout;
     uint64_t m_Pending = 0; // the copy's submission, until Finish
+    uint64_t m_BytesRead = 0;
 };
 
 } // namespace Platform::D3D11

@@ -1,8 +1,5 @@
 #include "Shaders.h"
-#include "../vulkan/Structure.h"
 
-
-#include "../vulkan/Error.h"
 #include "Formats.h"
 
 namespace Platform::D3D11 {
@@ -42,26 +39,6 @@ std::string UpperCase(const char* Text)
 
 } // namespace
 
-HRESULT ShaderModule::Create(std::shared_ptr<Vulkan::Device> Device, const std::vector<uint32_t>& Spirv,
-                             std::shared_ptr<ShaderModule>& Result)
-{
-    std::shared_ptr<ShaderModule> Created(new (std::nothrow) ShaderModule(std::move(Device)));
-    if (!Created)
-        return E_OUTOFMEMORY;
-    auto CreateInfo = Vulkan::Describe<VkShaderModuleCreateInfo>(VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO);
-    CreateInfo.codeSize = Spirv.size() * sizeof(uint32_t);
-    CreateInfo.pCode = Spirv.data();
-    VK_RETURN_IF_FAILED(vkCreateShaderModule(Created->m_Device->Handle(), &CreateInfo, nullptr, &Created->m_Handle));
-    Result = std::move(Created);
-    return S_OK;
-}
-
-ShaderModule::~ShaderModule()
-{
-    if (m_Handle)
-        vkDestroyShaderModule(m_Device->Handle(), m_Handle, nullptr);
-}
-
 HRESULT CreateProgram(const std::shared_ptr<DeviceState>& State, const void* Code, SIZE_T Length,
                       ShaderCode::Stage Stage, ShaderProgram& Program)
 {
@@ -83,12 +60,12 @@ HRESULT CreateProgram(const std::shared_ptr<DeviceState>& State, const void* Cod
     const HRESULT Removed = State->Vulkan()->RemovedReason();
     if (FAILED(Removed))
         return Removed;
-    ShaderCode::MoveConstantBuffers(Module.m_Spirv, Stage == ShaderCode::Stage::Vertex
-                                                        ? Vulkan::VertexStageBindingBase
-                                                        : Vulkan::PixelStageBindingBase);
+    ShaderCode::MoveConstantBuffers(Module.m_Spirv, Stage == ShaderCode::Stage::Vertex ? VertexStageBindingBase
+                                                                                       : PixelStageBindingBase);
     Program.m_Id = State->NextId();
     Program.m_Reflection = std::move(Module.m_Reflection);
-    return ShaderModule::Create(State->Vulkan(), Module.m_Spirv, Program.m_Module);
+    return Vulkan::ShaderModule::Create(State->Vulkan(), Module.m_Spirv.data(), Module.m_Spirv.size(),
+                                        Program.m_Module);
 }
 
 HRESULT InputLayout::Create(const std::shared_ptr<DeviceState>& State, const D3D11_INPUT_ELEMENT_DESC* Descs,
@@ -112,9 +89,7 @@ HRESULT InputLayout::Create(const std::shared_ptr<DeviceState>& State, const D3D
             Desc.InputSlot >= D3D11_IA_VERTEX_INPUT_RESOURCE_SLOT_COUNT ||
             Desc.InputSlotClass > D3D11_INPUT_PER_INSTANCE_DATA)
             return E_INVALIDARG;
-        VkFormatProperties Properties = {};
-        vkGetPhysicalDeviceFormatProperties(State->Vulkan()->Adapter().m_Handle, Format->m_Vulkan, &Properties);
-        if (!(Properties.bufferFeatures & VK_FORMAT_FEATURE_VERTEX_BUFFER_BIT))
+        if (!State->Vulkan()->SupportsBufferFormat(Format->m_Vulkan, VK_FORMAT_FEATURE_VERTEX_BUFFER_BIT))
             return E_INVALIDARG;
         Element Item;
         Item.m_Semantic = UpperCase(Desc.SemanticName);

@@ -5,35 +5,17 @@
 #include <vector>
 
 #include "../d3dcompiler/ShaderCode.h"
+#include "../vulkan/ShaderModule.h"
 #include "DeviceChild.h"
 
 namespace Platform::D3D11 {
-
-// A Vulkan shader module, owned with its device.
-class ShaderModule
-{
-public:
-    static HRESULT Create(std::shared_ptr<Vulkan::Device> Device, const std::vector<uint32_t>& Spirv,
-                          std::shared_ptr<ShaderModule>& Result);
-    ~ShaderModule();
-    ShaderModule(const ShaderModule&) = delete;
-    ShaderModule& operator=(const ShaderModule&) = delete;
-
-    VkShaderModule Handle() const { return m_Handle; }
-
-private:
-    explicit ShaderModule(std::shared_ptr<Vulkan::Device> Device) : m_Device(std::move(Device)) {}
-
-    std::shared_ptr<Vulkan::Device> m_Device;
-    VkShaderModule m_Handle = VK_NULL_HANDLE;
-};
 
 // What both shader stages keep of their code.
 struct ShaderProgram
 {
     uint64_t m_Id = 0;
     ShaderCode::Reflection m_Reflection;
-    std::shared_ptr<ShaderModule> m_Module;
+    std::shared_ptr<Vulkan::ShaderModule> m_Module;
 };
 
 // Checks the code for Stage against the device and makes its module, its

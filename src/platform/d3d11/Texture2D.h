@@ -24,20 +24,20 @@ public:
     const D3D11_TEXTURE2D_DESC& Desc() const { return m_Desc; }
     const FormatInfo& Format() const { return m_Format; }
 
-    // Under the state's lock: the copy of the whole image into Destination,
-    // laid out as Layout, recorded on the current batch.
-    void RecordCopyToHost(VkCommandBuffer Commands, Vulkan::Buffer& Destination,
-                          const std::vector<PlaneLayout>& Layout) const;
-    void RecordCopyFromHost(VkCommandBuffer Commands, Vulkan::Buffer& Source,
-                            const std::vector<PlaneLayout>& Layout) const;
-
     std::shared_ptr<Vulkan::Image> m_Image; // null for staging textures
     std::shared_ptr<Vulkan::Buffer> m_Host;  // staging and dynamic textures
     std::vector<PlaneLayout> m_Layout;       // of the host memory
 
 private:
+    HRESULT CreateImage(const D3D11_TEXTURE2D_DESC& Desc);
+    HRESULT CreateHost(const D3D11_TEXTURE2D_DESC& Desc, const D3D11_SUBRESOURCE_DATA* InitialData);
+    HRESULT Upload(const D3D11_SUBRESOURCE_DATA& InitialData);
+
     D3D11_TEXTURE2D_DESC m_Desc;
     const FormatInfo& m_Format;
 };
+
+// The copy regions between a whole texture and host memory laid out as Layout.
+std::vector<VkBufferImageCopy> HostRegions(const std::vector<PlaneLayout>& Layout);
 
 } // namespace Platform::D3D11

@@ -2,6 +2,7 @@
 // the device needs (see ShaderCode.h).
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -71,6 +72,17 @@ void InitializeCompiler()
     std::call_once(Once, [] { glslang::InitializeProcess(); });
 }
 
+// What the compiler honours (column-major packing is how it lays matrices
+// out anyway; strictness and warnings as errors it keeps) or may ignore
+// without changing the code's meaning (hints, debug information).
+constexpr UINT AcceptedFlags = D3DCOMPILE_DEBUG | D3DCOMPILE_SKIP_VALIDATION | D3DCOMPILE_SKIP_OPTIMIZATION |
+                               D3DCOMPILE_PACK_MATRIX_COLUMN_MAJOR | D3DCOMPILE_PARTIAL_PRECISION |
+                               D3DCOMPILE_NO_PRESHADER | D3DCOMPILE_AVOID_FLOW_CONTROL |
+                               D3DCOMPILE_PREFER_FLOW_CONTROL | D3DCOMPILE_ENABLE_STRICTNESS |
+                               D3DCOMPILE_OPTIMIZATION_LEVEL2 | D3DCOMPILE_WARNINGS_ARE_ERRORS |
+                               D3DCOMPILE_RESOURCES_MAY_ALIAS | D3DCOMPILE_ALL_RESOURCES_BOUND |
+                               D3DCOMPILE_DEBUG_NAME_FOR_SOURCE | D3DCOMPILE_DEBUG_NAME_FOR_BINARY;
+
 HRESULT MessageBlob(const std::string& Messages, ID3DBlob** ErrorMsgs)
 {
     if (!ErrorMsgs || Messages.empty())
@@ -110,6 +122,13 @@ HRESULT D3DCompile(LPCVOID SrcData, SIZE_T SrcDataSize, LPCSTR SourceName, const
         return E_INVALIDARG;
     try
     {
+        if (Flags1 & ~AcceptedFlags)
+        {
+            char Text[96];
+            std::snprintf(Text, sizeof Text, "error: compile flags 0x%X are not supported\n", Flags1 & ~AcceptedFlags);
+            MessageBlob(Text, ErrorMsgs);
+            return E_INVALIDARG;
+        }
         Profile TargetProfile = {Stage::Vertex, EShLangVertex, 0};
         if (!ParseProfile(Target, TargetProfile))
         {

@@ -9,7 +9,7 @@ namespace Platform::Dxgi {
 namespace {
 
 template <typename Description>
-void Describe(const Vulkan::AdapterDescription& Source, Description& Target)
+void Describe(const AdapterDescription& Source, Description& Target)
 {
     Target = {};
     std::wcsncpy(Target.Description, Source.m_Name.c_str(), std::size(Target.Description) - 1);
@@ -26,7 +26,8 @@ void Describe(const Vulkan::AdapterDescription& Source, Description& Target)
 } // namespace
 
 Adapter::Adapter(std::shared_ptr<Vulkan::Instance> Instance, size_t Index, IDXGIFactory* Parent)
-    : m_Instance(std::move(Instance)), m_Index(Index), m_Parent(Parent)
+    : m_Instance(std::move(Instance)), m_Index(Index), m_Parent(Parent),
+      m_Description(DescribeAdapter(m_Instance->PhysicalDevices(), Index))
 {
 }
 
@@ -53,7 +54,7 @@ STDMETHODIMP Adapter::GetDesc(DXGI_ADAPTER_DESC* Desc)
 {
     if (!Desc)
         return E_INVALIDARG;
-    Describe(Physical().m_Description, *Desc);
+    Describe(m_Description, *Desc);
     return S_OK;
 }
 
@@ -61,8 +62,8 @@ STDMETHODIMP Adapter::GetDesc1(DXGI_ADAPTER_DESC1* Desc)
 {
     if (!Desc)
         return E_INVALIDARG;
-    Describe(Physical().m_Description, *Desc);
-    Desc->Flags = Physical().m_Description.m_Flags;
+    Describe(m_Description, *Desc);
+    Desc->Flags = m_Description.m_Flags;
     return S_OK;
 }
 

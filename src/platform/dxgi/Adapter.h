@@ -6,6 +6,7 @@
 #include <wrl/implements.h>
 
 #include "../vulkan/Instance.h"
+#include "AdapterDescription.h"
 #include "dxgi.h"
 
 namespace Platform::Dxgi {
@@ -34,6 +35,7 @@ private:
     std::shared_ptr<Vulkan::Instance> m_Instance;
     size_t m_Index;
     Microsoft::WRL::ComPtr<IDXGIFactory> m_Parent;
+    AdapterDescription m_Description;
 };
 
 } // namespace Platform::Dxgi

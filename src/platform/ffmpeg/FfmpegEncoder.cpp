@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
-#include <unistd.h>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,6 +11,7 @@ extern "C" {
 }
 
 #include "FfmpegErrors.h"
+#include "FfmpegHardware.h"
 #include "FfmpegLog.h"
 #include "FfmpegVideoWriter.h"
 
@@ -22,21 +22,6 @@ namespace Platform {
 // above ultrafast and within 0.7 dB of veryfast, and leaves a renderer of
 // 20 ms a frame running at its own speed; veryfast does not.
 const char* const FfmpegDefaultPreset = "superfast";
-
-namespace {
-
-bool NvidiaDevicePresent() { return access("/dev/nvidiactl", F_OK) == 0; }
-
-std::string RenderNode()
-{
-    std::error_code Error;
-    for (const auto& Entry : std::filesystem::directory_iterator("/dev/dri", Error))
-        if (Entry.path().filename().string().rfind("renderD", 0) == 0)
-            return Entry.path().string();
-    return {};
-}
-
-} // namespace
 
 FfmpegEncoder::~FfmpegEncoder() { Reset(); }
 
@@ -58,14 +43,15 @@ HRESULT FfmpegEncoder::Open(const FfmpegVideoSettings& Settings, bool GlobalHead
     const AVPixelFormat Planar =
         Settings.InputFormat == FfmpegInputFormat::Nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
 
-    // A hardware encoder is a bonus: any failure on its way falls through
-    // to the next candidate.
+    // A hardware encoder is a bonus, and only one on the device that renders:
+    // any failure on its way falls through to the next candidate.
     if (Settings.AllowHardware)
     {
-        if (NvidiaDevicePresent() && SUCCEEDED(OpenCodec("h264_nvenc", Settings, GlobalHeader, Planar)))
+        m_NvencDevice = FfmpegNvencDevice(Settings.Adapter, FfmpegCudaOrdinal);
+        if (m_NvencDevice >= 0 && SUCCEEDED(OpenCodec("h264_nvenc", Settings, GlobalHeader, Planar)))
             return S_OK;
         Reset();
-        const std::string Node = RenderNode();
+        const std::string Node = FfmpegMatchRenderNode(Settings.Adapter, FfmpegRenderNodes());
         if (!Node.empty() &&
             av_hwdevice_ctx_create(&m_HardwareDevice, AV_HWDEVICE_TYPE_VAAPI, Node.c_str(), nullptr, 0) >= 0 &&
             SUCCEEDED(CreateVaapiFrames(Settings)) &&
@@ -142,7 +128,10 @@ HRESULT FfmpegEncoder::OpenCodec(const char* Name, const FfmpegVideoSettings& Se
         Context.thread_count = 0; // one per core and a half, frame-parallel
     }
     else if (CodecName == "h264_nvenc")
+    {
         av_dict_set(&Options, "preset", "p4", 0);
+        av_dict_set_int(&Options, "gpu", m_NvencDevice, 0);
+    }
 
     const int Result = avcodec_open2(m_Context, Codec, &Options);
     av_dict_free(&Options);

@@ -1,5 +1,6 @@
 // The H.264 encoder of the video writer (libavcodec): NVENC or VA-API where
-// the machine has them and hardware is allowed, libx264 otherwise.
+// hardware is allowed and one sits on the device that renders, libx264
+// otherwise.
 #pragma once
 
 #include <string>
@@ -58,6 +59,7 @@ private:
     AVFrame* m_Input = nullptr;
     AVFrame* m_Upload = nullptr;
     AVPixelFormat m_FrameFormat = AV_PIX_FMT_NONE;
+    int m_NvencDevice = -1; // the CUDA ordinal NVENC encodes on
 };
 
 } // namespace Platform

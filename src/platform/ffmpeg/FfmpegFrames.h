@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "winerror.h"
@@ -25,6 +26,9 @@ struct FfmpegFrameView
 {
     const uint8_t* Planes[2] = {};
     int Pitches[2] = {};
+    // The layout of the planes when it differs from the stream's input
+    // format (a source that could not deliver that format for this frame).
+    std::optional<FfmpegInputFormat> Format;
 };
 
 // One frame given to the writer. The writer's worker thread calls Lock when

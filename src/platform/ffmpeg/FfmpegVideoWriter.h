@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "FfmpegFrames.h"
+#include "FfmpegHardware.h"
 #include "mferror.h"
 
 struct AVPacket;
@@ -46,8 +47,9 @@ struct FfmpegVideoSettings
     uint32_t PixelAspectD = 1;
     uint32_t AverageBitrate = 0; // bits per second
     FfmpegInputFormat InputFormat = FfmpegInputFormat::B8G8R8A8;
-    // Try NVENC, then VA-API, before libx264.
+    // Try NVENC, then VA-API, before libx264, where they sit on Adapter.
     bool AllowHardware = false;
+    FfmpegAdapter Adapter;
     // The libx264 preset; empty for the measured default (FfmpegDefaultPreset).
     std::string Preset;
     // Frames that may wait for the worker before Write blocks.

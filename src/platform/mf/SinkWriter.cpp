@@ -1,19 +1,19 @@
 // The sink writer: one H.264 stream written by the FFmpeg video writer.
-// WriteSample keeps the sample, starts reading its texture back and returns
-// (waiting only while a few frames are still to be converted); the writer's
-// worker waits for the pixels, lets the sample go (so that it returns to its
-// pool) and then converts, encodes and muxes.
+// WriteSample keeps the sample, starts reading its texture back (converted
+// to NV12 on the device where that is the way) and returns, waiting only
+// while a few frames are still to be converted; the writer's worker waits for
+// the pixels, lets the sample go (so that it returns to its pool) and then
+// converts, encodes and muxes. The encoder is chosen for the device that
+// renders.
 
-#include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <utility>
-#include <vector>
 
 #include "../com/wrl/implements.h"
-#include "../d3d11/Readback.h"
-#include "../win32/Utf8.h"
 #include "../ffmpeg/FfmpegVideoWriter.h"
+#include "../win32/Utf8.h"
+#include "RenderingDevice.h"
+#include "SampleFrame.h"
 #include "mfapi.h"
 #include "mfreadwrite.h"
 
@@ -30,139 +30,12 @@ using namespace Microsoft::WRL;
 // worker, 16.0-16.4 s with 2 to 8 begun here).
 constexpr size_t ReadbackCount = 4;
 
-// Readbacks begun as samples are written, so that each copy is queued right
-// behind its own frame's rendering rather than behind the frames rendered
-// while the sample waited for the encoder.
-class ReadbackRing
-{
-public:
-    explicit ReadbackRing(size_t Count) : m_Readbacks(Count)
-    {
-        for (D3D11::TextureReadback& Readback : m_Readbacks)
-            m_Free.push_back(&Readback);
-    }
-
-    // Waits while every readback is in use.
-    D3D11::TextureReadback* Take()
-    {
-        std::unique_lock Guard(m_Lock);
-        m_Returned.wait(Guard, [this] { return !m_Free.empty(); });
-        D3D11::TextureReadback* Readback = m_Free.back();
-        m_Free.pop_back();
-        return Readback;
-    }
-    void Give(D3D11::TextureReadback* Readback)
-    {
-        {
-            std::lock_guard Guard(m_Lock);
-            m_Free.push_back(Readback);
-        }
-        m_Returned.notify_one();
-    }
-
-private:
-    std::mutex m_Lock;
-    std::condition_variable m_Returned;
-    std::vector<D3D11::TextureReadback> m_Readbacks;
-    std::vector<D3D11::TextureReadback*> m_Free;
-};
-
-// One written sample on its way to the encoder.
-class SampleFrame final : public FfmpegFrameSource
-{
-public:
-    SampleFrame(IMFSample* Sample, ReadbackRing& Ring, D3D11::TextureReadback& Fallback, FfmpegInputFormat Format,
-                uint32_t Width, uint32_t Height)
-        : m_Sample(Sample), m_Ring(Ring), m_Fallback(Fallback), m_Format(Format), m_Width(Width), m_Height(Height)
-    {
-    }
-
-    // On the writing thread: starts reading the texture back, first waiting
-    // for a free readback when the encoder is that far behind.
-    void Start()
-    {
-        if (FAILED(m_Sample->GetBufferByIndex(0, &m_Buffer)) || FAILED(m_Buffer.As(&m_DxgiBuffer)) ||
-            FAILED(m_DxgiBuffer->GetResource(IID_PPV_ARGS(&m_Texture))))
-            return;
-        m_Started = m_Ring.Take();
-        if (m_Started && FAILED(m_Started->Begin(m_Texture.Get())))
-            m_Ring.Give(std::exchange(m_Started, nullptr));
-    }
-
-    HRESULT Lock(FfmpegFrameView& View) override
-    {
-        HRESULT Result = S_OK;
-        if (!m_Buffer && FAILED(Result = m_Sample->GetBufferByIndex(0, &m_Buffer)))
-            return Result;
-        if (m_Texture)
-        {
-            D3D11::TextureReadback& Readback = m_Started ? *m_Started : m_Fallback;
-            Result = m_Started ? m_Started->Finish() : m_Fallback.Read(m_Texture.Get());
-            m_Finished = true;
-            if (FAILED(Result))
-                return Result;
-            for (size_t Plane = 0; Plane < Readback.Layout().size() && Plane < 2; ++Plane)
-            {
-                View.Planes[Plane] = Readback.Data() + Readback.Layout()[Plane].m_Offset;
-                View.Pitches[Plane] = static_cast<int>(Readback.Layout()[Plane].m_RowPitch);
-            }
-            // The pixels are safe: the sample may go back to its pool now.
-            m_Texture.Reset();
-            m_DxgiBuffer.Reset();
-            m_Buffer.Reset();
-            m_Sample.Reset();
-            return S_OK;
-        }
-        // A buffer in memory: rows of the frame's width, planes one after another.
-        BYTE* Data = nullptr;
-        if (FAILED(Result = m_Buffer->Lock(&Data, nullptr, nullptr)))
-            return Result;
-        m_Locked = true;
-        const int Pitch = static_cast<int>(m_Format == FfmpegInputFormat::B8G8R8A8 ? m_Width * 4 : m_Width);
-        View.Planes[0] = Data;
-        View.Pitches[0] = Pitch;
-        if (m_Format == FfmpegInputFormat::Nv12)
-        {
-            View.Planes[1] = Data + static_cast<size_t>(Pitch) * m_Height;
-            View.Pitches[1] = Pitch;
-        }
-        return S_OK;
-    }
-
-    void Release() override
-    {
-        if (m_Locked)
-            m_Buffer->Unlock();
-        if (m_Started)
-        {
-            // A copy still on its way must land before its buffer is reused.
-            if (!m_Finished)
-                m_Started->Finish();
-            m_Ring.Give(m_Started);
-        }
-        delete this;
-    }
-
-private:
-    ComPtr<IMFSample> m_Sample;
-    ComPtr<IMFMediaBuffer> m_Buffer;
-    ComPtr<IMFDXGIBuffer> m_DxgiBuffer;
-    ComPtr<ID3D11Texture2D> m_Texture;
-    ReadbackRing& m_Ring;
-    D3D11::TextureReadback& m_Fallback;
-    D3D11::TextureReadback* m_Started = nullptr;
-    bool m_Finished = false;
-    const FfmpegInputFormat m_Format;
-    const uint32_t m_Width;
-    const uint32_t m_Height;
-    bool m_Locked = false;
-};
-
 class SinkWriter final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IMFSinkWriter>
 {
 public:
-    SinkWriter(ComPtr<IMFDXGIDeviceManager> DeviceManager, bool AllowHardware)
-        : m_DeviceManager(std::move(DeviceManager)), m_AllowHardware(AllowHardware)
+    SinkWriter(ComPtr<IMFDXGIDeviceManager> DeviceManager, bool AllowHardware, SinkWriterConversion Conversion)
+        : m_DeviceManager(std::move(DeviceManager)), m_AllowHardware(AllowHardware), m_Conversion(Conversion),
+          m_Adapter(DescribeAdapter(ManagedDevice(m_DeviceManager.Get()).Get()))
     {
     }
 
@@ -192,6 +65,7 @@ public:
         if (Interlace != MFVideoInterlace_Progressive)
             return MF_E_INVALIDMEDIATYPE;
         Settings.AllowHardware = m_AllowHardware;
+        Settings.Adapter = m_Adapter;
         // The allocator's pool bounds what is in flight; the queue never blocks.
         Settings.QueueCapacity = 64;
         m_Settings = Settings;
@@ -215,11 +89,14 @@ public:
             Width != m_Settings->Width || Height != m_Settings->Height)
             return MF_E_INVALIDMEDIATYPE;
         if (Subtype == MFVideoFormat_ARGB32 || Subtype == MFVideoFormat_RGB32)
-            m_Settings->InputFormat = FfmpegInputFormat::B8G8R8A8;
+            m_Declared = FfmpegInputFormat::B8G8R8A8;
         else if (Subtype == MFVideoFormat_NV12)
-            m_Settings->InputFormat = FfmpegInputFormat::Nv12;
+            m_Declared = FfmpegInputFormat::Nv12;
         else
             return MF_E_INVALIDMEDIATYPE;
+        // Converted on the device, the frames reach the encoder as NV12.
+        m_Convert = m_Declared == FfmpegInputFormat::B8G8R8A8 && ConvertsOnDevice(m_Adapter, m_Conversion);
+        m_Settings->InputFormat = m_Convert ? FfmpegInputFormat::Nv12 : m_Declared;
         const HRESULT Result = m_Writer.SetVideoStream(*m_Settings);
         m_InputSet = SUCCEEDED(Result);
         return Result;
@@ -251,7 +128,7 @@ public:
             return Result;
         if (BufferCount == 0)
             return E_INVALIDARG;
-        auto* Frame = new (std::nothrow) SampleFrame(Sample, m_Readbacks, m_Readback, m_Settings->InputFormat,
+        auto* Frame = new (std::nothrow) SampleFrame(Sample, m_Readbacks, m_Readback, m_Declared, m_Convert,
                                                     m_Settings->Width, m_Settings->Height);
         if (!Frame)
             return E_OUTOFMEMORY;
@@ -296,8 +173,12 @@ private:
     std::mutex m_Lock;
     const ComPtr<IMFDXGIDeviceManager> m_DeviceManager;
     const bool m_AllowHardware;
+    const SinkWriterConversion m_Conversion;
+    const FfmpegAdapter m_Adapter;
     std::optional<FfmpegVideoSettings> m_Settings;
     bool m_InputSet = false;
+    FfmpegInputFormat m_Declared = FfmpegInputFormat::B8G8R8A8; // the samples' pixels
+    bool m_Convert = false;                                      // B8G8R8A8 textures to NV12 on the device
     // Readbacks begun by WriteSample, and the worker's own for frames that
     // found none free.
     ReadbackRing m_Readbacks{ReadbackCount};
@@ -320,12 +201,17 @@ HRESULT MFCreateSinkWriterFromURL(LPCWSTR pwszOutputURL, IMFByteStream* pByteStr
         return E_INVALIDARG;
     Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> DeviceManager;
     UINT32 AllowHardware = 0;
+    UINT32 Conversion = SinkWriterConversionDefault;
     if (pAttributes)
     {
         pAttributes->GetUnknown(MF_SINK_WRITER_D3D_MANAGER, IID_PPV_ARGS(&DeviceManager));
         pAttributes->GetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, &AllowHardware);
+        pAttributes->GetUINT32(OSTREL_SINK_WRITER_CONVERSION, &Conversion);
     }
-    auto Writer = Microsoft::WRL::Make<Platform::SinkWriter>(DeviceManager, AllowHardware != 0);
+    if (Conversion > SinkWriterConversionDevice)
+        return E_INVALIDARG;
+    auto Writer = Microsoft::WRL::Make<Platform::SinkWriter>(DeviceManager, AllowHardware != 0,
+                                                             static_cast<SinkWriterConversion>(Conversion));
     if (!Writer)
         return E_OUTOFMEMORY;
     const HRESULT Result = Writer->Open(pwszOutputURL);

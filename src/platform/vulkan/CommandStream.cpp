@@ -86,11 +86,6 @@ HRESULT CommandStream::Submit()
     if (!m_Current)
         return m_Device->RemovedReason();
 
-    auto Barrier = Vulkan::Describe<VkMemoryBarrier>(VK_STRUCTURE_TYPE_MEMORY_BARRIER);
-    Barrier.srcAccessMask = VK_ACCESS_MEMORY_WRITE_BIT;
-    Barrier.dstAccessMask = VK_ACCESS_HOST_READ_BIT | VK_ACCESS_HOST_WRITE_BIT;
-    vkCmdPipelineBarrier(m_Current, VK_PIPELINE_STAGE_ALL_COMMANDS_BIT, VK_PIPELINE_STAGE_HOST_BIT, 0, 1, &Barrier, 0,
-                         nullptr, 0, nullptr);
     const VkCommandBuffer Commands = m_Current;
     m_Current = VK_NULL_HANDLE;
     VkResult Result = vkEndCommandBuffer(Commands);
@@ -105,14 +100,23 @@ HRESULT CommandStream::Submit()
         SubmitInfo.pCommandBuffers = &Commands;
         SubmitInfo.signalSemaphoreCount = 1;
         SubmitInfo.pSignalSemaphores = &m_Timeline;
+        const VkPipelineStageFlags GateStages = VK_PIPELINE_STAGE_ALL_COMMANDS_BIT;
+        if (m_Gate)
+        {
+            TimelineInfo.waitSemaphoreValueCount = 1;
+            TimelineInfo.pWaitSemaphoreValues = &m_GateValue;
+            SubmitInfo.waitSemaphoreCount = 1;
+            SubmitInfo.pWaitSemaphores = &m_Gate;
+            SubmitInfo.pWaitDstStageMask = &GateStages;
+        }
         Result = vkQueueSubmit(m_Device->Queue(), 1, &SubmitInfo, VK_NULL_HANDLE);
+        m_Gate = VK_NULL_HANDLE;
     }
     if (Result != VK_SUCCESS)
     {
         // Nothing of the batch will run: a device that cannot take work any
         // more is a removed device.
-        const HRESULT Reason = HresultFromVk(Result);
-        m_Device->MarkRemoved(Reason == E_OUTOFMEMORY ? E_OUTOFMEMORY : DXGI_ERROR_DEVICE_REMOVED);
+        m_Device->MarkRemoved(HresultFromDeviceFailure(Result));
         vkResetCommandBuffer(Commands, 0);
         m_Free.push_back(Commands);
         m_Kept.clear();
@@ -132,19 +136,28 @@ uint64_t CommandStream::CompletedValue() const
     return Value;
 }
 
+void CommandStream::WaitBeforeNext(VkSemaphore Semaphore, uint64_t Value)
+{
+    m_Gate = Semaphore;
+    m_GateValue = Value;
+}
+
 HRESULT CommandStream::Wait(uint64_t Value)
 {
+    // A device that already failed answers at once: its work may never end.
+    const HRESULT Removed = m_Device->RemovedReason();
+    if (FAILED(Removed))
+        return CompletedValue() >= Value ? S_OK : Removed;
     auto WaitInfo = Vulkan::Describe<VkSemaphoreWaitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_WAIT_INFO);
     WaitInfo.semaphoreCount = 1;
     WaitInfo.pSemaphores = &m_Timeline;
     WaitInfo.pValues = &Value;
-    const VkResult Result = vkWaitSemaphores(m_Device->Handle(), &WaitInfo, UINT64_MAX);
-    if (Result != VK_SUCCESS)
-    {
-        m_Device->MarkRemoved(Result == VK_ERROR_DEVICE_LOST ? DXGI_ERROR_DEVICE_REMOVED : HresultFromVk(Result));
-        return m_Device->RemovedReason();
-    }
-    return S_OK;
+    const VkResult Result =
+        vkWaitSemaphores(m_Device->Handle(), &WaitInfo, static_cast<uint64_t>(m_Device->WaitLimit().count()));
+    if (Result == VK_SUCCESS)
+        return S_OK;
+    m_Device->MarkRemoved(HresultFromDeviceFailure(Result));
+    return m_Device->RemovedReason();
 }
 
 void CommandStream::WaitIdle()

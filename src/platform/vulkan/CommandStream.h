@@ -1,10 +1,10 @@
-// Command recording and submission on a device's queue. Work is recorded into
-// the current command buffer and submitted in batches; each batch signals the
-// next value of one timeline semaphore and keeps what it uses alive until the
-// device has finished it.
+// Command buffers and their submission on a device's queue. Work is recorded
+// into the current command buffer and submitted in batches; each batch
+// signals the next value of one timeline semaphore and keeps what it uses
+// alive until the device has finished it.
 //
-// Recording, Submit and Retire must be serialised by the owner (the Direct3D
-// immediate context's lock). Wait may be called from any thread without it.
+// Recording, Submit and Retire must be serialised by the owner (the command
+// context's owner). Wait may be called from any thread without it.
 #pragma once
 
 #include <cstdint>
@@ -40,10 +40,14 @@ public:
     // Whether anything has been recorded since the last submission.
     bool HasWork() const { return m_Current != VK_NULL_HANDLE; }
 
-    // Ends and submits the current batch, if any. A memory barrier at its end
-    // makes every write visible to the host.
+    // Ends and submits the current batch, if any.
     HRESULT Submit();
-    // Waits until the batch with Value has completed.
+    // The next batch submitted starts only once Semaphore (a timeline
+    // semaphore) reaches Value: work that the host or another queue gates.
+    void WaitBeforeNext(VkSemaphore Semaphore, uint64_t Value);
+    // Waits until the batch with Value has completed, at most the device's
+    // wait limit: past it the device counts as hung (see Error.h), and
+    // every later call answers that.
     HRESULT Wait(uint64_t Value);
     // Waits for everything submitted, then retires it.
     void WaitIdle();
@@ -70,6 +74,8 @@ private:
     std::vector<std::shared_ptr<void>> m_Kept;
     std::deque<Batch> m_InFlight;
     std::vector<VkCommandBuffer> m_Free;
+    VkSemaphore m_Gate = VK_NULL_HANDLE;
+    uint64_t m_GateValue = 0;
 };
 
 } // namespace Platform::Vulkan

@@ -16,7 +16,7 @@ HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice&
                        std::shared_ptr<Device>& Result)
 {
     if (!Adapter.m_Usable)
-        return DXGI_ERROR_UNSUPPORTED;
+        return HresultFromVk(VK_ERROR_FEATURE_NOT_PRESENT); // the device lacks what is needed
     std::shared_ptr<Device> Created(new (std::nothrow) Device(std::move(Instance), Adapter));
     if (!Created)
         return E_OUTOFMEMORY;
@@ -31,7 +31,7 @@ HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice&
         if (Families[Index].queueFlags & VK_QUEUE_GRAPHICS_BIT)
             Family = Index;
     if (Family == FamilyCount)
-        return DXGI_ERROR_UNSUPPORTED;
+        return HresultFromVk(VK_ERROR_FEATURE_NOT_PRESENT); // the device lacks what is needed
     Created->m_QueueFamily = Family;
 
     const float Priority = 1.0f;
@@ -44,12 +44,18 @@ HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice&
     std::vector<const char*> Extensions = {VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME};
     if (!Version13)
         Extensions.push_back(VK_KHR_DYNAMIC_RENDERING_EXTENSION_NAME);
+    if (!Version13 && Adapter.m_Maintenance4)
+        Extensions.push_back(VK_KHR_MAINTENANCE_4_EXTENSION_NAME);
 
-    // Direct3D reads out-of-range vertex and constant data as zero: robust
-    // buffer access gives the same safety.
+    // Out-of-range vertex and uniform reads stay inside their buffers.
     VkPhysicalDeviceFeatures Features = {};
     Features.robustBufferAccess = Adapter.m_Features.robustBufferAccess;
-    auto DynamicRendering = Vulkan::Describe<VkPhysicalDeviceDynamicRenderingFeatures>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DYNAMIC_RENDERING_FEATURES);
+    // Maintenance 4 lets a vertex stage write outputs that the fragment
+    // stage does not read.
+    auto Maintenance4 = Vulkan::Describe<VkPhysicalDeviceMaintenance4Features>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_MAINTENANCE_4_FEATURES);
+    Maintenance4.maintenance4 = VK_TRUE;
+    auto DynamicRendering = Vulkan::Describe<VkPhysicalDeviceDynamicRenderingFeatures>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DYNAMIC_RENDERING_FEATURES,
+        Adapter.m_Maintenance4 ? &Maintenance4 : nullptr);
     DynamicRendering.dynamicRendering = VK_TRUE;
     auto Timeline = Vulkan::Describe<VkPhysicalDeviceTimelineSemaphoreFeatures>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_TIMELINE_SEMAPHORE_FEATURES, &DynamicRendering);
     Timeline.timelineSemaphore = VK_TRUE;
@@ -72,7 +78,7 @@ HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice&
     Created->m_CmdPushDescriptorSet =
         reinterpret_cast<PFN_vkCmdPushDescriptorSetKHR>(vkGetDeviceProcAddr(Handle, "vkCmdPushDescriptorSetKHR"));
     if (!Created->m_CmdBeginRendering || !Created->m_CmdEndRendering || !Created->m_CmdPushDescriptorSet)
-        return DXGI_ERROR_UNSUPPORTED;
+        return HresultFromVk(VK_ERROR_FEATURE_NOT_PRESENT); // the device lacks what is needed
     Result = std::move(Created);
     return S_OK;
 }
@@ -119,6 +125,13 @@ bool Device::SupportsFormat(VkFormat Format, VkFormatFeatureFlags Features, bool
     vkGetPhysicalDeviceFormatProperties(m_Adapter.m_Handle, Format, &Properties);
     const VkFormatFeatureFlags Available = Linear ? Properties.linearTilingFeatures : Properties.optimalTilingFeatures;
     return (Available & Features) == Features;
+}
+
+bool Device::SupportsBufferFormat(VkFormat Format, VkFormatFeatureFlags Features) const
+{
+    VkFormatProperties Properties = {};
+    vkGetPhysicalDeviceFormatProperties(m_Adapter.m_Handle, Format, &Properties);
+    return (Properties.bufferFeatures & Features) == Features;
 }
 
 void Device::MarkRemoved(HRESULT Reason)

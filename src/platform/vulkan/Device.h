@@ -1,8 +1,10 @@
-// A Vulkan logical device with its one queue: memory allocation and the
-// device-level entry points the rest of the platform needs.
+// A Vulkan logical device with its one queue: memory allocation, the
+// device-level entry points the rest of the platform needs, and whether the
+// device still works.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 #include <vulkan/vulkan.h>
@@ -33,11 +35,18 @@ public:
                      VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained) const;
 
     bool SupportsFormat(VkFormat Format, VkFormatFeatureFlags Features, bool Linear = false) const;
+    bool SupportsBufferFormat(VkFormat Format, VkFormatFeatureFlags Features) const;
 
     // The first lost device or failed submission marks the device removed;
     // every later call then answers this reason.
     HRESULT RemovedReason() const { return m_RemovedReason.load(std::memory_order_acquire); }
     void MarkRemoved(HRESULT Reason);
+
+    // How long a wait for the device may take before the device counts as
+    // hung: generous, since a healthy device finishes a batch in far less.
+    static constexpr std::chrono::nanoseconds DefaultWaitLimit = std::chrono::seconds(10);
+    std::chrono::nanoseconds WaitLimit() const { return std::chrono::nanoseconds(m_WaitLimit.load()); }
+    void SetWaitLimit(std::chrono::nanoseconds Limit) { m_WaitLimit.store(Limit.count()); }
 
     PFN_vkCmdBeginRendering m_CmdBeginRendering = nullptr;
     PFN_vkCmdEndRendering m_CmdEndRendering = nullptr;
@@ -52,6 +61,7 @@ private:
     VkQueue m_Queue = VK_NULL_HANDLE;
     uint32_t m_QueueFamily = 0;
     std::atomic<HRESULT> m_RemovedReason{S_OK};
+    std::atomic<int64_t> m_WaitLimit{DefaultWaitLimit.count()};
 };
 
 } // namespace Platform::Vulkan

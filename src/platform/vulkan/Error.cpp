@@ -36,4 +36,11 @@ HRESULT HresultFromVk(VkResult Result)
     }
 }
 
+HRESULT HresultFromDeviceFailure(VkResult Result)
+{
+    if (Result == VK_TIMEOUT)
+        return DXGI_ERROR_DEVICE_HUNG;
+    return HresultFromVk(Result) == E_OUTOFMEMORY ? E_OUTOFMEMORY : DXGI_ERROR_DEVICE_REMOVED;
+}
+
 } // namespace Platform::Vulkan

@@ -8,6 +8,9 @@
 namespace Platform::Vulkan {
 
 HRESULT HresultFromVk(VkResult Result);
+// What a failed submission or wait makes of the device: a wait past its
+// limit hangs it, out of memory stays that, anything else removes it.
+HRESULT HresultFromDeviceFailure(VkResult Result);
 
 } // namespace Platform::Vulkan
 

@@ -68,25 +68,13 @@ HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
         for (VkPhysicalDevice Handle : Handles)
         {
             PhysicalDevice Device(Handle);
-            // Vulkan 1.1 gives the negative viewport height that keeps the
-            // Direct3D picture upright; older devices are left out.
+            // Vulkan 1.1 gives negative viewport heights (which fronts
+            // with an upward y axis need); older devices are left out.
             if (Device.m_Properties.apiVersion >= VK_API_VERSION_1_1)
                 Created->m_PhysicalDevices.push_back(std::move(Device));
         }
         std::stable_sort(Created->m_PhysicalDevices.begin(), Created->m_PhysicalDevices.end(),
                          [](const PhysicalDevice& A, const PhysicalDevice& B) { return Rank(A) < Rank(B); });
-        // Two devices that report the same UUID would get the same LUID.
-        for (size_t Index = 1; Index < Created->m_PhysicalDevices.size(); ++Index)
-            for (size_t Earlier = 0; Earlier < Index; ++Earlier)
-            {
-                LUID& Luid = Created->m_PhysicalDevices[Index].m_Description.m_Luid;
-                const LUID& Other = Created->m_PhysicalDevices[Earlier].m_Description.m_Luid;
-                if (Luid.LowPart == Other.LowPart && Luid.HighPart == Other.HighPart)
-                {
-                    ++Luid.LowPart;
-                    Earlier = static_cast<size_t>(-1); // compare against all again
-                }
-            }
     }
     SharedInstance = new (std::nothrow) std::shared_ptr<Instance>(Created);
     Result = std::move(Created);

@@ -12,6 +12,8 @@ HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBuff
     if (!Created)
         return E_OUTOFMEMORY;
     const VkDevice Handle = Created->m_Device->Handle();
+    // Whole words, so that a fill reaches every byte.
+    Size = (Size + 3) & ~VkDeviceSize(3);
     auto CreateInfo = Vulkan::Describe<VkBufferCreateInfo>(VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO);
     CreateInfo.size = Size;
     CreateInfo.usage = Usage;
@@ -98,6 +100,7 @@ HRESULT Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t 
     CreateInfo.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
     VK_RETURN_IF_FAILED(vkCreateImage(Handle, &CreateInfo, nullptr, &Created->m_Handle));
     Created->m_Format = Format;
+    Created->m_Usage = Usage;
     Created->m_Width = Width;
     Created->m_Height = Height;
 
@@ -113,9 +116,25 @@ HRESULT Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t 
     return S_OK;
 }
 
+VkImageView Image::ReadView()
+{
+    if (m_ReadView || !(m_Usage & VK_IMAGE_USAGE_SAMPLED_BIT))
+        return m_ReadView;
+    auto CreateInfo = Vulkan::Describe<VkImageViewCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO);
+    CreateInfo.image = m_Handle;
+    CreateInfo.viewType = VK_IMAGE_VIEW_TYPE_2D;
+    CreateInfo.format = m_Format;
+    CreateInfo.subresourceRange = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+    if (vkCreateImageView(m_Device->Handle(), &CreateInfo, nullptr, &m_ReadView) != VK_SUCCESS)
+        m_ReadView = VK_NULL_HANDLE;
+    return m_ReadView;
+}
+
 Image::~Image()
 {
     const VkDevice Handle = m_Device->Handle();
+    if (m_ReadView)
+        vkDestroyImageView(Handle, m_ReadView, nullptr);
     if (m_Handle)
         vkDestroyImage(Handle, m_Handle, nullptr);
     if (m_Memory)

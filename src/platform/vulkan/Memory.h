@@ -1,5 +1,6 @@
 // Buffers, images and image views, each with memory of its own. Each holds
-// its device, so that work still in flight can keep it alive.
+// its device, so that work still in flight can keep it alive, and the state
+// in which the command context last left it.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,22 @@
 #include "Device.h"
 
 namespace Platform::Vulkan {
+
+// How the commands recorded so far left a resource: the write that later
+// accesses must wait for, the stages that have read since, where that write
+// is already visible, and an image's layout. Kept by the command context
+// under its owner's lock.
+struct AccessState
+{
+    VkPipelineStageFlags m_WriteStages = 0; // 0: no write to wait for
+    VkAccessFlags m_WriteAccess = 0;        // to make available; 0 after a layout change
+    VkPipelineStageFlags m_ReadStages = 0;  // that read since the write
+    VkPipelineStageFlags m_VisibleStages = 0;
+    VkAccessFlags m_VisibleAccess = 0;
+    VkImageLayout m_Layout = VK_IMAGE_LAYOUT_UNDEFINED;
+    // The timeline value of the last batch that uses the resource.
+    uint64_t m_LastUse = 0;
+};
 
 class Buffer
 {
@@ -39,9 +56,7 @@ public:
     void InvalidateHostRange() const;
     void FlushHostRange() const;
 
-    // The timeline value of the last submission that uses the buffer; kept by
-    // the command stream's owner under its lock.
-    uint64_t m_LastUse = 0;
+    AccessState m_State;
 
 private:
     explicit Buffer(std::shared_ptr<Device> Device) : m_Device(std::move(Device)) {}
@@ -69,13 +84,15 @@ public:
     uint32_t Height() const { return m_Height; }
     const std::shared_ptr<Device>& Owner() const { return m_Device; }
 
-    // Recording state, kept by the command stream's owner under its lock:
-    // whether the image has left the undefined layout (it lives in the general
-    // layout afterwards), a clear that waits for the image's next use, and the
-    // last submission that uses it.
-    bool m_Initialized = false;
+    VkImageUsageFlags Usage() const { return m_Usage; }
+    // A view of the whole image for shaders that read it, made on first use
+    // (under the command context's owner's lock); null when it cannot be.
+    VkImageView ReadView();
+
+    // Kept by the command context: the state, and a clear that waits for the
+    // image's next use (a render pass loads it as its clear).
+    AccessState m_State;
     std::optional<VkClearColorValue> m_PendingClear;
-    uint64_t m_LastUse = 0;
 
 private:
     explicit Image(std::shared_ptr<Device> Device) : m_Device(std::move(Device)) {}
@@ -84,8 +101,27 @@ private:
     VkImage m_Handle = VK_NULL_HANDLE;
     VkDeviceMemory m_Memory = VK_NULL_HANDLE;
     VkFormat m_Format = VK_FORMAT_UNDEFINED;
+    VkImageUsageFlags m_Usage = 0;
     uint32_t m_Width = 0;
     uint32_t m_Height = 0;
+    VkImageView m_ReadView = VK_NULL_HANDLE;
+};
+
+// A range of a buffer: what the front's resources hold, so that a small
+// buffer can be renamed to a new range of the upload ring.
+struct BufferSlice
+{
+    std::shared_ptr<Buffer> m_Buffer;
+    VkDeviceSize m_Offset = 0;
+    VkDeviceSize m_Size = 0;
+
+    // The host's view of the range; null for device-local memory.
+    uint8_t* Host() const { return m_Buffer && m_Buffer->Mapped() ? m_Buffer->Mapped() + m_Offset : nullptr; }
+    static BufferSlice Whole(std::shared_ptr<Buffer> Buffer)
+    {
+        const VkDeviceSize Size = Buffer->Size();
+        return {std::move(Buffer), 0, Size};
+    }
 };
 
 class ImageView

@@ -1,30 +1,28 @@
-// One Vulkan physical device seen as a DXGI adapter: its description and
-// what Direct3D feature level it can honestly offer.
+// One Vulkan physical device: what it is, what it offers, and where it sits
+// on the machine (PCI address, DRM render node) where the driver says so.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <vulkan/vulkan.h>
 
-#include <windows.h>
-
-#include "../d3d11/d3dcommon.h"
-
 namespace Platform::Vulkan {
 
-struct AdapterDescription
+struct PciAddress
 {
-    std::wstring m_Name;
-    UINT m_VendorId = 0;
-    UINT m_DeviceId = 0;
-    UINT m_Revision = 0;
-    SIZE_T m_DedicatedVideoMemory = 0;
-    SIZE_T m_DedicatedSystemMemory = 0;
-    SIZE_T m_SharedSystemMemory = 0;
-    LUID m_Luid = {};
-    UINT m_Flags = 0; // DXGI_ADAPTER_FLAG_*
+    uint32_t m_Domain = 0;
+    uint32_t m_Bus = 0;
+    uint32_t m_Device = 0;
+    uint32_t m_Function = 0;
+};
+
+struct DrmNode
+{
+    int64_t m_Major = 0;
+    int64_t m_Minor = 0;
 };
 
 class PhysicalDevice
@@ -45,15 +43,17 @@ public:
     // What a device on it needs beyond Vulkan 1.1: timeline semaphores,
     // dynamic rendering and push descriptors.
     bool m_Usable = false;
-    D3D_FEATURE_LEVEL m_FeatureLevel = D3D_FEATURE_LEVEL_9_1;
-    AdapterDescription m_Description;
+    // Shader interfaces may leave outputs unread (core in 1.3).
+    bool m_Maintenance4 = false;
+    std::optional<PciAddress> m_PciAddress;   // VK_EXT_pci_bus_info
+    std::optional<DrmNode> m_RenderNode;      // VK_EXT_physical_device_drm
 
 private:
+    void ReadIdentity();
+    void ReadFeatures();
+    void ReadLocation();
+
     std::string m_Extensions; // " name name ... ": every name between blanks
 };
-
-// The locally unique identifier of an adapter whose driver reports none: a
-// hash of its UUID, so that it stays the same from run to run.
-LUID LuidFromUuid(const std::array<uint8_t, VK_UUID_SIZE>& Uuid);
 
 } // namespace Platform::Vulkan

@@ -20,25 +20,17 @@ PipelineCache::~PipelineCache()
         vkDestroyPipelineCache(Handle, m_Cache, nullptr);
 }
 
-HRESULT PipelineCache::Initialize()
+HRESULT PipelineCache::Initialize(const std::vector<VkDescriptorSetLayoutBinding>& UniformBindings)
 {
     const VkDevice Handle = m_Device->Handle();
     auto CacheInfo = Vulkan::Describe<VkPipelineCacheCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_CACHE_CREATE_INFO);
     VK_RETURN_IF_FAILED(vkCreatePipelineCache(Handle, &CacheInfo, nullptr, &m_Cache));
 
-    VkDescriptorSetLayoutBinding Bindings[2 * ConstantBufferSlots] = {};
-    for (uint32_t Index = 0; Index < 2 * ConstantBufferSlots; ++Index)
-    {
-        Bindings[Index].binding = Index;
-        Bindings[Index].descriptorType = VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER;
-        Bindings[Index].descriptorCount = 1;
-        Bindings[Index].stageFlags =
-            Index < PixelStageBindingBase ? VK_SHADER_STAGE_VERTEX_BIT : VK_SHADER_STAGE_FRAGMENT_BIT;
-    }
+    m_Bindings = UniformBindings;
     auto SetInfo = Vulkan::Describe<VkDescriptorSetLayoutCreateInfo>(VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO);
     SetInfo.flags = VK_DESCRIPTOR_SET_LAYOUT_CREATE_PUSH_DESCRIPTOR_BIT_KHR;
-    SetInfo.bindingCount = 2 * ConstantBufferSlots;
-    SetInfo.pBindings = Bindings;
+    SetInfo.bindingCount = static_cast<uint32_t>(m_Bindings.size());
+    SetInfo.pBindings = m_Bindings.data();
     VK_RETURN_IF_FAILED(vkCreateDescriptorSetLayout(Handle, &SetInfo, nullptr, &m_SetLayout));
 
     auto LayoutInfo = Vulkan::Describe<VkPipelineLayoutCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_LAYOUT_CREATE_INFO);
@@ -46,6 +38,14 @@ HRESULT PipelineCache::Initialize()
     LayoutInfo.pSetLayouts = &m_SetLayout;
     VK_RETURN_IF_FAILED(vkCreatePipelineLayout(Handle, &LayoutInfo, nullptr, &m_Layout));
     return S_OK;
+}
+
+VkShaderStageFlags PipelineCache::StagesOf(uint32_t Binding) const
+{
+    for (const VkDescriptorSetLayoutBinding& Each : m_Bindings)
+        if (Each.binding == Binding)
+            return Each.stageFlags;
+    return 0;
 }
 
 HRESULT PipelineCache::Get(const PipelineDescription& Description, VkPipeline& Pipeline)
@@ -56,6 +56,7 @@ HRESULT PipelineCache::Get(const PipelineDescription& Description, VkPipeline& P
     Key.push_back(Description.m_PixelShaderId);
     Key.push_back(Description.m_InputLayoutId);
     Key.push_back(Description.m_Topology);
+    Key.push_back((uint64_t(Description.m_CullMode) << 32) | Description.m_FrontFace);
     for (VkFormat Format : Description.m_ColorFormats)
         Key.push_back(Format);
     Key.push_back(~0ull);
@@ -105,13 +106,11 @@ HRESULT PipelineCache::Create(const PipelineDescription& Description, VkPipeline
     Viewport.viewportCount = 1;
     Viewport.scissorCount = 1;
 
-    // Direct3D's default rasterizer state: solid, back faces culled, clockwise
-    // triangles in front, depth clipped. The viewport is flipped (negative
-    // height), so windings read as they do in Direct3D.
+    // Solid, depth clipped, culled as the description says.
     auto Rasterization = Vulkan::Describe<VkPipelineRasterizationStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_RASTERIZATION_STATE_CREATE_INFO);
     Rasterization.polygonMode = VK_POLYGON_MODE_FILL;
-    Rasterization.cullMode = VK_CULL_MODE_BACK_BIT;
-    Rasterization.frontFace = VK_FRONT_FACE_CLOCKWISE;
+    Rasterization.cullMode = Description.m_CullMode;
+    Rasterization.frontFace = Description.m_FrontFace;
     Rasterization.lineWidth = 1.0f;
 
     auto Multisample = Vulkan::Describe<VkPipelineMultisampleStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO);

@@ -1,7 +1,6 @@
 // Graphics pipelines made from bound state, cached for the device's life, and
-// the one pipeline layout they share: a push-descriptor set with the vertex
-// stage's constant buffers at bindings 0 to 13 and the pixel stage's at 14
-// to 27.
+// the one pipeline layout they share: one push-descriptor set of uniform
+// buffers, its bindings as the owner describes them.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +16,6 @@
 
 namespace Platform::Vulkan {
 
-constexpr uint32_t ConstantBufferSlots = 14;
-constexpr uint32_t VertexStageBindingBase = 0;
-constexpr uint32_t PixelStageBindingBase = ConstantBufferSlots;
-
 struct PipelineDescription
 {
     // Identities of the shader objects and input layout (never reused), which
@@ -35,6 +30,8 @@ struct PipelineDescription
     std::vector<VkVertexInputBindingDescription> m_Bindings;
     std::vector<VkVertexInputAttributeDescription> m_Attributes;
     VkPrimitiveTopology m_Topology = VK_PRIMITIVE_TOPOLOGY_TRIANGLE_LIST;
+    VkCullModeFlags m_CullMode = VK_CULL_MODE_NONE;
+    VkFrontFace m_FrontFace = VK_FRONT_FACE_COUNTER_CLOCKWISE;
     std::vector<VkFormat> m_ColorFormats;
 };
 
@@ -46,9 +43,12 @@ public:
     PipelineCache(const PipelineCache&) = delete;
     PipelineCache& operator=(const PipelineCache&) = delete;
 
-    HRESULT Initialize();
+    // Uniform buffers at the bindings given, each read by the stages given.
+    HRESULT Initialize(const std::vector<VkDescriptorSetLayoutBinding>& UniformBindings);
 
     VkPipelineLayout Layout() const { return m_Layout; }
+    // The stages that read the uniform buffer at Binding; 0 for none.
+    VkShaderStageFlags StagesOf(uint32_t Binding) const;
     // The pipeline for Description, made on first request. Not thread-safe:
     // the immediate context's lock serialises callers.
     HRESULT Get(const PipelineDescription& Description, VkPipeline& Pipeline);
@@ -61,6 +61,7 @@ private:
     VkDescriptorSetLayout m_SetLayout = VK_NULL_HANDLE;
     VkPipelineLayout m_Layout = VK_NULL_HANDLE;
     std::map<std::vector<uint64_t>, VkPipeline> m_Pipelines;
+    std::vector<VkDescriptorSetLayoutBinding> m_Bindings;
 };
 
 } // namespace Platform::Vulkan

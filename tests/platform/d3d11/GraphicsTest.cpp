@@ -18,7 +18,7 @@
 
 #include "../../../src/platform/d3d11/Readback.h"
 #include "../../../src/platform/vulkan/Error.h"
-#include "../../../src/platform/vulkan/PhysicalDevice.h"
+#include "../../../src/platform/dxgi/AdapterDescription.h"
 
 namespace {
 
@@ -193,11 +193,11 @@ TEST(Dxgi, EnumeratesAdaptersSoftwareLastAndNotFoundPastTheEnd)
 TEST(Dxgi, LuidFromUuidIsStableAndSpreads)
 {
     std::array<uint8_t, VK_UUID_SIZE> Uuid = {};
-    const LUID First = Platform::Vulkan::LuidFromUuid(Uuid);
-    EXPECT_EQ(First.LowPart, Platform::Vulkan::LuidFromUuid(Uuid).LowPart);
+    const LUID First = Platform::Dxgi::LuidFromUuid(Uuid);
+    EXPECT_EQ(First.LowPart, Platform::Dxgi::LuidFromUuid(Uuid).LowPart);
     EXPECT_EQ(First.HighPart, 0);
     Uuid[15] = 1;
-    EXPECT_NE(First.LowPart, Platform::Vulkan::LuidFromUuid(Uuid).LowPart);
+    EXPECT_NE(First.LowPart, Platform::Dxgi::LuidFromUuid(Uuid).LowPart);
 }
 
 TEST(Vulkan, FailuresBecomeTheMatchingHresult)
@@ -210,6 +210,11 @@ TEST(Vulkan, FailuresBecomeTheMatchingHresult)
     EXPECT_EQ(HresultFromVk(VK_ERROR_FORMAT_NOT_SUPPORTED), DXGI_ERROR_UNSUPPORTED);
     EXPECT_EQ(HresultFromVk(VK_TIMEOUT), DXGI_ERROR_WAS_STILL_DRAWING);
     EXPECT_EQ(HresultFromVk(VK_ERROR_UNKNOWN), E_FAIL);
+    // What a failed submission or wait makes of the device.
+    using Platform::Vulkan::HresultFromDeviceFailure;
+    EXPECT_EQ(HresultFromDeviceFailure(VK_TIMEOUT), DXGI_ERROR_DEVICE_HUNG);
+    EXPECT_EQ(HresultFromDeviceFailure(VK_ERROR_DEVICE_LOST), DXGI_ERROR_DEVICE_REMOVED);
+    EXPECT_EQ(HresultFromDeviceFailure(VK_ERROR_OUT_OF_DEVICE_MEMORY), E_OUTOFMEMORY);
 }
 
 TEST(D3D11Device, CreationChecksItsArgumentsAndReportsTheLevelReached)
@@ -639,4 +644,51 @@ TEST(D3D11Device, ChildrenOutliveTheirDevice)
     ComPtr<ID3D11Resource> Resource;
     View->GetResource(Resource.GetAddressOf());
     EXPECT_EQ(Resource.Get(), static_cast<ID3D11Resource*>(Texture.Get()));
+}
+
+TEST(D3DCompile, FlagsThatWouldChangeTheCodeAreRefused)
+{
+    // Row-major packing would lay the constant buffers out otherwise: the
+    // compiler cannot, so it says so rather than compile something else.
+    const Graphics::Compiled RowMajor = Graphics::Compile(Source, "VS", "vs_4_0", D3DCOMPILE_PACK_MATRIX_ROW_MAJOR);
+    EXPECT_EQ(RowMajor.m_Result, E_INVALIDARG);
+    EXPECT_FALSE(RowMajor.m_Code);
+    EXPECT_NE(RowMajor.m_Messages.find("0x8"), std::string::npos) << RowMajor.m_Messages;
+    for (UINT Flags : {D3DCOMPILE_PACK_MATRIX_ROW_MAJOR | D3DCOMPILE_PACK_MATRIX_COLUMN_MAJOR, D3DCOMPILE_IEEE_STRICTNESS,
+                       D3DCOMPILE_ENABLE_BACKWARDS_COMPATIBILITY, D3DCOMPILE_ENABLE_UNBOUNDED_DESCRIPTOR_TABLES,
+                       D3DCOMPILE_FORCE_PS_SOFTWARE_NO_OPT, 0x10000u, 0x80000000u})
+        EXPECT_EQ(Graphics::Compile(Source, "PS", "ps_4_0", Flags).m_Result, E_INVALIDARG) << std::hex << Flags;
+    // What the compiler honours or may ignore without changing the meaning.
+    for (UINT Flags : {D3DCOMPILE_PACK_MATRIX_COLUMN_MAJOR, D3DCOMPILE_ENABLE_STRICTNESS,
+                       D3DCOMPILE_DEBUG | D3DCOMPILE_SKIP_OPTIMIZATION, D3DCOMPILE_OPTIMIZATION_LEVEL3,
+                       D3DCOMPILE_PREFER_FLOW_CONTROL | D3DCOMPILE_PARTIAL_PRECISION})
+        EXPECT_EQ(Graphics::Compile(Source, "PS", "ps_4_0", Flags).m_Result, S_OK) << std::hex << Flags;
+}
+
+TEST(D3D11Context, CopiesWithinAFormatFamilyKeepTheBits)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    std::vector<uint8_t> Pattern(4 * 2 * 4);
+    for (size_t Index = 0; Index < Pattern.size(); ++Index)
+        Pattern[Index] = uint8_t(Index * 9 + 3);
+    ComPtr<ID3D11Texture2D> Linear =
+        Texture(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_DEFAULT, 0, 0, Pattern.data(), 16);
+    ComPtr<ID3D11Texture2D> Srgb = Texture(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM_SRGB, D3D11_USAGE_DEFAULT, 0);
+    Shared.m_Context->CopyResource(Srgb.Get(), Linear.Get());
+    EXPECT_EQ(Graphics::ReadBack(Shared.m_Device.Get(), Shared.m_Context.Get(), Srgb.Get()), Pattern);
+    ComPtr<ID3D11Texture2D> Unsigned = Texture(4, 2, DXGI_FORMAT_R8G8B8A8_UINT, D3D11_USAGE_DEFAULT, 0);
+    ComPtr<ID3D11Texture2D> Normalized =
+        Texture(4, 2, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_USAGE_DEFAULT, 0, 0, Pattern.data(), 16);
+    const D3D11_BOX Box = {1, 0, 0, 3, 2, 1};
+    Shared.m_Context->CopySubresourceRegion(Unsigned.Get(), 0, 1, 0, 0, Normalized.Get(), 0, &Box);
+    const std::vector<uint8_t> Copied = Graphics::ReadBack(Shared.m_Device.Get(), Shared.m_Context.Get(), Unsigned.Get());
+    ASSERT_EQ(Copied.size(), Pattern.size());
+    for (int Row = 0; Row < 2; ++Row)
+        EXPECT_EQ(0, std::memcmp(&Copied[Row * 16 + 4], &Pattern[Row * 16 + 4], 8)) << Row;
+
+    // Between families nothing happens, as the runtime does without its
+    // debug layer: the target keeps its pixels.
+    const std::vector<uint8_t> Before = Graphics::ReadBack(Shared.m_Device.Get(), Shared.m_Context.Get(), Srgb.Get());
+    Shared.m_Context->CopyResource(Srgb.Get(), Unsigned.Get());
+    EXPECT_EQ(Graphics::ReadBack(Shared.m_Device.Get(), Shared.m_Context.Get(), Srgb.Get()), Before);
 }

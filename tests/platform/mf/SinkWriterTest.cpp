@@ -1,0 +1,152 @@
+// The sink writer on textures of the software adapter: both ways to 4:2:0
+// (converted on the device, or read back and converted on the host) make the
+// same video.
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <mfapi.h>
+#include <mfreadwrite.h>
+
+#include "support/Graphics.h"
+
+#include "../../../src/platform/mf/SinkWriterOptions.h"
+
+namespace {
+
+using Graphics::ComPtr;
+
+constexpr UINT Width = 320, Height = 180, FrameCount = 8;
+
+// A picture with smooth gradients, hard edges and fine detail that moves
+// from frame to frame.
+std::vector<uint8_t> Picture(int Frame)
+{
+    std::vector<uint8_t> Pixels(size_t(Width) * Height * 4);
+    for (UINT Y = 0; Y < Height; ++Y)
+        for (UINT X = 0; X < Width; ++X)
+        {
+            uint8_t* Pixel = &Pixels[(size_t(Y) * Width + X) * 4];
+            const double Wave = std::sin((X + 3.0 * Frame) * 0.07) * std::cos(Y * 0.05);
+            Pixel[0] = uint8_t(127 + 120 * Wave);                        // B
+            Pixel[1] = uint8_t(((X + Frame) / 9 + Y / 7) % 2 ? 200 : 40); // G
+            Pixel[2] = uint8_t((X * 255 / Width + Y) % 256);              // R
+            Pixel[3] = 255;
+        }
+    return Pixels;
+}
+
+ComPtr<IMFSample> TextureSample(int Frame)
+{
+    const D3D11_TEXTURE2D_DESC Desc = {Width, Height, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT,
+                                       D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET, 0, 0};
+    const std::vector<uint8_t> Pixels = Picture(Frame);
+    const D3D11_SUBRESOURCE_DATA Data = {Pixels.data(), Width * 4, 0};
+    ComPtr<ID3D11Texture2D> Texture;
+    EXPECT_EQ(Graphics::Shared().m_Device->CreateTexture2D(&Desc, &Data, Texture.GetAddressOf()), S_OK);
+    ComPtr<IMFMediaBuffer> Buffer;
+    EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), Texture.Get(), 0, FALSE, Buffer.GetAddressOf()), S_OK);
+    ComPtr<IMFSample> Sample;
+    EXPECT_EQ(MFCreateSample(Sample.GetAddressOf()), S_OK);
+    EXPECT_EQ(Sample->AddBuffer(Buffer.Get()), S_OK);
+    EXPECT_EQ(Sample->SetSampleTime(Frame * 333333LL), S_OK);
+    EXPECT_EQ(Sample->SetSampleDuration(333333), S_OK);
+    return Sample;
+}
+
+ComPtr<IMFMediaType> VideoType(const GUID& Subtype)
+{
+    ComPtr<IMFMediaType> Type;
+    EXPECT_EQ(MFCreateMediaType(Type.GetAddressOf()), S_OK);
+    Type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+    Type->SetGUID(MF_MT_SUBTYPE, Subtype);
+    MFSetAttributeSize(Type.Get(), MF_MT_FRAME_SIZE, Width, Height);
+    MFSetAttributeRatio(Type.Get(), MF_MT_FRAME_RATE, 30, 1);
+    // Plenty of bits: what the two ways differ in is not drowned in coding noise.
+    Type->SetUINT32(MF_MT_AVG_BITRATE, 20'000'000);
+    return Type;
+}
+
+void Write(const std::string& Path, SinkWriterConversion Conversion)
+{
+    UINT Token = 0;
+    ComPtr<IMFDXGIDeviceManager> Manager;
+    ASSERT_EQ(MFCreateDXGIDeviceManager(&Token, Manager.GetAddressOf()), S_OK);
+    ASSERT_EQ(Manager->ResetDevice(Graphics::Shared().m_Device.Get(), Token), S_OK);
+    ComPtr<IMFAttributes> Attributes;
+    ASSERT_EQ(MFCreateAttributes(Attributes.GetAddressOf(), 2), S_OK);
+    Attributes->SetUnknown(MF_SINK_WRITER_D3D_MANAGER, Manager.Get());
+    Attributes->SetUINT32(OSTREL_SINK_WRITER_CONVERSION, Conversion);
+    const std::wstring WidePath(Path.begin(), Path.end());
+    ComPtr<IMFSinkWriter> Writer;
+    ASSERT_EQ(MFCreateSinkWriterFromURL(WidePath.c_str(), nullptr, Attributes.Get(), Writer.GetAddressOf()), S_OK);
+    DWORD Stream = 0;
+    ASSERT_EQ(Writer->AddStream(VideoType(MFVideoFormat_H264).Get(), &Stream), S_OK);
+    ASSERT_EQ(Writer->SetInputMediaType(Stream, VideoType(MFVideoFormat_ARGB32).Get(), nullptr), S_OK);
+    ASSERT_EQ(Writer->BeginWriting(), S_OK);
+    for (UINT Frame = 0; Frame < FrameCount; ++Frame)
+        ASSERT_EQ(Writer->WriteSample(Stream, TextureSample(Frame).Get()), S_OK);
+    ASSERT_EQ(Writer->Finalize(), S_OK);
+}
+
+// The decoded frames, 4:2:0 planes one frame after another.
+std::vector<uint8_t> Decoded(const std::string& Path)
+{
+    const std::string Raw = Path + ".yuv";
+    const std::string Command = "ffmpeg -nostdin -v error -y -i " + Path + " -f rawvideo -pix_fmt yuv420p " + Raw;
+    EXPECT_EQ(std::system(Command.c_str()), 0);
+    std::ifstream Input(Raw, std::ios::binary);
+    return {std::istreambuf_iterator<char>(Input), std::istreambuf_iterator<char>()};
+}
+
+double Psnr(const uint8_t* First, const uint8_t* Second, size_t Size)
+{
+    double Squared = 0;
+    for (size_t Index = 0; Index < Size; ++Index)
+        Squared += (double(First[Index]) - Second[Index]) * (double(First[Index]) - Second[Index]);
+    return Squared == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * Size / Squared);
+}
+
+} // namespace
+
+TEST(SinkWriter, DeviceAndHostConversionMakeTheSameVideo)
+{
+    const std::filesystem::path Folder =
+        std::filesystem::temp_directory_path() / ("ostrel-sink-writer-" + std::to_string(getpid()));
+    std::filesystem::create_directories(Folder);
+    const std::string Host = (Folder / "host.mp4").string(), Device = (Folder / "device.mp4").string();
+    Write(Host, SinkWriterConversionHost);
+    Write(Device, SinkWriterConversionDevice);
+    const std::vector<uint8_t> HostFrames = Decoded(Host), DeviceFrames = Decoded(Device);
+    const size_t FrameSize = size_t(Width) * Height * 3 / 2;
+    ASSERT_EQ(HostFrames.size(), FrameSize * FrameCount);
+    ASSERT_EQ(DeviceFrames.size(), FrameSize * FrameCount);
+    for (UINT Frame = 0; Frame < FrameCount; ++Frame)
+    {
+        const double Between = Psnr(&HostFrames[Frame * FrameSize], &DeviceFrames[Frame * FrameSize], FrameSize);
+        EXPECT_GE(Between, 48.0) << "frame " << Frame;
+        // The frames move: a comparison of identical nothing proves nothing.
+        if (Frame > 0)
+        {
+            EXPECT_LT(Psnr(&HostFrames[Frame * FrameSize], &HostFrames[(Frame - 1) * FrameSize], FrameSize), 30.0);
+        }
+    }
+    std::filesystem::remove_all(Folder);
+}
+
+TEST(SinkWriter, RefusesAConversionItDoesNotKnow)
+{
+    ComPtr<IMFAttributes> Attributes;
+    ASSERT_EQ(MFCreateAttributes(Attributes.GetAddressOf(), 1), S_OK);
+    Attributes->SetUINT32(OSTREL_SINK_WRITER_CONVERSION, 3);
+    ComPtr<IMFSinkWriter> Writer;
+    EXPECT_EQ(MFCreateSinkWriterFromURL(L"/tmp/ostrel-never-written.mp4", nullptr, Attributes.Get(), Writer.GetAddressOf()),
+              E_INVALIDARG);
+}

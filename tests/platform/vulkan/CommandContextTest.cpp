@@ -1,0 +1,182 @@
+// The command context behind a Direct3D device: small updates through the
+// upload ring, and waits that end when the device stops working.
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <d3d11.h>
+
+#include "support/Graphics.h"
+
+#include "../../../src/platform/d3d11/Device.h"
+#include "../../../src/platform/d3d11/Readback.h"
+#include "../../../src/platform/d3d11/Texture2D.h"
+#include "../../../src/platform/vulkan/Structure.h"
+
+namespace {
+
+using Graphics::ComPtr;
+using Platform::D3D11::DeviceState;
+
+DeviceState& StateOf(ID3D11Device* Device) { return *Platform::D3D11::Device::StateOf(Device); }
+
+ComPtr<ID3D11Buffer> MakeBuffer(ID3D11Device* Device, UINT Size, D3D11_USAGE Usage, UINT Bind, UINT Cpu = 0)
+{
+    const D3D11_BUFFER_DESC Desc = {Size, Usage, Bind, Cpu, 0, 0};
+    ComPtr<ID3D11Buffer> Buffer;
+    EXPECT_EQ(Device->CreateBuffer(&Desc, nullptr, Buffer.GetAddressOf()), S_OK);
+    return Buffer;
+}
+
+} // namespace
+
+TEST(VulkanCommandContext, ConstantBufferUpdatesTakeFreshRangesThatComeBack)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    ComPtr<ID3D11Buffer> Constants = MakeBuffer(Shared.m_Device.Get(), 208, D3D11_USAGE_DEFAULT, D3D11_BIND_CONSTANT_BUFFER);
+    DeviceState& State = StateOf(Shared.m_Device.Get());
+    // Each whole update renames the buffer: the device writes nothing, so
+    // nothing waits for the device's earlier reads.
+    auto* Buffer = static_cast<Platform::D3D11::Buffer*>(Constants.Get());
+    std::vector<uint8_t> Bytes(208);
+    Bytes[0] = 1;
+    Shared.m_Context->UpdateSubresource(Constants.Get(), 0, nullptr, Bytes.data(), 0, 0);
+    const VkBuffer First = Buffer->Storage().m_Buffer->Handle();
+    Shared.m_Context->UpdateSubresource(Constants.Get(), 0, nullptr, Bytes.data(), 0, 0);
+    EXPECT_TRUE(Buffer->Storage().m_Buffer->Handle() != First || Buffer->Storage().m_Offset != 0);
+    EXPECT_NE(Buffer->Storage().m_Buffer->Mapped(), nullptr) << "renamed into host-written memory";
+
+    // Far more updates than a chunk holds: the ring reuses what completed.
+    for (int Index = 0; Index < 20000; ++Index)
+    {
+        std::memcpy(Bytes.data(), &Index, sizeof Index);
+        Shared.m_Context->UpdateSubresource(Constants.Get(), 0, nullptr, Bytes.data(), 0, 0);
+        if (Index % 500 == 0)
+            Shared.m_Context->Flush();
+    }
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Constants.Get()), Bytes);
+    EXPECT_LE(State.m_Commands.Ring().ChunkCount(), 4u) << "20000 updates of 208 bytes, 256 KiB chunks";
+
+    // A partial update keeps the rest, renamed or in the buffer's own memory.
+    const uint8_t Patch[16] = {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+    const D3D11_BOX Box = {32, 0, 0, 48, 1, 1};
+    Shared.m_Context->UpdateSubresource(Constants.Get(), 0, &Box, Patch, 0, 0);
+    std::memcpy(Bytes.data() + 32, Patch, 16);
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Constants.Get()), Bytes);
+    ComPtr<ID3D11Buffer> Vertices = MakeBuffer(Shared.m_Device.Get(), 64, D3D11_USAGE_DEFAULT, D3D11_BIND_VERTEX_BUFFER);
+    const D3D11_BOX Middle = {16, 0, 0, 32, 1, 1};
+    Shared.m_Context->UpdateSubresource(Vertices.Get(), 0, &Middle, Patch, 0, 0);
+    std::vector<uint8_t> Expected(64);
+    std::memcpy(Expected.data() + 16, Patch, 16);
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Vertices.Get()), Expected);
+    // A copy into a renamed buffer lands in its own memory, and stays.
+    Shared.m_Context->CopySubresourceRegion(Constants.Get(), 0, 0, 0, 0, Vertices.Get(), 0, &Middle);
+    std::memcpy(Bytes.data(), Patch, 16);
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Constants.Get()), Bytes);
+}
+
+TEST(VulkanCommandContext, DiscardingADynamicBufferKeepsWhatEarlierCopiesRead)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    ComPtr<ID3D11Buffer> Dynamic =
+        MakeBuffer(Shared.m_Device.Get(), 16, D3D11_USAGE_DYNAMIC, D3D11_BIND_VERTEX_BUFFER, D3D11_CPU_ACCESS_WRITE);
+    ComPtr<ID3D11Buffer> Earlier = MakeBuffer(Shared.m_Device.Get(), 16, D3D11_USAGE_DEFAULT, D3D11_BIND_VERTEX_BUFFER);
+    D3D11_MAPPED_SUBRESOURCE Mapped = {};
+    ASSERT_EQ(Shared.m_Context->Map(Dynamic.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &Mapped), S_OK);
+    std::memset(Mapped.pData, 1, 16);
+    Shared.m_Context->Unmap(Dynamic.Get(), 0);
+    Shared.m_Context->CopyResource(Earlier.Get(), Dynamic.Get()); // recorded, not yet run
+    ASSERT_EQ(Shared.m_Context->Map(Dynamic.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &Mapped), S_OK);
+    std::memset(Mapped.pData, 2, 16);
+    Shared.m_Context->Unmap(Dynamic.Get(), 0);
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Earlier.Get()),
+              std::vector<uint8_t>(16, 1));
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Dynamic.Get()),
+              std::vector<uint8_t>(16, 2));
+}
+
+// Lavapipe's memory is coherent and the validation layer does not follow the
+// host: only the state shows that a host read came after its barrier.
+TEST(VulkanCommandContext, TheHostReadsCopiesOnlyThroughABarrierToIt)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    D3D11_TEXTURE2D_DESC Desc = {8, 8, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT, 0, 0, 0};
+    ComPtr<ID3D11Texture2D> Texture;
+    ASSERT_EQ(Shared.m_Device->CreateTexture2D(&Desc, nullptr, Texture.GetAddressOf()), S_OK);
+    Desc.Usage = D3D11_USAGE_STAGING;
+    Desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    ComPtr<ID3D11Texture2D> Staging;
+    ASSERT_EQ(Shared.m_Device->CreateTexture2D(&Desc, nullptr, Staging.GetAddressOf()), S_OK);
+    Shared.m_Context->CopyResource(Staging.Get(), Texture.Get());
+    const Platform::Vulkan::AccessState& Host = static_cast<Platform::D3D11::Texture2D*>(Staging.Get())->m_Host->m_State;
+    EXPECT_EQ(Host.m_WriteStages, VkPipelineStageFlags(VK_PIPELINE_STAGE_TRANSFER_BIT));
+    EXPECT_FALSE(Host.m_VisibleStages & VK_PIPELINE_STAGE_HOST_BIT);
+    D3D11_MAPPED_SUBRESOURCE Mapped = {};
+    ASSERT_EQ(Shared.m_Context->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), S_OK);
+    EXPECT_TRUE(Host.m_VisibleStages & VK_PIPELINE_STAGE_HOST_BIT);
+    EXPECT_TRUE(Host.m_VisibleAccess & VK_ACCESS_HOST_READ_BIT);
+    Shared.m_Context->Unmap(Staging.Get(), 0);
+}
+
+// The device is stalled on purpose: its next batch waits for a semaphore
+// that the test holds. A wait for that batch ends with the device hung.
+TEST(VulkanCommandContext, AStalledDeviceEndsWaitsAsHung)
+{
+    ComPtr<ID3D11Device> Device;
+    ComPtr<ID3D11DeviceContext> Context;
+    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_WARP, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                Device.GetAddressOf(), nullptr, Context.GetAddressOf()),
+              S_OK);
+    DeviceState& State = StateOf(Device.Get());
+    const std::shared_ptr<Platform::Vulkan::Device> Vulkan = State.Vulkan();
+    Vulkan->SetWaitLimit(std::chrono::milliseconds(300));
+    auto TypeInfo = Platform::Vulkan::Describe<VkSemaphoreTypeCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_TYPE_CREATE_INFO);
+    TypeInfo.semaphoreType = VK_SEMAPHORE_TYPE_TIMELINE;
+    auto SemaphoreInfo = Platform::Vulkan::Describe<VkSemaphoreCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_CREATE_INFO, &TypeInfo);
+    VkSemaphore Gate = VK_NULL_HANDLE;
+    ASSERT_EQ(vkCreateSemaphore(Vulkan->Handle(), &SemaphoreInfo, nullptr, &Gate), VK_SUCCESS);
+    {
+        std::lock_guard Guard(State.m_Lock);
+        State.m_Commands.Flush();
+        State.m_Commands.Stream().WaitBeforeNext(Gate, 1);
+    }
+
+    const D3D11_TEXTURE2D_DESC Desc = {16, 16, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT,
+                                       D3D11_BIND_RENDER_TARGET, 0, 0};
+    ComPtr<ID3D11Texture2D> Texture;
+    ASSERT_EQ(Device->CreateTexture2D(&Desc, nullptr, Texture.GetAddressOf()), S_OK);
+    D3D11_TEXTURE2D_DESC StagingDesc = Desc;
+    StagingDesc.Usage = D3D11_USAGE_STAGING;
+    StagingDesc.BindFlags = 0;
+    StagingDesc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    ComPtr<ID3D11Texture2D> Staging;
+    ASSERT_EQ(Device->CreateTexture2D(&StagingDesc, nullptr, Staging.GetAddressOf()), S_OK);
+    Context->CopyResource(Staging.Get(), Texture.Get());
+
+    const auto Start = std::chrono::steady_clock::now();
+    D3D11_MAPPED_SUBRESOURCE Mapped = {};
+    EXPECT_EQ(Context->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), DXGI_ERROR_DEVICE_HUNG);
+    const auto Waited = std::chrono::steady_clock::now() - Start;
+    EXPECT_GE(Waited, std::chrono::milliseconds(250));
+    EXPECT_LT(Waited, std::chrono::seconds(5));
+    EXPECT_EQ(Device->GetDeviceRemovedReason(), DXGI_ERROR_DEVICE_HUNG);
+    // From then on every wait answers at once.
+    Platform::D3D11::TextureReadback Readback;
+    EXPECT_EQ(Readback.Read(Texture.Get()), DXGI_ERROR_DEVICE_HUNG);
+    EXPECT_EQ(Context->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), DXGI_ERROR_DEVICE_HUNG);
+
+    // Open the gate, so that the device drains before it goes.
+    auto Signal = Platform::Vulkan::Describe<VkSemaphoreSignalInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SIGNAL_INFO);
+    Signal.semaphore = Gate;
+    Signal.value = 1;
+    EXPECT_EQ(vkSignalSemaphore(Vulkan->Handle(), &Signal), VK_SUCCESS);
+    Staging.Reset();
+    Texture.Reset();
+    Context.Reset();
+    Device.Reset();
+    vkDeviceWaitIdle(Vulkan->Handle());
+    vkDestroySemaphore(Vulkan->Handle(), Gate, nullptr);
+}
