@@ -18,11 +18,11 @@ extern "C" {
 
 #include <d3d11.h>
 
-#include "FfmpegFrameConverter.h"
+#include "ffmpeg/FfmpegFrameConverter.h"
 #include "Module/Module.h"
 #include "diagnostics/ComException.h"
 
-#include "../src/platform/d3d11/Readback.h"
+#include "D3D11/Readback.h"
 
 namespace {
 

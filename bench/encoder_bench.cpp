@@ -17,8 +17,8 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include "FfmpegFrameConverter.h"
-#include "FfmpegVideoWriter.h"
+#include "ffmpeg/FfmpegFrameConverter.h"
+#include "Ffmpeg/FfmpegVideoWriter.h"
 
 using namespace Platform;
 using Clock = std::chrono::steady_clock;

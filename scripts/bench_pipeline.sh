@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD:-$root/build}
 frames=600 rate=60 bitrate=10000000 width=1920 height=1080
-preset=$(sed -n 's/.*FfmpegDefaultPreset = "\([a-z]*\)".*/\1/p' "$root/src/platform/ffmpeg/FfmpegEncoder.cpp")
+preset=$(sed -n 's/.*FfmpegDefaultPreset = "\([a-z]*\)".*/\1/p' "$root/platform/ffmpeg/FfmpegEncoder.cpp")
 
 "$root/scripts/build.sh" "$build" >/dev/null
 work=$(mktemp -d)

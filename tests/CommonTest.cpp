@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "AttributeStore.h"
+#include "mf/AttributeStore.h"
 #include "Common.h"
 #include <wrl/implements.h>
 #include "diagnostics/ComException.h"

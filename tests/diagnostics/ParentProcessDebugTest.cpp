@@ -15,7 +15,7 @@
 
 #include "diagnostics/ParentProcessDebug.h"
 #include "diagnostics/UniqueHandle.h"
-#include "ProcessReader.h"
+#include "Ptrace/ProcessReader.h"
 
 namespace {
 

@@ -1,25 +1,64 @@
 #!/usr/bin/env bash
-# The graphics back end's boundary, checked on the sources: only vulkan/
-# records Vulkan commands or calls Vulkan, and vulkan/ knows nothing of DXGI
-# or Direct3D.   layering_test.sh SOURCE_ROOT
+# The layers, checked on the sources:   layering_test.sh SOURCE_ROOT
+# - the tool (src/) includes its own headers, the platform's SDK-named
+#   headers (platform/include/) and the language's standard headers only;
+# - platform/include/ holds SDK-named headers that include nothing else;
+# - platform libraries reach each other through interface/ folders only;
+# - only vulkan/ records Vulkan commands or calls Vulkan, and vulkan/ knows
+#   nothing of DXGI or Direct3D.
 set -u
-platform=${1:?usage: layering_test.sh SOURCE_ROOT}/src/platform
+root=${1:?usage: layering_test.sh SOURCE_ROOT}
+platform=$root/platform
+sdk=$platform/include
 failures=0
+
+fail() {
+    echo "FAIL: $1:"
+    echo "$2"
+    failures=1
+}
+
+# The include directives of files, as "file:line:name" with the quotes or
+# angle brackets kept.
+includes() {
+    grep -rnoE '^\s*#\s*include\s*[<"][^">]+[">]' "$@" --include='*.h' --include='*.cpp' |
+        sed -E 's/#\s*include\s*//; s/:\s+/:/'
+}
+
+# A standard header of the language: a name without an extension.
+standard() { [[ $1 =~ ^\<[a-z_]+\>$ ]]; }
+
+# The SDK folder: each header includes standard headers and its neighbours.
+bad=""
+while IFS=: read -r file line name; do
+    inner=${name:1:-1}
+    standard "$name" || [[ ${name:0:1} == "<" && -f $sdk/$inner ]] || bad+="$file:$line: $name"$'\n'
+done < <(includes "$sdk")
+[[ -z $bad ]] || fail "platform/include/ includes what the SDK does not hold" "$bad"
+
+# The tool: its own headers, the SDK's and the standard ones.
+bad=""
+while IFS=: read -r file line name; do
+    inner=${name:1:-1}
+    if [[ ${name:0:1} == '"' ]]; then
+        [[ -f $root/src/$inner || -f $(dirname "$file")/$inner ]] && [[ $inner != *..* ]] || bad+="$file:$line: $name"$'\n'
+    else
+        standard "$name" || [[ -f $sdk/$inner ]] || bad+="$file:$line: $name"$'\n'
+    fi
+done < <(includes "$root/src")
+[[ -z $bad ]] || fail "the tool includes what is neither its own, the SDK's nor standard" "$bad"
+
+# Libraries: another library's folder only through its interface/.
+private=$(includes "$platform" | grep -v "^$sdk/" | grep -E ':"(\.\./|[a-z0-9]+/)')
+[[ -z $private ]] || fail "a platform library includes another library's own headers" "$private"
 
 # Vulkan calls (vkSomething( ), outside the back end.
 calls=$(grep -rnE '\bvk[A-Z][A-Za-z0-9]*\(' "$platform" --include='*.cpp' --include='*.h' | grep -v "^$platform/vulkan/")
-if [[ -n $calls ]]; then
-    echo "FAIL: Vulkan called outside vulkan/:"
-    echo "$calls"
-    failures=1
-fi
+[[ -z $calls ]] || fail "Vulkan called outside vulkan/" "$calls"
 # DXGI and Direct3D inside the back end; Error.cpp, the one place where a
 # Vulkan result becomes an HRESULT, may name DXGI's error codes.
 notions=$(grep -rnE '#include .*(d3d11|d3dcommon|d3d10|dxgi)|\bD3D|\bDXGI_' "$platform/vulkan" | grep -v "^$platform/vulkan/Error.cpp:")
-if [[ -n $notions ]]; then
-    echo "FAIL: DXGI or Direct3D in vulkan/:"
-    echo "$notions"
-    failures=1
-fi
+[[ -z $notions ]] || fail "DXGI or Direct3D in vulkan/" "$notions"
+
 ((failures)) && exit 1
-echo "ok: Vulkan is called from vulkan/ only, and vulkan/ knows only Vulkan"
+echo "ok: the tool sees the SDK's names only, the libraries meet through their interfaces, and Vulkan stays in vulkan/"

@@ -17,8 +17,8 @@ extern "C" {
 
 #include "support/Graphics.h"
 
-#include "../../../src/platform/d3d11/Readback.h"
-#include "../../../src/platform/ffmpeg/FfmpegFrameConverter.h"
+#include "D3D11/Readback.h"
+#include "ffmpeg/FfmpegFrameConverter.h"
 
 namespace {
 

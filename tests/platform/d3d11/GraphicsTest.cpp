@@ -16,9 +16,9 @@
 
 #include "support/Graphics.h"
 
-#include "../../../src/platform/d3d11/Readback.h"
-#include "../../../src/platform/vulkan/Error.h"
-#include "../../../src/platform/dxgi/AdapterDescription.h"
+#include "D3D11/Readback.h"
+#include "Vulkan/Error.h"
+#include "dxgi/AdapterDescription.h"
 
 namespace {
 

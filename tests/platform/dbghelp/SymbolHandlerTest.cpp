@@ -7,8 +7,8 @@
 #include <shlwapi.h>
 #include <windows.h>
 
-#include "MinidumpFormat.h"
-#include "ProcessModules.h"
+#include "dbghelp/MinidumpFormat.h"
+#include "dbghelp/ProcessModules.h"
 
 TEST(SymbolHandler, FindsTheModuleThatHoldsAnAddress)
 {

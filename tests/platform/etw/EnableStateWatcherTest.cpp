@@ -3,7 +3,7 @@
 #include <future>
 #include <thread>
 
-#include "EnableStateWatcher.h"
+#include "etw/EnableStateWatcher.h"
 
 using ostrel::etw::EnableStateWatcher;
 using namespace std::chrono_literals;

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "EventProviderInternal.h"
-#include "platform/etw/TraceLoggingBlobs.h"
+#include "etw/EventProviderInternal.h"
+#include "TraceLoggingBlobs.h"
 
 using namespace ostrel::etw;
 using namespace ostrel::etw::test;

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "TraceLoggingDecoder.h"
-#include "platform/etw/TraceLoggingBlobs.h"
+#include "etw/TraceLoggingDecoder.h"
+#include "TraceLoggingBlobs.h"
 
 using namespace ostrel::etw;
 using namespace ostrel::etw::test;

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FfmpegHardware.h"
+#include "Ffmpeg/FfmpegHardware.h"
 
 namespace {
 

@@ -17,7 +17,7 @@ extern "C" {
 #include <libavformat/avio.h>
 }
 
-#include "FfmpegOutputFile.h"
+#include "ffmpeg/FfmpegOutputFile.h"
 
 using namespace Platform;
 namespace fs = std::filesystem;

@@ -20,8 +20,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FfmpegErrors.h"
-#include "FfmpegVideoWriter.h"
+#include "ffmpeg/FfmpegErrors.h"
+#include "Ffmpeg/FfmpegVideoWriter.h"
 
 using namespace Platform;
 namespace fs = std::filesystem;

@@ -7,6 +7,7 @@
 
 #include <mfapi.h>
 #include <wrl/client.h>
+#include <wrl/implements.h>
 
 #include "support/Graphics.h"
 
@@ -52,6 +53,24 @@ std::vector<uint8_t> Fill(ID3D11Texture2D* Texture, uint8_t Seed)
     Graphics::Shared().m_Context->UpdateSubresource(Texture, 0, nullptr, Source.data(), Pitch, 0);
     return Pixels;
 }
+
+// A texture that no device of the platform made: the caller's own.
+class ForeignTexture final
+    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
+                                          Microsoft::WRL::ChainInterfaces<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild>>
+{
+public:
+    STDMETHODIMP_(void) GetDevice(ID3D11Device** Device) override { *Device = nullptr; }
+    STDMETHODIMP_(void) GetType(D3D11_RESOURCE_DIMENSION* Dimension) override
+    {
+        *Dimension = D3D11_RESOURCE_DIMENSION_TEXTURE2D;
+    }
+    STDMETHODIMP_(void) GetDesc(D3D11_TEXTURE2D_DESC* Desc) override
+    {
+        *Desc = {Width, Height, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT, D3D11_BIND_RENDER_TARGET,
+                 0, 0};
+    }
+};
 
 std::vector<uint8_t> Locked(IMFMediaBuffer* Buffer)
 {
@@ -187,6 +206,7 @@ TEST(DxgiSurfaceBuffer, RefusesWhatIsNoUsableTextureSubresource)
     ComPtr<IMFAttributes> NotATexture;
     MFCreateAttributes(NotATexture.GetAddressOf(), 1);
     EXPECT_EQ(Create(__uuidof(ID3D11Texture2D), NotATexture.Get(), 0), E_INVALIDARG);
+    EXPECT_EQ(Create(__uuidof(ID3D11Texture2D), Microsoft::WRL::Make<ForeignTexture>().Get(), 0), E_INVALIDARG);
     EXPECT_EQ(Create(__uuidof(ID3D11Texture2D), nullptr, 0), E_POINTER);
     EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), Texture.Get(), 0, FALSE, nullptr), E_POINTER);
 

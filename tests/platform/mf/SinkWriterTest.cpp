@@ -17,7 +17,7 @@
 
 #include "support/Graphics.h"
 
-#include "../../../src/platform/mf/SinkWriterOptions.h"
+#include "mf/SinkWriterOptions.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ProcessReader.h"
+#include "Ptrace/ProcessReader.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../../src/platform/vulkan/Barriers.h"
+#include "Vulkan/Barriers.h"
 
 namespace {
 

@@ -11,17 +11,18 @@
 
 #include "support/Graphics.h"
 
-#include "../../../src/platform/d3d11/Device.h"
-#include "../../../src/platform/d3d11/Readback.h"
-#include "../../../src/platform/d3d11/Texture2D.h"
-#include "../../../src/platform/vulkan/Structure.h"
+#include "Com/Implementation.h"
+#include "d3d11/Device.h"
+#include "D3D11/Readback.h"
+#include "d3d11/Texture2D.h"
+#include "vulkan/Structure.h"
 
 namespace {
 
 using Graphics::ComPtr;
 using Platform::D3D11::DeviceState;
 
-DeviceState& StateOf(ID3D11Device* Device) { return *Platform::D3D11::Device::StateOf(Device); }
+DeviceState& StateOf(ID3D11Device* Device) { return *Platform::ImplementationOf<Platform::D3D11::Device>(Device)->State(); }
 
 ComPtr<ID3D11Buffer> MakeBuffer(ID3D11Device* Device, UINT Size, D3D11_USAGE Usage, UINT Bind, UINT Cpu = 0)
 {

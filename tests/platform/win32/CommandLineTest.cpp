@@ -7,8 +7,8 @@
 
 #include <windows.h>
 
-#include "CommandLineQuoting.h"
-#include "Utf8.h"
+#include "win32/CommandLineQuoting.h"
+#include "Win32/Utf8.h"
 
 namespace {
 

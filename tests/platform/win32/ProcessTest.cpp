@@ -13,7 +13,7 @@
 #include <windows.h>
 #include <winternl.h>
 
-#include "PtraceDebugger.h"
+#include "Ptrace/PtraceDebugger.h"
 
 namespace {
 

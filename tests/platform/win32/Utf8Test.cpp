@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Utf8.h"
+#include "Win32/Utf8.h"
 
 using Platform::InvalidUtf8;
 using Platform::Utf8FromWide;

@@ -1,0 +1,65 @@
+// The H.264 encoder of the video writer (libavcodec): NVENC or VA-API where
+// hardware is allowed and one sits on the device that renders, libx264
+// otherwise.
+#pragma once
+
+#include <string>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libavutil/rational.h>
+}
+
+#include <mferror.h>
+
+struct AVBufferRef;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace Platform {
+
+struct FfmpegVideoSettings;
+
+class FfmpegEncoder
+{
+public:
+    FfmpegEncoder() = default;
+    FfmpegEncoder(const FfmpegEncoder&) = delete;
+    FfmpegEncoder& operator=(const FfmpegEncoder&) = delete;
+    ~FfmpegEncoder();
+
+    // Opens the first encoder that accepts the settings. GlobalHeader puts
+    // the parameter sets in the codec header, as MP4 and Matroska want.
+    HRESULT Open(const FfmpegVideoSettings& Settings, bool GlobalHeader);
+
+    const AVCodecContext* Context() const { return m_Context; }
+    std::string Name() const;
+    AVRational TimeBase() const;
+    // The host-memory format the frames given to Send must have.
+    AVPixelFormat FrameFormat() const { return m_FrameFormat; }
+    // A frame of FrameFormat and the stream's size that may be written into;
+    // the same frame each time unless the encoder still holds it.
+    AVFrame* InputFrame();
+
+    // Encodes one frame; nullptr starts draining.
+    HRESULT Send(AVFrame* Frame);
+    // S_OK with a packet, S_FALSE when none is ready (or all are out after draining).
+    HRESULT Receive(AVPacket* Packet);
+
+private:
+    HRESULT OpenCodec(const char* Name, const FfmpegVideoSettings& Settings, bool GlobalHeader,
+                      AVPixelFormat FrameFormat);
+    HRESULT CreateVaapiFrames(const FfmpegVideoSettings& Settings);
+    void Reset();
+
+    AVCodecContext* m_Context = nullptr;
+    AVBufferRef* m_HardwareDevice = nullptr;
+    AVBufferRef* m_HardwareFrames = nullptr;
+    AVFrame* m_Input = nullptr;
+    AVFrame* m_Upload = nullptr;
+    AVPixelFormat m_FrameFormat = AV_PIX_FMT_NONE;
+    int m_NvencDevice = -1; // the CUDA ordinal NVENC encodes on
+};
+
+} // namespace Platform

@@ -1,0 +1,368 @@
+#include "Ffmpeg/FfmpegVideoWriter.h"
+
+#include <algorithm>
+#include <sys/resource.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/mathematics.h>
+}
+
+#include "FfmpegEncoder.h"
+#include "FfmpegErrors.h"
+#include "FfmpegFrameConverter.h"
+#include "FfmpegMuxer.h"
+
+namespace Platform {
+
+namespace {
+
+constexpr AVRational HundredNanoseconds = {1, 10'000'000};
+
+// Nice value added to the worker thread's, and so to the encoder's and
+// converter's threads that it starts.
+constexpr int WorkerNiceness = 5;
+
+// Durations of the frames inside the encoder, by presentation time, for
+// packets that come out without one. Deeper than any encoder's delay.
+constexpr size_t DurationSlots = 512;
+
+bool ValidSettings(const FfmpegVideoSettings& Settings)
+{
+    // 4:2:0 wants even sizes; H.264 levels end at 16384 on a side. Rates
+    // and ratios stay within what a time base can hold.
+    return Settings.Width > 0 && Settings.Height > 0 && Settings.Width <= 16384 && Settings.Height <= 16384 &&
+           Settings.Width % 2 == 0 && Settings.Height % 2 == 0 && Settings.FrameRateN > 0 &&
+           Settings.FrameRateD > 0 && Settings.FrameRateN <= INT32_MAX && Settings.FrameRateD <= INT32_MAX &&
+           Settings.PixelAspectN > 0 && Settings.PixelAspectD > 0 && Settings.PixelAspectN <= INT32_MAX &&
+           Settings.PixelAspectD <= INT32_MAX && Settings.AverageBitrate <= INT32_MAX &&
+           Settings.QueueCapacity > 0;
+}
+
+} // namespace
+
+FfmpegVideoWriter::FfmpegVideoWriter() = default;
+
+FfmpegVideoWriter::~FfmpegVideoWriter()
+{
+    StopWorker();
+    av_packet_free(&m_Packet);
+}
+
+HRESULT FfmpegVideoWriter::Open(const std::string& Path)
+{
+    if (m_State != State::Created)
+        return MF_E_INVALIDREQUEST;
+    auto Muxer = std::make_unique<FfmpegMuxer>();
+    const HRESULT Result = Muxer->Open(Path);
+    if (FAILED(Result))
+        return Result;
+    m_Muxer = std::move(Muxer);
+    m_Path = Path;
+    m_State = State::Opened;
+    return S_OK;
+}
+
+HRESULT FfmpegVideoWriter::SetVideoStream(const FfmpegVideoSettings& Settings)
+{
+    if (m_State == State::Configured)
+        return MF_E_STREAMSINKS_FIXED;
+    if (m_State != State::Opened)
+        return MF_E_INVALIDREQUEST;
+    if (!ValidSettings(Settings))
+        return MF_E_INVALIDMEDIATYPE;
+    m_Settings = Settings;
+    m_State = State::Configured;
+    return S_OK;
+}
+
+HRESULT FfmpegVideoWriter::BeginWriting()
+{
+    if (m_State == State::Opened)
+        return MF_E_SINK_NO_STREAMS;
+    if (m_State != State::Configured)
+        return MF_E_INVALIDREQUEST;
+    m_Packet = av_packet_alloc();
+    if (!m_Packet)
+        return E_OUTOFMEMORY;
+    m_Durations.assign(DurationSlots, {-1, 0});
+    m_Queue.assign(m_Settings.QueueCapacity, Entry{});
+
+    // The encoder, the converter and their threads start on the worker, so
+    // that all of them run at its lower priority; this call waits for them.
+    m_Worker = std::thread(&FfmpegVideoWriter::WorkerMain, this);
+    HRESULT Result = S_OK;
+    {
+        std::unique_lock Guard(m_Lock);
+        m_Started.wait(Guard, [this] { return m_StartDone; });
+        Result = m_StartResult;
+    }
+    if (FAILED(Result))
+    {
+        m_Worker.join();
+        // Nothing can be written; the path stays as it was.
+        m_Converter.reset();
+        m_Encoder.reset();
+        m_Muxer.reset();
+        m_State = State::Finished;
+        return Result;
+    }
+    m_State = State::Writing;
+    return S_OK;
+}
+
+HRESULT FfmpegVideoWriter::StartOnWorker()
+{
+    // Rendering feeds this thread; given the same priority, the encoder's
+    // threads would take the renderer's core as often as their own and
+    // slow the whole pipeline. A queue absorbs the difference instead.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), getpriority(PRIO_PROCESS, 0) + WorkerNiceness);
+
+    auto Encoder = std::make_unique<FfmpegEncoder>();
+    HRESULT Result = Encoder->Open(m_Settings, m_Muxer->NeedsGlobalHeader());
+    if (FAILED(Result))
+        return Result;
+    auto Converter = std::make_unique<FfmpegFrameConverter>();
+    Result = Converter->Initialize(m_Settings.InputFormat, m_Settings.Width, m_Settings.Height,
+                                   Encoder->FrameFormat());
+    if (FAILED(Result))
+        return Result;
+    Result = m_Muxer->AddStream(Encoder->Context(), AVRational{static_cast<int>(m_Settings.FrameRateN),
+                                                               static_cast<int>(m_Settings.FrameRateD)});
+    if (SUCCEEDED(Result))
+        Result = m_Muxer->Begin();
+    m_Encoder = std::move(Encoder);
+    m_Converter = std::move(Converter);
+    return Result;
+}
+
+HRESULT FfmpegVideoWriter::Write(FfmpegFrameSource* Frame, int64_t Time, int64_t Duration, uint32_t Flags)
+{
+    if (!Frame)
+        return E_POINTER;
+    auto Refuse = [Frame](HRESULT Result) {
+        Frame->Release();
+        return Result;
+    };
+    if (m_State != State::Writing)
+        return Refuse(MF_E_INVALIDREQUEST);
+
+    // The nearest tick of the stream's time base; frame times computed from
+    // the frame index land exactly on consecutive ticks.
+    const AVRational TimeBase = m_Encoder->TimeBase();
+    Entry Item;
+    Item.Frame = Frame;
+    Item.Pts = av_rescale_q_rnd(Time, HundredNanoseconds, TimeBase, AV_ROUND_NEAR_INF);
+    if (Time < 0 || Item.Pts <= m_LastPts)
+        return Refuse(MF_E_INVALID_TIMESTAMP);
+    Duration = std::clamp<int64_t>(Duration, 0, INT64_MAX - Time);
+    const int64_t End = av_rescale_q_rnd(Time + Duration, HundredNanoseconds, TimeBase, AV_ROUND_NEAR_INF);
+    Item.DurationTicks = std::max<int64_t>(End - Item.Pts, 1);
+    Item.Flags = Flags;
+
+    {
+        std::unique_lock Guard(m_Lock);
+        if (m_QueueCount == m_Queue.size() && SUCCEEDED(m_Failure))
+        {
+            ++m_Statistics.WriteWaits;
+            m_ItemTaken.wait(Guard, [this] { return m_QueueCount < m_Queue.size() || FAILED(m_Failure); });
+        }
+        if (FAILED(m_Failure))
+        {
+            const HRESULT Failure = m_Failure;
+            Guard.unlock();
+            return Refuse(Failure);
+        }
+        m_Queue[(m_QueueHead + m_QueueCount) % m_Queue.size()] = Item;
+        ++m_QueueCount;
+        ++m_Statistics.FramesWritten;
+        m_Statistics.MaximumQueued = std::max<uint32_t>(m_Statistics.MaximumQueued, m_QueueCount);
+    }
+    m_ItemQueued.notify_one();
+    m_LastPts = Item.Pts;
+    return S_OK;
+}
+
+HRESULT FfmpegVideoWriter::Finalize()
+{
+    if (m_State != State::Writing)
+        return MF_E_INVALIDREQUEST;
+    {
+        std::lock_guard Guard(m_Lock);
+        m_Finishing = true;
+    }
+    m_ItemQueued.notify_one();
+    m_Worker.join();
+    m_State = State::Finished;
+    std::lock_guard Guard(m_Lock);
+    return FAILED(m_Failure) ? m_Failure : m_FinishResult;
+}
+
+std::string FfmpegVideoWriter::EncoderName() const { return m_Encoder ? m_Encoder->Name() : std::string(); }
+
+FfmpegVideoWriter::Statistics FfmpegVideoWriter::GetStatistics() const
+{
+    std::lock_guard Guard(m_Lock);
+    return m_Statistics;
+}
+
+void FfmpegVideoWriter::StopWorker()
+{
+    if (!m_Worker.joinable())
+        return;
+    {
+        std::lock_guard Guard(m_Lock);
+        m_Stopping = true;
+    }
+    m_ItemQueued.notify_one();
+    m_Worker.join();
+}
+
+void FfmpegVideoWriter::SetFailure(HRESULT Result)
+{
+    {
+        std::lock_guard Guard(m_Lock);
+        if (SUCCEEDED(m_Failure))
+            m_Failure = Result;
+    }
+    // A writer waiting for room learns of it at once.
+    m_ItemTaken.notify_all();
+}
+
+void FfmpegVideoWriter::WorkerMain()
+{
+    const HRESULT Started = StartOnWorker();
+    {
+        std::lock_guard Guard(m_Lock);
+        m_StartResult = Started;
+        m_StartDone = true;
+    }
+    m_Started.notify_one();
+    if (FAILED(Started))
+        return;
+
+    for (;;)
+    {
+        Entry Item;
+        bool Failed = false;
+        {
+            std::unique_lock Guard(m_Lock);
+            m_ItemQueued.wait(Guard, [this] { return m_QueueCount > 0 || m_Finishing || m_Stopping; });
+            if (m_QueueCount == 0 || m_Stopping)
+            {
+                // Frames still queued when the writer goes are given back unread.
+                while (m_QueueCount > 0)
+                {
+                    Item = m_Queue[m_QueueHead];
+                    m_QueueHead = (m_QueueHead + 1) % m_Queue.size();
+                    --m_QueueCount;
+                    Guard.unlock();
+                    Item.Frame->Release();
+                    Guard.lock();
+                }
+                break;
+            }
+            Item = m_Queue[m_QueueHead];
+            m_QueueHead = (m_QueueHead + 1) % m_Queue.size();
+            --m_QueueCount;
+            Failed = FAILED(m_Failure);
+        }
+        m_ItemTaken.notify_one();
+        if (Failed)
+        {
+            Item.Frame->Release();
+            continue;
+        }
+        const HRESULT Result = EncodeEntry(Item);
+        if (FAILED(Result))
+            SetFailure(Result);
+    }
+
+    bool Finishing = false;
+    {
+        std::lock_guard Guard(m_Lock);
+        Finishing = m_Finishing && !m_Stopping && SUCCEEDED(m_Failure);
+    }
+    if (Finishing)
+    {
+        const HRESULT Result = FinishOnWorker();
+        std::lock_guard Guard(m_Lock);
+        m_FinishResult = Result;
+    }
+}
+
+HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
+{
+    FfmpegFrameView View;
+    HRESULT Result = Item.Frame->Lock(View);
+    AVFrame* Frame = nullptr;
+    if (SUCCEEDED(Result))
+    {
+        Frame = m_Encoder->InputFrame();
+        Result = Frame ? m_Converter->Convert(View, Frame) : E_OUTOFMEMORY;
+    }
+    // The pixels are in the encoder's frame now: the source may go back.
+    Item.Frame->Release();
+    if (FAILED(Result))
+        return Result;
+
+    Frame->pts = Item.Pts;
+    Frame->pkt_duration = Item.DurationTicks;
+    Frame->pict_type = (Item.Flags & FfmpegFrameKeyFrame) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    m_Durations[static_cast<size_t>(Item.Pts) % m_Durations.size()] = {Item.Pts, Item.DurationTicks};
+    Result = m_Encoder->Send(Frame);
+    if (FAILED(Result))
+        return Result;
+    {
+        std::lock_guard Guard(m_Lock);
+        ++m_Statistics.FramesEncoded;
+    }
+    return DrainPackets();
+}
+
+HRESULT FfmpegVideoWriter::DrainPackets()
+{
+    for (;;)
+    {
+        HRESULT Result = m_Encoder->Receive(m_Packet);
+        if (Result != S_OK)
+            return Result;
+        if (m_Packet->duration <= 0)
+        {
+            const auto& Slot = m_Durations[static_cast<size_t>(m_Packet->pts) % m_Durations.size()];
+            m_Packet->duration = Slot.first == m_Packet->pts ? Slot.second : 1;
+        }
+        Result = m_Muxer->Write(m_Packet, m_Encoder->TimeBase());
+        av_packet_unref(m_Packet);
+        if (FAILED(Result))
+            return Result;
+        std::lock_guard Guard(m_Lock);
+        ++m_Statistics.PacketsMuxed;
+    }
+}
+
+HRESULT FfmpegVideoWriter::FinishOnWorker()
+{
+    uint64_t Encoded = 0;
+    {
+        std::lock_guard Guard(m_Lock);
+        Encoded = m_Statistics.FramesEncoded;
+    }
+    if (Encoded == 0)
+    {
+        // A file with a header and nothing else is no video: the path stays
+        // as it was.
+        m_Muxer->Discard();
+        return MF_E_SINK_NO_SAMPLES_PROCESSED;
+    }
+    HRESULT Result = m_Encoder->Send(nullptr);
+    if (SUCCEEDED(Result))
+        Result = DrainPackets();
+    if (SUCCEEDED(Result))
+        return m_Muxer->Finish();
+    m_Muxer->Discard();
+    return Result;
+}
+
+} // namespace Platform

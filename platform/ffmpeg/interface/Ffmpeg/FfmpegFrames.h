@@ -1,0 +1,99 @@
+// Host-memory video frames handed to the FFmpeg writer, and a fixed pool of
+// recycled ones.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <winerror.h>
+
+namespace Platform {
+
+// Pixel layouts the writer takes in.
+enum class FfmpegInputFormat
+{
+    B8G8R8A8, // one plane, 4 bytes a pixel: B, G, R, A (MFVideoFormat_ARGB32 and _RGB32)
+    Nv12,     // a plane of Y, then a plane of interleaved U and V at half height
+};
+
+// Where the pixels of one frame lie, plane by plane (the second plane only for NV12).
+struct FfmpegFrameView
+{
+    const uint8_t* Planes[2] = {};
+    int Pitches[2] = {};
+    // The layout of the planes when it differs from the stream's input
+    // format (a source that could not deliver that format for this frame).
+    std::optional<FfmpegInputFormat> Format;
+};
+
+// One frame given to the writer. The writer's worker thread calls Lock when
+// it is ready for the pixels (it may wait there, for a device read-back for
+// example), converts them, and calls Release once they are no longer needed;
+// Release comes exactly once for every frame handed to Write, also when the
+// frame is dropped after a failure. Neither call comes on the writing thread
+// except from Write itself when it refuses the frame.
+class FfmpegFrameSource
+{
+public:
+    virtual HRESULT Lock(FfmpegFrameView& View) = 0;
+    virtual void Release() = 0;
+
+protected:
+    ~FfmpegFrameSource() = default;
+};
+
+class FfmpegFramePool;
+
+// A frame in host memory that belongs to a pool: fill Planes, hand it to
+// the writer, and it comes back to the pool once its pixels are converted.
+class FfmpegHostFrame final : public FfmpegFrameSource
+{
+public:
+    uint8_t* Planes[2] = {};
+    int Pitches[2] = {};
+
+    HRESULT Lock(FfmpegFrameView& View) override;
+    void Release() override;
+
+private:
+    friend class FfmpegFramePool;
+    FfmpegFramePool* m_Pool = nullptr;
+    std::unique_ptr<uint8_t[], void (*)(void*)> m_Memory{nullptr, nullptr};
+};
+
+// A fixed number of host frames of one size and format, allocated once.
+// Acquire waits while every frame is out; this is the back-pressure of a
+// writer that falls behind.
+class FfmpegFramePool
+{
+public:
+    FfmpegFramePool() = default;
+    FfmpegFramePool(const FfmpegFramePool&) = delete;
+    FfmpegFramePool& operator=(const FfmpegFramePool&) = delete;
+    // Every frame must be back before the pool goes.
+    ~FfmpegFramePool();
+
+    // Rows are padded to 64 bytes. Fails with E_INVALIDARG for an empty
+    // size, an odd NV12 size or no frames.
+    HRESULT Initialize(FfmpegInputFormat Format, uint32_t Width, uint32_t Height, size_t FrameCount);
+
+    FfmpegHostFrame* Acquire();    // waits for a free frame
+    FfmpegHostFrame* TryAcquire(); // nullptr when none is free
+    size_t FreeCount() const;
+
+private:
+    friend class FfmpegHostFrame;
+    void Return(FfmpegHostFrame* Frame);
+
+    mutable std::mutex m_Lock;
+    std::condition_variable m_Returned;
+    std::vector<std::unique_ptr<FfmpegHostFrame>> m_Frames;
+    std::vector<FfmpegHostFrame*> m_Free;
+};
+
+} // namespace Platform

@@ -1,0 +1,162 @@
+// The video writer that stands behind the Sink Writer: one H.264 stream,
+// encoded and muxed with FFmpeg on a thread of its own.
+//
+// Order of calls: Open, SetVideoStream, BeginWriting, Write..., Finalize.
+// Write returns at once unless the queue is full; the worker thread locks
+// each frame, converts it to the encoder's format, releases it, encodes and
+// muxes. A failure on the worker thread is answered by the next Write or
+// Finalize. All calls come from one thread at a time.
+//
+// The video goes into a new file that takes the output path's place when
+// Finalize succeeds (FfmpegOutputFile); after any failure, and when the
+// writer goes without Finalize, the path is as it was before.
+//
+// The worker and the threads it starts (libx264's, libswscale's) run at a
+// lower priority than the thread that renders, so that rendering keeps its
+// core and the queue takes up the difference.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "FfmpegFrames.h"
+#include "FfmpegHardware.h"
+#include <mferror.h>
+
+struct AVPacket;
+
+namespace Platform {
+
+class FfmpegEncoder;
+class FfmpegFrameConverter;
+class FfmpegMuxer;
+
+struct FfmpegVideoSettings
+{
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    uint32_t FrameRateN = 0; // frames per second, N/D, kept as the stream's time base D/N
+    uint32_t FrameRateD = 0;
+    uint32_t PixelAspectN = 1;
+    uint32_t PixelAspectD = 1;
+    uint32_t AverageBitrate = 0; // bits per second
+    FfmpegInputFormat InputFormat = FfmpegInputFormat::B8G8R8A8;
+    // Try NVENC, then VA-API, before libx264, where they sit on Adapter.
+    bool AllowHardware = false;
+    FfmpegAdapter Adapter;
+    // The libx264 preset; empty for the measured default (FfmpegDefaultPreset).
+    std::string Preset;
+    // Frames that may wait for the worker before Write blocks.
+    uint32_t QueueCapacity = 8;
+};
+
+// The libx264 preset chosen by measurement (bench/ and README).
+extern const char* const FfmpegDefaultPreset;
+
+// Flags of Write.
+constexpr uint32_t FfmpegFrameKeyFrame = 1; // make this frame an IDR frame
+
+class FfmpegVideoWriter
+{
+public:
+    struct Statistics
+    {
+        uint64_t FramesWritten = 0;   // frames accepted by Write
+        uint64_t FramesEncoded = 0;   // frames handed to the encoder
+        uint64_t PacketsMuxed = 0;
+        uint32_t MaximumQueued = 0;   // most frames that waited at once
+        uint64_t WriteWaits = 0;      // Write calls that found the queue full
+    };
+
+    FfmpegVideoWriter();
+    FfmpegVideoWriter(const FfmpegVideoWriter&) = delete;
+    FfmpegVideoWriter& operator=(const FfmpegVideoWriter&) = delete;
+    // Without Finalize: stops the worker, releases the queued frames, drops
+    // the new file.
+    ~FfmpegVideoWriter();
+
+    // Takes the output path (UTF-8) and picks the container from its
+    // extension (.mp4, .m4v, .mov, .mkv, .3gp, .3g2, any case); creates
+    // nothing yet. MF_E_UNSUPPORTED_BYTESTREAM_TYPE for another extension;
+    // HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) for a missing folder, the
+    // matching Win32 error for a folder that cannot take the file, and
+    // ERROR_DIRECTORY or ERROR_OPEN_FAILED for a path that holds something
+    // other than a regular file.
+    HRESULT Open(const std::string& Path);
+    // The one video stream; MF_E_INVALIDMEDIATYPE for a size, rate, aspect
+    // or bit rate that cannot be, MF_E_STREAMSINKS_FIXED for a second one.
+    HRESULT SetVideoStream(const FfmpegVideoSettings& Settings);
+    // Starts the worker, which opens the encoder, creates the new file and
+    // writes the header; waits for that and answers its result.
+    // After a failure the writer takes nothing more (MF_E_INVALIDREQUEST).
+    HRESULT BeginWriting();
+    // Queues one frame. Time and Duration are in 100-ns units; the time maps
+    // to the nearest tick of the stream's time base and must advance past
+    // the previous frame's (else MF_E_INVALID_TIMESTAMP). Takes the frame in
+    // every case: a refused frame is released before Write returns.
+    HRESULT Write(FfmpegFrameSource* Frame, int64_t Time, int64_t Duration, uint32_t Flags = 0);
+    // Drains the queue and the encoder, writes the trailer and puts the file
+    // in place. With no frame written: MF_E_SINK_NO_SAMPLES_PROCESSED.
+    HRESULT Finalize();
+
+    // The encoder in use, for example "libx264"; empty before BeginWriting.
+    std::string EncoderName() const;
+    Statistics GetStatistics() const;
+
+private:
+    struct Entry
+    {
+        FfmpegFrameSource* Frame = nullptr;
+        int64_t Pts = 0;
+        int64_t DurationTicks = 0;
+        uint32_t Flags = 0;
+    };
+    enum class State { Created, Opened, Configured, Writing, Finished };
+
+    void WorkerMain();
+    HRESULT StartOnWorker();
+    HRESULT EncodeEntry(const Entry& Item);
+    HRESULT DrainPackets();
+    HRESULT FinishOnWorker();
+    void StopWorker();
+    void SetFailure(HRESULT Result);
+
+    State m_State = State::Created;
+    std::string m_Path;
+    FfmpegVideoSettings m_Settings;
+    std::unique_ptr<FfmpegMuxer> m_Muxer;
+    std::unique_ptr<FfmpegEncoder> m_Encoder;
+    std::unique_ptr<FfmpegFrameConverter> m_Converter;
+    int64_t m_LastPts = -1;
+
+    // The worker's own.
+    AVPacket* m_Packet = nullptr;
+    std::vector<std::pair<int64_t, int64_t>> m_Durations; // (pts, duration) by pts
+
+    // Shared with the worker, under m_Lock.
+    mutable std::mutex m_Lock;
+    std::condition_variable m_Started;
+    bool m_StartDone = false;
+    HRESULT m_StartResult = S_OK;
+    std::condition_variable m_ItemQueued;
+    std::condition_variable m_ItemTaken;
+    std::vector<Entry> m_Queue; // a ring of QueueCapacity entries
+    size_t m_QueueHead = 0;
+    size_t m_QueueCount = 0;
+    bool m_Finishing = false; // no more frames: drain and write the trailer
+    bool m_Stopping = false;  // no more frames: drop what waits
+    bool m_WorkerDone = false;
+    HRESULT m_Failure = S_OK;
+    HRESULT m_FinishResult = S_OK;
+    Statistics m_Statistics;
+
+    std::thread m_Worker;
+};
+
+} // namespace Platform

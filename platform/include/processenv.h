@@ -1,0 +1,17 @@
+// The process command line.
+#pragma once
+
+#include <minwindef.h>
+
+// The command line as one string, each argument quoted by the Windows rules so
+// that CommandLineToArgvW gives the process's arguments back.
+LPWSTR GetCommandLineW();
+
+// The standard handles: input, output and error.
+constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
+constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
+constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
+
+// The handle of a standard stream; INVALID_HANDLE_VALUE with
+// ERROR_INVALID_PARAMETER for another value.
+HANDLE GetStdHandle(DWORD StdHandle);

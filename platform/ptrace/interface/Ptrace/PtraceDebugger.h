@@ -1,0 +1,93 @@
+// The Win32 debugging interface on ptrace: one debuggee, all of its threads
+// seized, their stops turned into debug events.
+//
+// Every thread of the debuggee stands still from an exception event (and the
+// events of attaching and of the process's end) until it is continued; other
+// events stop only the thread they come from. Stops of other threads that
+// arrive meanwhile are kept and reported in turn before anything runs again.
+//
+// Signals that are no faults reach the debuggee as they would undebugged, and
+// job control works: a thread in a group stop (SIGSTOP, SIGTSTP, SIGTTIN,
+// SIGTTOU) is held there until SIGCONT. While it debugs, the debugger itself
+// ignores the signals of the terminal and SIGTERM: sent to the whole process
+// group, they are for the debuggee, and the debugger ends when it ends.
+//
+// A thread's handle, handed out with its creation event, is closed when its
+// exit event is continued, as the platform does.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <csignal>
+#include <sys/types.h>
+#include <vector>
+
+#include <minwinbase.h>
+#include <winnt.h>
+
+namespace Platform {
+
+class PtraceDebugger
+{
+public:
+    static PtraceDebugger& Instance();
+
+    BOOL Attach(DWORD ProcessId);
+    BOOL Detach(DWORD ProcessId);
+    BOOL WaitForEvent(DEBUG_EVENT& Event, DWORD Milliseconds);
+    BOOL Continue(DWORD ProcessId, DWORD ThreadId, DWORD Status);
+
+    // For the context and minidump readers: the debuggee's threads while
+    // they all stand still, and the registers of one of them.
+    bool IsDebuggee(pid_t ProcessId) const { return ProcessId != 0 && ProcessId == m_ProcessId; }
+    std::vector<pid_t> StoppedThreads() const;
+    bool ReadContext(pid_t ThreadId, CONTEXT& Context) const;
+
+private:
+    struct Thread
+    {
+        bool Stopped = false;
+        bool Starting = false;  // created, its first stop not seen yet
+        bool Announced = false; // its creation has been reported
+        bool ExitReported = false;
+        bool Gone = false;              // its exit status has been collected
+        bool GroupStop = false;         // held in a group stop until SIGCONT
+        std::optional<int> PendingStatus; // a stop not yet turned into an event
+        int ResumeSignal = 0;
+    };
+
+    struct QueuedEvent
+    {
+        DEBUG_EVENT Event = {};
+        bool AllStop = false;
+        int Signal = 0; // the fault signal behind an exception event
+    };
+
+    bool Translate(pid_t ThreadId, int Status);
+    void Queue(const DEBUG_EVENT& Event, bool AllStop, int Signal = 0);
+    void StopAll(pid_t Except);
+    void ResumeAll();
+    bool WaitForThread(pid_t ThreadId, int& Status);
+    void ThreadGone(pid_t ThreadId, int Status);
+    bool SignalCaught(pid_t ThreadId, int Signal) const;
+    HANDLE OpenThreadHandle(pid_t ThreadId);
+    void CloseThreadHandle(pid_t ThreadId);
+    void LeaveSignalsToDebuggee();
+    void Reset();
+
+    pid_t m_ProcessId = 0;
+    std::map<pid_t, Thread> m_Threads;
+    std::deque<QueuedEvent> m_Queue;
+    std::optional<QueuedEvent> m_Current;
+    bool m_ExitReported = false;
+    HANDLE m_ProcessHandles[2] = {}; // of the creation event, closed at detach
+    std::map<pid_t, HANDLE> m_ThreadHandles; // of the threads that live
+    std::vector<std::pair<int, struct sigaction>> m_SignalActions; // restored at detach
+};
+
+// The Windows exception code for a fault signal, or 0 when the signal is no
+// fault. Fills the record's parameters as the platform does.
+DWORD ExceptionFromSignal(const siginfo_t& Info, EXCEPTION_RECORD& Record);
+
+} // namespace Platform

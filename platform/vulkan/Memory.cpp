@@ -1,0 +1,167 @@
+#include "Vulkan/Memory.h"
+#include "Structure.h"
+
+#include "Vulkan/Error.h"
+
+namespace Platform::Vulkan {
+
+HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBufferUsageFlags Usage, Access Access,
+                       std::shared_ptr<Buffer>& Result)
+{
+    std::shared_ptr<Buffer> Created(new (std::nothrow) Buffer(std::move(Device)));
+    if (!Created)
+        return E_OUTOFMEMORY;
+    const VkDevice Handle = Created->m_Device->Handle();
+    // Whole words, so that a fill reaches every byte.
+    Size = (Size + 3) & ~VkDeviceSize(3);
+    auto CreateInfo = Vulkan::Describe<VkBufferCreateInfo>(VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO);
+    CreateInfo.size = Size;
+    CreateInfo.usage = Usage;
+    CreateInfo.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+    VK_RETURN_IF_FAILED(vkCreateBuffer(Handle, &CreateInfo, nullptr, &Created->m_Handle));
+    Created->m_Size = Size;
+
+    VkMemoryRequirements Requirements;
+    vkGetBufferMemoryRequirements(Handle, Created->m_Handle, &Requirements);
+    VkMemoryPropertyFlags Required = 0, Preferred = 0, Obtained = 0;
+    switch (Access)
+    {
+    case Access::Device:
+        Preferred = VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT;
+        break;
+    case Access::HostWrite:
+        Required = VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT;
+        Preferred = VK_MEMORY_PROPERTY_HOST_COHERENT_BIT;
+        break;
+    case Access::HostRead:
+        Required = VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT;
+        Preferred = VK_MEMORY_PROPERTY_HOST_CACHED_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT;
+        break;
+    }
+    const HRESULT Allocated = Created->m_Device->Allocate(Requirements, Required, Preferred, Created->m_Memory, Obtained);
+    if (FAILED(Allocated))
+        return Allocated;
+    VK_RETURN_IF_FAILED(vkBindBufferMemory(Handle, Created->m_Handle, Created->m_Memory, 0));
+    if (Access != Access::Device)
+    {
+        void* Mapped = nullptr;
+        VK_RETURN_IF_FAILED(vkMapMemory(Handle, Created->m_Memory, 0, VK_WHOLE_SIZE, 0, &Mapped));
+        Created->m_Mapped = static_cast<uint8_t*>(Mapped);
+        Created->m_Coherent = (Obtained & VK_MEMORY_PROPERTY_HOST_COHERENT_BIT) != 0;
+    }
+    Result = std::move(Created);
+    return S_OK;
+}
+
+Buffer::~Buffer()
+{
+    const VkDevice Handle = m_Device->Handle();
+    if (m_Handle)
+        vkDestroyBuffer(Handle, m_Handle, nullptr);
+    if (m_Memory)
+        vkFreeMemory(Handle, m_Memory, nullptr);
+}
+
+void Buffer::InvalidateHostRange() const
+{
+    if (m_Mapped && !m_Coherent)
+    {
+        VkMappedMemoryRange Range = {VK_STRUCTURE_TYPE_MAPPED_MEMORY_RANGE, nullptr, m_Memory, 0, VK_WHOLE_SIZE};
+        vkInvalidateMappedMemoryRanges(m_Device->Handle(), 1, &Range);
+    }
+}
+
+void Buffer::FlushHostRange() const
+{
+    if (m_Mapped && !m_Coherent)
+    {
+        VkMappedMemoryRange Range = {VK_STRUCTURE_TYPE_MAPPED_MEMORY_RANGE, nullptr, m_Memory, 0, VK_WHOLE_SIZE};
+        vkFlushMappedMemoryRanges(m_Device->Handle(), 1, &Range);
+    }
+}
+
+HRESULT Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t Width, uint32_t Height,
+                      VkImageUsageFlags Usage, std::shared_ptr<Image>& Result)
+{
+    std::shared_ptr<Image> Created(new (std::nothrow) Image(std::move(Device)));
+    if (!Created)
+        return E_OUTOFMEMORY;
+    const VkDevice Handle = Created->m_Device->Handle();
+    auto CreateInfo = Vulkan::Describe<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
+    CreateInfo.imageType = VK_IMAGE_TYPE_2D;
+    CreateInfo.format = Format;
+    CreateInfo.extent = {Width, Height, 1};
+    CreateInfo.mipLevels = 1;
+    CreateInfo.arrayLayers = 1;
+    CreateInfo.samples = VK_SAMPLE_COUNT_1_BIT;
+    CreateInfo.tiling = VK_IMAGE_TILING_OPTIMAL;
+    CreateInfo.usage = Usage;
+    CreateInfo.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+    CreateInfo.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
+    VK_RETURN_IF_FAILED(vkCreateImage(Handle, &CreateInfo, nullptr, &Created->m_Handle));
+    Created->m_Format = Format;
+    Created->m_Usage = Usage;
+    Created->m_Width = Width;
+    Created->m_Height = Height;
+
+    VkMemoryRequirements Requirements;
+    vkGetImageMemoryRequirements(Handle, Created->m_Handle, &Requirements);
+    VkMemoryPropertyFlags Obtained = 0;
+    const HRESULT Allocated = Created->m_Device->Allocate(Requirements, 0, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT,
+                                                          Created->m_Memory, Obtained);
+    if (FAILED(Allocated))
+        return Allocated;
+    VK_RETURN_IF_FAILED(vkBindImageMemory(Handle, Created->m_Handle, Created->m_Memory, 0));
+    Result = std::move(Created);
+    return S_OK;
+}
+
+VkImageView Image::ReadView()
+{
+    if (m_ReadView || !(m_Usage & VK_IMAGE_USAGE_SAMPLED_BIT))
+        return m_ReadView;
+    auto CreateInfo = Vulkan::Describe<VkImageViewCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO);
+    CreateInfo.image = m_Handle;
+    CreateInfo.viewType = VK_IMAGE_VIEW_TYPE_2D;
+    CreateInfo.format = m_Format;
+    CreateInfo.subresourceRange = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+    if (vkCreateImageView(m_Device->Handle(), &CreateInfo, nullptr, &m_ReadView) != VK_SUCCESS)
+        m_ReadView = VK_NULL_HANDLE;
+    return m_ReadView;
+}
+
+Image::~Image()
+{
+    const VkDevice Handle = m_Device->Handle();
+    if (m_ReadView)
+        vkDestroyImageView(Handle, m_ReadView, nullptr);
+    if (m_Handle)
+        vkDestroyImage(Handle, m_Handle, nullptr);
+    if (m_Memory)
+        vkFreeMemory(Handle, m_Memory, nullptr);
+}
+
+HRESULT ImageView::Create(std::shared_ptr<Image> Image, VkFormat Format, std::shared_ptr<ImageView>& Result)
+{
+    std::shared_ptr<ImageView> Created(new (std::nothrow) ImageView(std::move(Image)));
+    if (!Created)
+        return E_OUTOFMEMORY;
+    auto CreateInfo = Vulkan::Describe<VkImageViewCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO);
+    CreateInfo.image = Created->m_Image->Handle();
+    CreateInfo.viewType = VK_IMAGE_VIEW_TYPE_2D;
+    CreateInfo.format = Format;
+    CreateInfo.subresourceRange = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+    VK_RETURN_IF_FAILED(
+        vkCreateImageView(Created->m_Image->Owner()->Handle(), &CreateInfo, nullptr, &Created->m_Handle));
+    Created->m_Format = Format;
+    Result = std::move(Created);
+    return S_OK;
+}
+
+ImageView::~ImageView()
+{
+    if (m_Handle)
+        vkDestroyImageView(m_Image->Owner()->Handle(), m_Handle, nullptr);
+}
+
+} // namespace Platform::Vulkan
