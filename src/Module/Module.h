@@ -11,18 +11,7 @@
 #include <dxgi1_3.h>
 #include <wrl/client.h>
 
-// All command-line arguments, element 0 the program path.
-class Arguments : public std::vector<std::wstring>
-{
-public:
-    // Copies the argument at Index into Value and advances Index; false past
-    // the last argument, changing nothing.
-    bool Next(size_t& Index, std::wstring& Value) const;
-};
-
-// Splits an option argument: a leading dash, the name up to the first colon,
-// the value after it. Leaves Name and Value alone for a non-option.
-bool ParseOption(const std::wstring& Argument, std::wstring& Name, std::wstring& Value);
+#include "Arguments.h"
 
 // printf-style formatting of narrow text through an 8,192-character buffer.
 std::string Format(const char* Format, ...);

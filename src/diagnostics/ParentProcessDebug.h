@@ -11,7 +11,7 @@
 #include <dbghelp.h>
 #include <windows.h>
 
-#include "Module/Module.h"
+#include "Arguments.h"
 
 // Decorated names of thrown types as the compiler's throw information gives
 // them, for the types that exceptions are recognised by.

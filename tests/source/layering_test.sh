@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The layers, checked on the sources:   layering_test.sh SOURCE_ROOT
 # - the tool (src/) includes its own headers, the platform's SDK-named
-#   headers (platform/include/) and the language's standard headers only;
+#   headers (platform/include/) and the language's standard headers only, and
+#   diagnostics/ includes nothing of the application (Module/);
 # - platform/include/ holds SDK-named headers that include nothing else;
 # - platform libraries reach each other through interface/ folders only;
 # - only vulkan/ records Vulkan commands or calls Vulkan, and vulkan/ knows
@@ -47,6 +48,9 @@ while IFS=: read -r file line name; do
     fi
 done < <(includes "$root/src")
 [[ -z $bad ]] || fail "the tool includes what is neither its own, the SDK's nor standard" "$bad"
+
+application=$(includes "$root/src/diagnostics" | grep -E ':"(Module/|\.\./)')
+[[ -z $application ]] || fail "diagnostics/ includes the application" "$application"
 
 # Libraries: another library's folder only through its interface/.
 private=$(includes "$platform" | grep -v "^$sdk/" | grep -E ':"(\.\./|[a-z0-9]+/)')
