@@ -7,6 +7,7 @@ packages=(
     libvulkan-dev mesa-vulkan-drivers vulkan-tools vulkan-validationlayers glslang-dev glslang-tools spirv-tools
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
     liblttng-ust-dev lttng-tools babeltrace2 lldb
+    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
 )
 
 missing=()

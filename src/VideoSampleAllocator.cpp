@@ -25,7 +25,7 @@ ULONG VideoSample::Release()
     ULONG Count;
     {
         auto Lock = m_Lock.LockExclusive();
-        if (m_AsyncResult && GetReferenceCount() == 2)
+        if (m_AsyncResult && GetRefCount() == 2)
             AsyncResult = std::move(m_AsyncResult);
         Count = InternalRelease();
     }

@@ -7,11 +7,15 @@
 #include <windows.h>
 
 #include <d3d11.h>
+#include <evr.h>
 #include <mfapi.h>
+#include <mferror.h>
 #include <mfidl.h>
 #include <wrl/client.h>
 #include <wrl/implements.h>
 #include <wrl/wrappers/corewrappers.h>
+
+#include "TypeUuid.h"
 
 // A sample that wraps an ordinary one and, once only its pending result holds
 // it, hands that result to the work queue so that the allocator takes it back.
@@ -84,11 +88,11 @@ private:
 };
 
 // The sample attribute that records the pool slot a sample was handed out from.
-struct SampleIndex;
-DECLARE_UUIDOF(SampleIndex, 0x040b1884, 0xce9c, 0x4005, 0x9b, 0x29, 0x96, 0xf3, 0x2f, 0x67, 0xa5, 0x01);
+DECLARE_TYPE_UUID(SampleIndex, "040b1884-ce9c-4005-9b29-96f32f67a501", 0x040b1884, 0xce9c, 0x4005, 0x9b, 0x29, 0x96,
+                  0xf3, 0x2f, 0x67, 0xa5, 0x01);
 // Asks for textures shared through an NT handle with a keyed mutex.
-struct SharedNtHandle;
-DECLARE_UUIDOF(SharedNtHandle, 0x3db9af74, 0x3e9c, 0x45a7, 0x81, 0x44, 0xbf, 0xa5, 0x15, 0x7c, 0x22, 0x8b);
+DECLARE_TYPE_UUID(SharedNtHandle, "3db9af74-3e9c-45a7-8144-bfa5157c228b", 0x3db9af74, 0x3e9c, 0x45a7, 0x81, 0x44, 0xbf,
+                  0xa5, 0x15, 0x7c, 0x22, 0x8b);
 
 class VideoSampleAllocator final
     : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,

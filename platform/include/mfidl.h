@@ -1,14 +1,8 @@
-// Media Foundation pipeline interfaces: tracked samples, video sample
-// allocators and the DXGI device manager.
+// Media Foundation pipeline interfaces: video sample allocators and the DXGI
+// device manager.
 #pragma once
 
 #include <mfobjects.h>
-
-struct IMFTrackedSample : IUnknown
-{
-    STDMETHOD(SetAllocator)(IMFAsyncCallback* pSampleAllocator, IUnknown* pUnkState) = 0;
-};
-DECLARE_UUIDOF(IMFTrackedSample, 0x245bf8e9, 0x0755, 0x40f7, 0x88, 0xa5, 0xae, 0x0f, 0x18, 0xd5, 0x5e, 0x17);
 
 struct IMFVideoSampleAllocator : IUnknown
 {

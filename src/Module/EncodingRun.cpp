@@ -3,9 +3,13 @@
 
 #include <atomic>
 
+#include <windows.h>
+
 #include <d3d10.h>
 #include <d3d11.h>
 #include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
 #include <mfreadwrite.h>
 
 #include "Common.h"

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include <dbghelp.h>
 #include <windows.h>
+
+#include <dbghelp.h>
 
 #include "Arguments.h"
 

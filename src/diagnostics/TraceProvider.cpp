@@ -2,9 +2,18 @@
 
 #include <cstring>
 
+// The metadata stays in the image, where tools that read the image find it:
+// GCC and Clang are told to keep it; the Microsoft linker keeps what the
+// provider refers to.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define TRACE_METADATA_KEPT
+#else
+#define TRACE_METADATA_KEPT __attribute__((used))
+#endif
+
 // The GUID is the one derived from the provider's name by the TraceLogging
 // naming rule, so that tools that know only the name find it.
-__attribute__((used)) const TraceLoggingMetadata g_TraceLoggingMetadata = {
+TRACE_METADATA_KEPT const TraceLoggingMetadata g_TraceLoggingMetadata = {
     {{'E', 'T', 'W', '0'}, 16, 0, 1, 0xBB8A052B88040E86ull},
     {4,
      {0xb27b8c26, 0x18db, 0x5314, {0x91, 0x21, 0x63, 0x05, 0x84, 0xfb, 0xc4, 0x3c}},

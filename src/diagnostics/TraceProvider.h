@@ -5,8 +5,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include <evntprov.h>
 #include <windows.h>
+
+#include <evntprov.h>
 
 struct TraceProvider
 {

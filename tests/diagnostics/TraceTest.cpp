@@ -67,6 +67,20 @@ TEST(Trace, QualifiedFunctionNameDropsReturnTypeAndParameters)
     EXPECT_STREQ(Lambda.c_str(), "Application::Do");
 }
 
+TEST(Trace, QualifiedFunctionNameReadsClangSignaturesToo)
+{
+    static constexpr auto Unnamed = QualifiedFunctionName("void (anonymous namespace)::Helper(int)");
+    static constexpr auto Member = QualifiedFunctionName("void (anonymous namespace)::Anon::M()");
+    static constexpr auto Template = QualifiedFunctionName("static void Outer<int, char>::Get() [A = int, B = char]");
+    static constexpr auto Lambda = QualifiedFunctionName("auto Application::Do()::(anonymous class)::operator()() const");
+    static constexpr auto GccUnnamed = QualifiedFunctionName("void {anonymous}::Anon::M()");
+    EXPECT_STREQ(Unnamed.c_str(), "Helper");
+    EXPECT_STREQ(Member.c_str(), "Anon::M");
+    EXPECT_STREQ(Template.c_str(), "Outer<int, char>::Get");
+    EXPECT_STREQ(Lambda.c_str(), "Application::Do");
+    EXPECT_STREQ(GccUnnamed.c_str(), "Anon::M");
+}
+
 TEST(Trace, LongMessagesAreCutAtTheBufferWithoutOverflow)
 {
     DebugOutputCapture Capture;

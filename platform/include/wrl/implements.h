@@ -103,7 +103,7 @@ protected:
 
     ULONG InternalAddRef() noexcept { return m_ReferenceCount.fetch_add(1, std::memory_order_relaxed) + 1; }
     ULONG InternalRelease() noexcept { return m_ReferenceCount.fetch_sub(1, std::memory_order_acq_rel) - 1; }
-    ULONG GetReferenceCount() const noexcept { return m_ReferenceCount.load(std::memory_order_relaxed); }
+    ULONG GetRefCount() const noexcept { return m_ReferenceCount.load(std::memory_order_relaxed); }
 
 private:
     template <typename Entry, typename... Others>

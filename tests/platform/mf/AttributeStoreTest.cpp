@@ -21,7 +21,7 @@ class Probe final : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeC
 public:
     STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(IMFAsyncResult*) override { return S_OK; }
-    ULONG References() { return GetReferenceCount(); }
+    ULONG References() { return GetRefCount(); }
 };
 
 ComPtr<IMFAttributes> NewStore()
