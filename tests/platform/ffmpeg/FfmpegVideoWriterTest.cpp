@@ -513,18 +513,6 @@ TEST_F(FfmpegVideoWriterTest, StreamSettingsAndCallOrder)
     EXPECT_EQ(Packets[1][0], 'K') << "the key frame asked for";
 }
 
-TEST(FfmpegErrors, ErrnoValuesBecomeWin32Results)
-{
-    EXPECT_EQ(HresultFromAverror(0), S_OK);
-    EXPECT_EQ(HresultFromAverror(-ENOENT), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(HresultFromAverror(-ENOENT, FfmpegOperation::CreateFile), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(HresultFromAverror(-ENOTDIR, FfmpegOperation::CreateFile), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(HresultFromAverror(-EACCES, FfmpegOperation::CreateFile), E_ACCESSDENIED);
-    EXPECT_EQ(HresultFromAverror(-ENOSPC), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
-    EXPECT_EQ(HresultFromAverror(-ENOMEM), E_OUTOFMEMORY);
-    EXPECT_EQ(HresultFromAverror(-0x12345678), E_FAIL);
-}
-
 namespace {
 
 // Frames of its own that give their pixels slowly, or not at all, and

@@ -1,0 +1,38 @@
+// Vulkan results as HRESULTs.
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <d3d10.h>
+#include <d3d11.h>
+#include <dxgi1_3.h>
+
+#include "support/Drawing.h"
+#include "support/Graphics.h"
+
+#include "Vulkan/Error.h"
+
+using namespace Graphics;
+
+TEST(Vulkan, FailuresBecomeTheMatchingHresult)
+{
+    using Platform::Vulkan::HresultFromVk;
+    EXPECT_EQ(HresultFromVk(VK_SUCCESS), S_OK);
+    EXPECT_EQ(HresultFromVk(VK_ERROR_OUT_OF_HOST_MEMORY), E_OUTOFMEMORY);
+    EXPECT_EQ(HresultFromVk(VK_ERROR_OUT_OF_DEVICE_MEMORY), E_OUTOFMEMORY);
+    EXPECT_EQ(HresultFromVk(VK_ERROR_DEVICE_LOST), DXGI_ERROR_DEVICE_REMOVED);
+    EXPECT_EQ(HresultFromVk(VK_ERROR_FORMAT_NOT_SUPPORTED), DXGI_ERROR_UNSUPPORTED);
+    EXPECT_EQ(HresultFromVk(VK_TIMEOUT), DXGI_ERROR_WAS_STILL_DRAWING);
+    EXPECT_EQ(HresultFromVk(VK_ERROR_UNKNOWN), E_FAIL);
+    // What a failed submission or wait makes of the device.
+    using Platform::Vulkan::HresultFromDeviceFailure;
+    EXPECT_EQ(HresultFromDeviceFailure(VK_TIMEOUT), DXGI_ERROR_DEVICE_HUNG);
+    EXPECT_EQ(HresultFromDeviceFailure(VK_ERROR_DEVICE_LOST), DXGI_ERROR_DEVICE_REMOVED);
+    EXPECT_EQ(HresultFromDeviceFailure(VK_ERROR_OUT_OF_DEVICE_MEMORY), E_OUTOFMEMORY);
+}
