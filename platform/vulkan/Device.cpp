@@ -97,26 +97,26 @@ HRESULT Device::Allocate(const VkMemoryRequirements& Requirements, VkMemoryPrope
                          VkMemoryPropertyFlags& Obtained) const
 {
     const VkPhysicalDeviceMemoryProperties& Properties = m_Adapter.m_MemoryProperties;
-    uint32_t Chosen = Properties.memoryTypeCount;
-    for (int Pass = 0; Pass < 2 && Chosen == Properties.memoryTypeCount; ++Pass)
-    {
-        const VkMemoryPropertyFlags Wanted = Pass == 0 ? Required | Preferred : Required;
-        for (uint32_t Index = 0; Index < Properties.memoryTypeCount; ++Index)
-            if ((Requirements.memoryTypeBits & (1u << Index)) &&
-                (Properties.memoryTypes[Index].propertyFlags & Wanted) == Wanted)
-            {
-                Chosen = Index;
-                break;
-            }
-    }
-    if (Chosen == Properties.memoryTypeCount)
+    const std::optional<uint32_t> Chosen =
+        ChooseMemoryType(Properties, Requirements.memoryTypeBits, Required, Preferred);
+    if (!Chosen)
         return E_OUTOFMEMORY;
     auto AllocateInfo = Vulkan::Describe<VkMemoryAllocateInfo>(VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO);
     AllocateInfo.allocationSize = Requirements.size;
-    AllocateInfo.memoryTypeIndex = Chosen;
+    AllocateInfo.memoryTypeIndex = *Chosen;
     VK_RETURN_IF_FAILED(vkAllocateMemory(m_Handle, &AllocateInfo, nullptr, &Memory));
-    Obtained = Properties.memoryTypes[Chosen].propertyFlags;
+    Obtained = Properties.memoryTypes[*Chosen].propertyFlags;
     return S_OK;
+}
+
+std::optional<uint32_t> ChooseMemoryType(const VkPhysicalDeviceMemoryProperties& Properties, uint32_t TypeBits,
+                                         VkMemoryPropertyFlags Required, VkMemoryPropertyFlags Preferred)
+{
+    for (const VkMemoryPropertyFlags Wanted : {Required | Preferred, Required})
+        for (uint32_t Index = 0; Index < Properties.memoryTypeCount; ++Index)
+            if ((TypeBits & (1u << Index)) && (Properties.memoryTypes[Index].propertyFlags & Wanted) == Wanted)
+                return Index;
+    return std::nullopt;
 }
 
 bool Device::SupportsFormat(VkFormat Format, VkFormatFeatureFlags Features, bool Linear) const

@@ -17,8 +17,6 @@ std::mutex InstanceLock;
 // enough to do only once.
 std::shared_ptr<Instance>* SharedInstance = nullptr;
 
-// Hardware first, in the order of their kind; CPU devices last. The sort is
-// stable, so devices of one kind keep the driver's order.
 int Rank(const PhysicalDevice& Device)
 {
     switch (Device.m_Properties.deviceType)
@@ -73,12 +71,17 @@ HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
             if (Device.m_Properties.apiVersion >= VK_API_VERSION_1_1)
                 Created->m_PhysicalDevices.push_back(std::move(Device));
         }
-        std::stable_sort(Created->m_PhysicalDevices.begin(), Created->m_PhysicalDevices.end(),
-                         [](const PhysicalDevice& A, const PhysicalDevice& B) { return Rank(A) < Rank(B); });
+        SortByKind(Created->m_PhysicalDevices);
     }
     SharedInstance = new (std::nothrow) std::shared_ptr<Instance>(Created);
     Result = std::move(Created);
     return S_OK;
+}
+
+void SortByKind(std::vector<PhysicalDevice>& Devices)
+{
+    std::stable_sort(Devices.begin(), Devices.end(),
+                     [](const PhysicalDevice& A, const PhysicalDevice& B) { return Rank(A) < Rank(B); });
 }
 
 Instance::~Instance()

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,21 @@ TEST_F(RenderingContext, FramesDependOnlyOnTime)
     EXPECT_NE(Later, First);
     Context.Render(2.0f + 1.0f / 60.0f);
     EXPECT_NE(Frame(Context), First) << "the next frame moves";
+}
+
+TEST_F(RenderingContext, EachFrameStartsFromTheClearColour)
+{
+    // The quad covers every pixel, so the clear shows only where nothing is
+    // drawn: with no indices to draw, the whole frame, over the frame before.
+    Application::Context& Context = *s_Context;
+    Context.Render(1.0f);
+    const UINT IndexCount = std::exchange(Context.m_IndexCount, 0u);
+    Context.Render(1.0f);
+    Context.m_IndexCount = IndexCount;
+    const std::vector<uint8_t> Pixels = Frame(Context);
+    ASSERT_EQ(Pixels.size(), size_t(s_Configuration.m_FrameSizeW) * s_Configuration.m_FrameSizeH * 4);
+    for (size_t Offset = 0; Offset < Pixels.size(); Offset += 4)
+        ASSERT_EQ(std::memcmp(&Pixels[Offset], ClearPixel, 4), 0) << "pixel " << Offset / 4;
 }
 
 TEST_F(RenderingContext, ConstantBufferHoldsTheTransposedMatricesAndTime)

@@ -22,6 +22,7 @@
 
 #include "Module/Module.h"
 #include "VideoSampleAllocator.h"
+#include "support/DebugOutputCapture.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -59,12 +60,24 @@ struct WriterScript
     // HoldUntil samples, when the run waits for one.
     bool SignalWhenHolding = false;
 
+    // The trace lines of the run, when a test wants them.
+    DebugOutputCapture* Trace = nullptr;
+
     std::vector<WrittenFrame> Frames;
     size_t MostHeld = 0;
     bool Finalized = false;
+    bool PoolGoneAtFinalize = false; // the allocator was uninitialised before
 };
 WriterScript Script;
 
+// Whether the run has traced a call of Method so far.
+bool Traced(const wchar_t* Method)
+{
+    for (const std::wstring& Line : Script.Trace->Lines())
+        if (Line.find(Method) != std::wstring::npos)
+            return true;
+    return false;
+}
 class SlowSinkWriter final
     : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>, IMFSinkWriter>
 {
@@ -114,6 +127,8 @@ public:
     STDMETHODIMP Flush(DWORD) override { return E_NOTIMPL; }
     STDMETHODIMP Finalize() override
     {
+        if (Script.Trace)
+            Script.PoolGoneAtFinalize = Traced(L"VideoSampleAllocator::UninitializeSampleAllocator:");
         Stop();
         Script.Finalized = true;
         return S_OK;
@@ -255,6 +270,20 @@ TEST_F(EncodingRunConcurrency, WaitsForSamplesFromASlowWriterAndWritesEveryFrame
 
     // The writer's, the work queue's and the run's device threads are gone.
     EXPECT_EQ(ThreadCount(), ThreadsBefore);
+}
+
+TEST_F(EncodingRunConcurrency, TheWriterIsFinalizedBeforeThePoolIsUninitialized)
+{
+    // The writer still holds samples when it is finalized; their pool must
+    // still be there to take them back.
+    Script.HoldUntil = 8;
+    DebugOutputCapture Capture;
+    Script.Trace = &Capture;
+    const std::string Output = RunTool({L"-Resolution", L"64", L"64", L"-Duration", L"1", L"out.mp4"});
+    EXPECT_EQ(Output.rfind("Elapsed Time: ", 0), 0u) << Output;
+    ASSERT_TRUE(Script.Finalized);
+    EXPECT_FALSE(Script.PoolGoneAtFinalize);
+    EXPECT_TRUE(Traced(L"VideoSampleAllocator::UninitializeSampleAllocator:"));
 }
 
 TEST_F(EncodingRunConcurrency, AWriterFailureEndsTheRunWithItsLineAndReturnsTheSamples)

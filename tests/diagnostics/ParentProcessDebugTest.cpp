@@ -238,6 +238,24 @@ TEST_F(ReportExceptionTest, KnownTypesCarryTheirHresult)
     EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, ATL::CAtlException, 0x80070005");
 }
 
+TEST_F(ReportExceptionTest, AnObjectOfTheHresultTypeButAnotherSizeIsNoHresult)
+{
+    // Its first bytes hold an HRESULT, but the object is smaller or larger
+    // than the type: it is not read as one.
+    uint8_t Object[2 * sizeof(long)] = {};
+    const uint32_t Hresult = 0x80004005;
+    std::memcpy(Object, &Hresult, sizeof Hresult);
+    for (size_t Size : {sizeof(long) / 2, sizeof(long) + 1, 2 * sizeof(long)})
+    {
+        EXPECT_EQ(Throw(Object, ThrownTypeName::HResult, Size), 1);
+        EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, HRESULT") << Size;
+        EXPECT_EQ(m_Code, L"0xE06D7363") << Size;
+        EXPECT_EQ(m_Seen.m_Value, 0u) << Size;
+    }
+    EXPECT_EQ(Throw(Object, ThrownTypeName::HResult, sizeof(long)), 1);
+    EXPECT_EQ(m_Seen.m_Value, Hresult);
+}
+
 TEST_F(ReportExceptionTest, UnknownTypesShowTheirFirstBytes)
 {
     uint8_t Bytes[32];

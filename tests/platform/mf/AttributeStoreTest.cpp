@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -136,21 +137,53 @@ TEST(AttributeStore, CompareFollowsTheMatchType)
     EXPECT_EQ(Ours->GetItemByIndex(2, &Key, &Value), E_INVALIDARG);
 }
 
+TEST(AttributeStore, CopyAllItemsLeavesExactlyTheSourcesItems)
+{
+    auto Source = NewStore(), Target = NewStore();
+    ASSERT_EQ(Source->SetUINT32(KeyA, 7), S_OK);
+    ASSERT_EQ(Target->SetUINT32(KeyA, 1), S_OK);
+    ASSERT_EQ(Target->SetString(KeyB, L"stale"), S_OK);
+    ASSERT_EQ(Source->CopyAllItems(Target.Get()), S_OK);
+    UINT32 Count = 0, Value = 0;
+    ASSERT_EQ(Target->GetCount(&Count), S_OK);
+    EXPECT_EQ(Count, 1u);
+    EXPECT_EQ(Target->GetUINT32(KeyA, &Value), S_OK);
+    EXPECT_EQ(Value, 7u);
+    EXPECT_EQ(Target->GetUINT32(KeyB, &Value), MF_E_ATTRIBUTENOTFOUND);
+    // The source keeps its own.
+    ASSERT_EQ(Source->GetCount(&Count), S_OK);
+    EXPECT_EQ(Count, 1u);
+    EXPECT_EQ(Source->CopyAllItems(nullptr), E_POINTER);
+}
+
 TEST(AttributeStoreConcurrency, ConcurrentWritersAndCrossComparesNeitherRaceNorDeadlock)
 {
     auto First = NewStore(), Second = NewStore();
-    auto Work = [](IMFAttributes* Mine, IMFAttributes* Other) {
+    std::atomic<int> Failures{0};
+    auto Work = [&Failures](IMFAttributes* Mine, IMFAttributes* Other) {
         for (UINT32 Index = 0; Index < 2000; ++Index)
         {
-            Mine->SetUINT32(KeyA, Index);
-            Mine->SetString(KeyB, L"value");
             BOOL Result;
-            Mine->Compare(Other, MF_ATTRIBUTES_MATCH_OUR_ITEMS, &Result);
-            if (Index % 100 == 0)
-                Mine->DeleteAllItems();
+            if (FAILED(Mine->SetUINT32(KeyA, Index)) || FAILED(Mine->SetString(KeyB, L"value")) ||
+                FAILED(Mine->Compare(Other, MF_ATTRIBUTES_MATCH_OUR_ITEMS, &Result)) ||
+                (Index % 100 == 0 && FAILED(Mine->DeleteAllItems())))
+                ++Failures;
         }
     };
     std::thread A(Work, First.Get(), Second.Get()), B(Work, Second.Get(), First.Get());
     A.join();
     B.join();
+    EXPECT_EQ(Failures, 0);
+    // Each store ends with its own last writes, whole.
+    for (IMFAttributes* Store : {First.Get(), Second.Get()})
+    {
+        UINT32 Count = 0, Value = 0;
+        EXPECT_EQ(Store->GetCount(&Count), S_OK);
+        EXPECT_EQ(Count, 2u);
+        EXPECT_EQ(Store->GetUINT32(KeyA, &Value), S_OK);
+        EXPECT_EQ(Value, 1999u);
+        wchar_t Text[8] = {};
+        EXPECT_EQ(Store->GetString(KeyB, Text, 8, nullptr), S_OK);
+        EXPECT_STREQ(Text, L"value");
+    }
 }

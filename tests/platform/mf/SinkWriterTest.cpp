@@ -141,6 +141,19 @@ TEST(SinkWriter, DeviceAndHostConversionMakeTheSameVideo)
     std::filesystem::remove_all(Folder);
 }
 
+TEST(SinkWriter, BeginWritingNeedsAStreamAndItsInputType)
+{
+    ComPtr<IMFSinkWriter> Writer;
+    ASSERT_EQ(MFCreateSinkWriterFromURL(L"/tmp/ostrel-never-written.mp4", nullptr, nullptr, Writer.GetAddressOf()),
+              S_OK);
+    EXPECT_EQ(Writer->BeginWriting(), MF_E_SINK_NO_STREAMS);
+    DWORD Stream = 7;
+    ASSERT_EQ(Writer->AddStream(VideoType(MFVideoFormat_H264).Get(), &Stream), S_OK);
+    EXPECT_EQ(Stream, 0u);
+    EXPECT_EQ(Writer->BeginWriting(), MF_E_INVALIDMEDIATYPE);
+    EXPECT_FALSE(std::filesystem::exists("/tmp/ostrel-never-written.mp4"));
+}
+
 TEST(SinkWriter, RefusesAConversionItDoesNotKnow)
 {
     ComPtr<IMFAttributes> Attributes;

@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include <vulkan/vulkan.h>
 
@@ -63,5 +65,10 @@ private:
     std::atomic<HRESULT> m_RemovedReason{S_OK};
     std::atomic<int64_t> m_WaitLimit{DefaultWaitLimit.count()};
 };
+
+// The first memory type among TypeBits with all of Required and Preferred,
+// else the first with all of Required; none when no type has Required.
+std::optional<uint32_t> ChooseMemoryType(const VkPhysicalDeviceMemoryProperties& Properties, uint32_t TypeBits,
+                                         VkMemoryPropertyFlags Required, VkMemoryPropertyFlags Preferred);
 
 } // namespace Platform::Vulkan

@@ -35,4 +35,9 @@ private:
     std::vector<PhysicalDevice> m_PhysicalDevices;
 };
 
+// Hardware first, in the order of their kind (discrete, integrated, virtual,
+// other); CPU devices last. Stable: devices of one kind keep the driver's
+// order.
+void SortByKind(std::vector<PhysicalDevice>& Devices);
+
 } // namespace Platform::Vulkan

@@ -29,11 +29,13 @@ class PhysicalDevice
 {
 public:
     explicit PhysicalDevice(VkPhysicalDevice Handle);
+    // A device described by hand rather than read from a driver.
+    PhysicalDevice() = default;
 
     bool IsSoftware() const { return m_Properties.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU; }
     bool HasExtension(const char* Name) const;
 
-    VkPhysicalDevice m_Handle;
+    VkPhysicalDevice m_Handle = VK_NULL_HANDLE;
     VkPhysicalDeviceProperties m_Properties = {};
     VkPhysicalDeviceFeatures m_Features = {};
     VkPhysicalDeviceMemoryProperties m_MemoryProperties = {};
