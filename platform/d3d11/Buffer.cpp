@@ -24,24 +24,13 @@ HRESULT CheckDesc(const D3D11_BUFFER_DESC& Desc, const D3D11_SUBRESOURCE_DATA* I
         (Desc.BindFlags != D3D11_BIND_CONSTANT_BUFFER || Desc.ByteWidth % 16 != 0 ||
          Desc.ByteWidth > 16 * D3D11_REQ_CONSTANT_BUFFER_ELEMENT_COUNT))
         return E_INVALIDARG;
-    const UINT CpuAccess = Desc.CPUAccessFlags & (D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE);
-    Access = Vulkan::Buffer::Access::Device;
-    switch (Desc.Usage)
-    {
-    case D3D11_USAGE_DEFAULT:
-        return CpuAccess ? E_INVALIDARG : S_OK;
-    case D3D11_USAGE_IMMUTABLE:
-        return CpuAccess || !InitialData ? E_INVALIDARG : S_OK;
-    case D3D11_USAGE_DYNAMIC:
-        Access = Vulkan::Buffer::Access::HostWrite;
-        return CpuAccess != D3D11_CPU_ACCESS_WRITE ? E_INVALIDARG : S_OK;
-    case D3D11_USAGE_STAGING:
-        Access = (CpuAccess & D3D11_CPU_ACCESS_READ) ? Vulkan::Buffer::Access::HostRead
-                                                     : Vulkan::Buffer::Access::HostWrite;
-        return !CpuAccess || Desc.BindFlags ? E_INVALIDARG : S_OK;
-    default:
-        return E_INVALIDARG;
-    }
+    // Where the buffer's memory lies: the device's, or the host's for what
+    // the CPU writes (dynamic, staging) or reads (staging).
+    Access = Desc.Usage == D3D11_USAGE_DYNAMIC ? Vulkan::Buffer::Access::HostWrite
+             : Desc.Usage != D3D11_USAGE_STAGING ? Vulkan::Buffer::Access::Device
+             : (Desc.CPUAccessFlags & D3D11_CPU_ACCESS_READ) ? Vulkan::Buffer::Access::HostRead
+                                                             : Vulkan::Buffer::Access::HostWrite;
+    return CheckUsage(Desc.Usage, Desc.CPUAccessFlags, Desc.BindFlags, 0, InitialData);
 }
 
 VkBufferUsageFlags UsageOf(UINT BindFlags)
@@ -87,9 +76,7 @@ HRESULT Buffer::Create(const std::shared_ptr<DeviceState>& State, const D3D11_BU
         Status = Created->Initialize(InitialData);
     if (FAILED(Status))
         return Status;
-    if (Result)
-        *Result = Created.Detach();
-    return Result ? S_OK : S_FALSE;
+    return HandOut(Created, Result);
 }
 
 HRESULT Buffer::Initialize(const D3D11_SUBRESOURCE_DATA* InitialData)

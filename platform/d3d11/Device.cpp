@@ -52,37 +52,13 @@ STDMETHODIMP Device::CreateInputLayout(const D3D11_INPUT_ELEMENT_DESC* InputElem
 STDMETHODIMP Device::CreateVertexShader(const void* ShaderBytecode, SIZE_T BytecodeLength, ID3D11ClassLinkage*,
                                         ID3D11VertexShader** Result)
 {
-    if (Result)
-        *Result = nullptr;
-    ShaderProgram Program;
-    const HRESULT Status = CreateProgram(m_State, ShaderBytecode, BytecodeLength, ShaderCode::Stage::Vertex, Program);
-    if (FAILED(Status))
-        return Status;
-    if (!Result)
-        return S_FALSE;
-    Microsoft::WRL::ComPtr<VertexShader> Created = Microsoft::WRL::Make<VertexShader>(m_State, std::move(Program));
-    if (!Created)
-        return E_OUTOFMEMORY;
-    *Result = Created.Detach();
-    return S_OK;
+    return VertexShader::Create(m_State, ShaderBytecode, BytecodeLength, Result);
 }
 
 STDMETHODIMP Device::CreatePixelShader(const void* ShaderBytecode, SIZE_T BytecodeLength, ID3D11ClassLinkage*,
                                        ID3D11PixelShader** Result)
 {
-    if (Result)
-        *Result = nullptr;
-    ShaderProgram Program;
-    const HRESULT Status = CreateProgram(m_State, ShaderBytecode, BytecodeLength, ShaderCode::Stage::Pixel, Program);
-    if (FAILED(Status))
-        return Status;
-    if (!Result)
-        return S_FALSE;
-    Microsoft::WRL::ComPtr<PixelShader> Created = Microsoft::WRL::Make<PixelShader>(m_State, std::move(Program));
-    if (!Created)
-        return E_OUTOFMEMORY;
-    *Result = Created.Detach();
-    return S_OK;
+    return PixelShader::Create(m_State, ShaderBytecode, BytecodeLength, Result);
 }
 
 STDMETHODIMP_(void) Device::GetImmediateContext(ID3D11DeviceContext** ImmediateContext)

@@ -25,4 +25,22 @@ protected:
     std::shared_ptr<DeviceState> m_State;
 };
 
+// The end of every Create: the object to a caller who asked for it, S_FALSE
+// to one who only had the description checked.
+template <typename Object, typename Interface>
+HRESULT HandOut(Microsoft::WRL::ComPtr<Object>& Created, Interface** Result)
+{
+    if (!Result)
+        return S_FALSE;
+    *Result = Created.Detach();
+    return S_OK;
+}
+
+// Direct3D's rules for a resource's usage and CPU access, for buffers and
+// textures alike: default and immutable resources are out of the CPU's reach
+// (immutable ones take their data at creation), dynamic ones are written by
+// it and bound nowhere in NotDynamic, staging ones are bound nowhere.
+HRESULT CheckUsage(D3D11_USAGE Usage, UINT CPUAccessFlags, UINT BindFlags, UINT NotDynamic,
+                   const D3D11_SUBRESOURCE_DATA* InitialData);
+
 } // namespace Platform::D3D11

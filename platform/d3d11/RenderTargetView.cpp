@@ -34,9 +34,7 @@ HRESULT RenderTargetView::Create(const std::shared_ptr<DeviceState>& State, ID3D
     const HRESULT Status = Vulkan::ImageView::Create(Target->m_Image, Target->Format().m_Vulkan, Created->m_View);
     if (FAILED(Status))
         return Status;
-    if (Result)
-        *Result = Created.Detach();
-    return Result ? S_OK : S_FALSE;
+    return HandOut(Created, Result);
 }
 
 STDMETHODIMP_(void) RenderTargetView::GetResource(ID3D11Resource** Resource)

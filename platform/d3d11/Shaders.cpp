@@ -120,9 +120,7 @@ HRESULT InputLayout::Create(const std::shared_ptr<DeviceState>& State, const D3D
     for (const ShaderCode::Input& Input : Module.m_Reflection.m_Inputs)
         if (!Created->Find(Input))
             return E_INVALIDARG;
-    if (Result)
-        *Result = Created.Detach();
-    return Result ? S_OK : S_FALSE;
+    return HandOut(Created, Result);
 }
 
 const InputLayout::Element* InputLayout::Find(const ShaderCode::Input& Input) const

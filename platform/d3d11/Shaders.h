@@ -23,25 +23,40 @@ struct ShaderProgram
 HRESULT CreateProgram(const std::shared_ptr<DeviceState>& State, const void* Code, SIZE_T Length,
                       ShaderCode::Stage Stage, ShaderProgram& Program);
 
-class VertexShader : public DeviceChild<Microsoft::WRL::ChainInterfaces<ID3D11VertexShader, ID3D11DeviceChild>>
+// A shader of one stage, made from code for that stage.
+template <typename Interface, ShaderCode::Stage ShaderStage>
+class Shader : public DeviceChild<Microsoft::WRL::ChainInterfaces<Interface, ID3D11DeviceChild>>
 {
 public:
-    VertexShader(std::shared_ptr<DeviceState> State, ShaderProgram Program)
-        : DeviceChild(std::move(State)), m_Program(std::move(Program))
+    using Base = DeviceChild<Microsoft::WRL::ChainInterfaces<Interface, ID3D11DeviceChild>>;
+
+    Shader(std::shared_ptr<DeviceState> State, ShaderProgram Program)
+        : Base(std::move(State)), m_Program(std::move(Program))
     {
     }
+
+    static HRESULT Create(const std::shared_ptr<DeviceState>& State, const void* Code, SIZE_T Length,
+                          Interface** Result)
+    {
+        if (Result)
+            *Result = nullptr;
+        ShaderProgram Program;
+        const HRESULT Status = CreateProgram(State, Code, Length, ShaderStage, Program);
+        if (FAILED(Status))
+            return Status;
+        if (!Result)
+            return S_FALSE;
+        Microsoft::WRL::ComPtr<Shader> Created = Microsoft::WRL::Make<Shader>(State, std::move(Program));
+        if (!Created)
+            return E_OUTOFMEMORY;
+        return HandOut(Created, Result);
+    }
+
     ShaderProgram m_Program;
 };
 
-class PixelShader : public DeviceChild<Microsoft::WRL::ChainInterfaces<ID3D11PixelShader, ID3D11DeviceChild>>
-{
-public:
-    PixelShader(std::shared_ptr<DeviceState> State, ShaderProgram Program)
-        : DeviceChild(std::move(State)), m_Program(std::move(Program))
-    {
-    }
-    ShaderProgram m_Program;
-};
+using VertexShader = Shader<ID3D11VertexShader, ShaderCode::Stage::Vertex>;
+using PixelShader = Shader<ID3D11PixelShader, ShaderCode::Stage::Pixel>;
 
 class InputLayout : public DeviceChild<Microsoft::WRL::ChainInterfaces<ID3D11InputLayout, ID3D11DeviceChild>>
 {

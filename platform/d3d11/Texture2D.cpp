@@ -40,23 +40,8 @@ HRESULT CheckDesc(const D3D11_TEXTURE2D_DESC* Desc, const D3D11_SUBRESOURCE_DATA
         return E_INVALIDARG;
     if (InitialData && !InitialData->pSysMem)
         return E_INVALIDARG;
-    const UINT CpuAccess = Desc->CPUAccessFlags & (D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE);
-    switch (Desc->Usage)
-    {
-    case D3D11_USAGE_DEFAULT:
-        return CpuAccess ? E_INVALIDARG : S_OK;
-    case D3D11_USAGE_IMMUTABLE:
-        return CpuAccess || !InitialData ? E_INVALIDARG : S_OK;
-    case D3D11_USAGE_DYNAMIC:
-        return CpuAccess != D3D11_CPU_ACCESS_WRITE ||
-                       (Desc->BindFlags & (D3D11_BIND_RENDER_TARGET | D3D11_BIND_UNORDERED_ACCESS))
-                   ? E_INVALIDARG
-                   : S_OK;
-    case D3D11_USAGE_STAGING:
-        return !CpuAccess || Desc->BindFlags ? E_INVALIDARG : S_OK;
-    default:
-        return E_INVALIDARG;
-    }
+    return CheckUsage(Desc->Usage, Desc->CPUAccessFlags, Desc->BindFlags,
+                      D3D11_BIND_RENDER_TARGET | D3D11_BIND_UNORDERED_ACCESS, InitialData);
 }
 
 } // namespace
@@ -107,9 +92,7 @@ HRESULT Texture2D::Create(const std::shared_ptr<DeviceState>& State, const D3D11
         Status = Created->Upload(*InitialData);
     if (FAILED(Status))
         return Status;
-    if (Result)
-        *Result = Created.Detach();
-    return Result ? S_OK : S_FALSE;
+    return HandOut(Created, Result);
 }
 
 HRESULT Texture2D::CreateImage(const D3D11_TEXTURE2D_DESC& Desc)

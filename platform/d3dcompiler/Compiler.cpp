@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include <glslang/Public/ResourceLimits.h>
 #include <glslang/Public/ShaderLang.h>
@@ -41,12 +42,22 @@ struct Profile
     uint32_t m_ShaderModel;
 };
 
+// The version that glslang's HLSL front end takes for all of HLSL.
+constexpr int HlslVersion = 100;
+// Feature levels 9.x compile as shader model 3.0.
+constexpr uint32_t Level9ShaderModel = 30;
+// "vs_4_0": the stage, '_', the major version, '_', the minor version.
+constexpr size_t ProfileLength = 6;
+// "_level_9_1" to "_level_9_3" after "vs_4_0".
+constexpr std::string_view Level9Suffix = "_level_9_";
+constexpr size_t Level9SuffixLength = 10;
+
 // "vs_4_0", "ps_5_0", "vs_4_0_level_9_3", ...
 bool ParseProfile(const char* Target, Profile& Result)
 {
     const std::string Text(Target);
-    if (Text.size() < 6 || Text[2] != '_' || Text[4] != '_' || !std::isdigit(static_cast<unsigned char>(Text[3])) ||
-        !std::isdigit(static_cast<unsigned char>(Text[5])))
+    if (Text.size() < ProfileLength || Text[2] != '_' || Text[4] != '_' ||
+        !std::isdigit(static_cast<unsigned char>(Text[3])) || !std::isdigit(static_cast<unsigned char>(Text[5])))
         return false;
     const std::string Kind = Text.substr(0, 2);
     if (Kind == "vs")
@@ -56,11 +67,11 @@ bool ParseProfile(const char* Target, Profile& Result)
     else
         return false;
     const uint32_t Major = static_cast<uint32_t>(Text[3] - '0'), Minor = static_cast<uint32_t>(Text[5] - '0');
-    const std::string Rest = Text.substr(6);
+    const std::string Rest = Text.substr(ProfileLength);
     if (Rest.empty() && (Major == 4 || Major == 5) && Minor <= 1)
         Result.m_ShaderModel = Major * 10 + Minor;
-    else if (Major == 4 && Minor == 0 && Rest.size() == 10 && Rest.rfind("_level_9_", 0) == 0)
-        Result.m_ShaderModel = 30;
+    else if (Major == 4 && Minor == 0 && Rest.size() == Level9SuffixLength && Rest.rfind(Level9Suffix, 0) == 0)
+        Result.m_ShaderModel = Level9ShaderModel;
     else
         return false;
     return true;
@@ -82,6 +93,13 @@ constexpr UINT AcceptedFlags = D3DCOMPILE_DEBUG | D3DCOMPILE_SKIP_VALIDATION | D
                                D3DCOMPILE_OPTIMIZATION_LEVEL2 | D3DCOMPILE_WARNINGS_ARE_ERRORS |
                                D3DCOMPILE_RESOURCES_MAY_ALIAS | D3DCOMPILE_ALL_RESOURCES_BOUND |
                                D3DCOMPILE_DEBUG_NAME_FOR_SOURCE | D3DCOMPILE_DEBUG_NAME_FOR_BINARY;
+
+std::string Hexadecimal(UINT Value)
+{
+    char Text[sizeof Value * 2 + 1];
+    std::snprintf(Text, sizeof Text, "%X", Value);
+    return Text;
+}
 
 HRESULT MessageBlob(const std::string& Messages, ID3DBlob** ErrorMsgs)
 {
@@ -109,6 +127,104 @@ HRESULT D3DCreateBlob(SIZE_T Size, ID3DBlob** Blob)
     }
 }
 
+namespace {
+
+// One compilation as D3DCompile is asked for it.
+struct Request
+{
+    const char* m_Source;
+    int m_Length;
+    const char* m_Name;
+    std::string m_Preamble; // the macros as #define lines
+    const char* m_EntryPoint;
+    Profile m_Profile;
+};
+
+std::string Preamble(const D3D_SHADER_MACRO* Defines)
+{
+    std::string Text;
+    for (const D3D_SHADER_MACRO* Macro = Defines; Macro && Macro->Name; ++Macro)
+        Text.append("#define ")
+            .append(Macro->Name)
+            .append(" ")
+            .append(Macro->Definition ? Macro->Definition : "1")
+            .append("\n");
+    return Text;
+}
+
+// HLSL for Vulkan 1.1 with the semantics kept as decorations, registers
+// mapped to bindings, the rest of the layout left to glslang.
+void Configure(glslang::TShader& Shader, const Request& Request)
+{
+    const EShLanguage Language = Request.m_Profile.m_Language;
+    Shader.setStringsWithLengthsAndNames(&Request.m_Source, &Request.m_Length, &Request.m_Name, 1);
+    Shader.setPreamble(Request.m_Preamble.c_str());
+    Shader.setEntryPoint(Request.m_EntryPoint);
+    Shader.setSourceEntryPoint(Request.m_EntryPoint);
+    Shader.setEnvInput(glslang::EShSourceHlsl, Language, glslang::EShClientVulkan, HlslVersion);
+    Shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_1);
+    Shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_3);
+    Shader.setEnvTargetHlslFunctionality1();
+    Shader.setHlslIoMapping(true);
+    Shader.setAutoMapBindings(true);
+    Shader.setAutoMapLocations(true);
+}
+
+// Compiles Request into Module's SPIR-V and reflection; false on failure,
+// with glslang's messages (warnings too) in Log.
+bool CompileToSpirv(const Request& Request, Platform::ShaderCode::Module& Module, std::string& Log)
+{
+    const EShLanguage Language = Request.m_Profile.m_Language;
+    const EShMessages Messages = static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl |
+                                                          EShMsgHlslOffsets | EShMsgHlslLegalization);
+    glslang::TShader Shader(Language);
+    Configure(Shader, Request);
+    const bool Parsed = Shader.parse(GetDefaultResources(), HlslVersion, false, Messages);
+    Log += Shader.getInfoLog();
+    glslang::TProgram Program;
+    if (!Parsed)
+        return false;
+    Program.addShader(&Shader);
+    const bool Linked = Program.link(Messages);
+    Log += Program.getInfoLog();
+    if (!Linked)
+        return false;
+    // glslang only warns about a missing entry point and makes an empty one;
+    // for the compiler that it stands in for, that is an error.
+    const std::string Missing = std::string("ERROR: ") + Request.m_Name + ": entry point '" + Request.m_EntryPoint +
+                                "' not found\n";
+    if (Program.getIntermediate(Language)->getNumEntryPoints() == 0)
+    {
+        Log += Missing;
+        return false;
+    }
+    glslang::SpvOptions Options;
+    Options.disableOptimizer = false; // legalises HLSL and drops what is unused
+    Options.validate = false;
+    spv::SpvBuildLogger Logger;
+    glslang::GlslangToSpv(*Program.getIntermediate(Language), Module.m_Spirv, &Logger, &Options);
+    Log += Logger.getAllMessages();
+    if (FAILED(Platform::ShaderCode::Reflect(Module.m_Spirv, Module.m_Reflection)) ||
+        Module.m_Reflection.m_EntryPoint.empty())
+    {
+        Log += Missing;
+        return false;
+    }
+    return true;
+}
+
+// The log as the message blob holds it: one line end at its end.
+std::string Trimmed(std::string Log)
+{
+    while (!Log.empty() && (Log.back() == '\n' || Log.back() == ' '))
+        Log.pop_back();
+    if (!Log.empty())
+        Log += '\n';
+    return Log;
+}
+
+} // namespace
+
 HRESULT D3DCompile(LPCVOID SrcData, SIZE_T SrcDataSize, LPCSTR SourceName, const D3D_SHADER_MACRO* Defines,
                    ID3DInclude* Include, LPCSTR Entrypoint, LPCSTR Target, UINT Flags1, UINT, ID3DBlob** Code,
                    ID3DBlob** ErrorMsgs)
@@ -124,88 +240,28 @@ HRESULT D3DCompile(LPCVOID SrcData, SIZE_T SrcDataSize, LPCSTR SourceName, const
     {
         if (Flags1 & ~AcceptedFlags)
         {
-            char Text[96];
-            std::snprintf(Text, sizeof Text, "error: compile flags 0x%X are not supported\n", Flags1 & ~AcceptedFlags);
-            MessageBlob(Text, ErrorMsgs);
+            MessageBlob("error: compile flags 0x" + Hexadecimal(Flags1 & ~AcceptedFlags) + " are not supported\n",
+                        ErrorMsgs);
             return E_INVALIDARG;
         }
-        Profile TargetProfile = {Stage::Vertex, EShLangVertex, 0};
-        if (!ParseProfile(Target, TargetProfile))
+        Request Request = {static_cast<const char*>(SrcData), static_cast<int>(SrcDataSize),
+                           SourceName ? SourceName : "", Preamble(Defines), Entrypoint, {}};
+        if (!ParseProfile(Target, Request.m_Profile))
         {
             MessageBlob(std::string("error: unrecognized target profile '") + Target + "'\n", ErrorMsgs);
             return E_FAIL;
         }
         InitializeCompiler();
 
-        std::string Preamble;
-        for (const D3D_SHADER_MACRO* Macro = Defines; Macro && Macro->Name; ++Macro)
-            Preamble.append("#define ").append(Macro->Name).append(" ").append(Macro->Definition ? Macro->Definition : "1").append("\n");
-
-        const char* Source = static_cast<const char*>(SrcData);
-        const int SourceLength = static_cast<int>(SrcDataSize);
-        const char* Name = SourceName ? SourceName : "";
-        glslang::TShader Shader(TargetProfile.m_Language);
-        Shader.setStringsWithLengthsAndNames(&Source, &SourceLength, &Name, 1);
-        Shader.setPreamble(Preamble.c_str());
-        Shader.setEntryPoint(Entrypoint);
-        Shader.setSourceEntryPoint(Entrypoint);
-        Shader.setEnvInput(glslang::EShSourceHlsl, TargetProfile.m_Language, glslang::EShClientVulkan, 100);
-        Shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_1);
-        Shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_3);
-        Shader.setEnvTargetHlslFunctionality1();
-        Shader.setHlslIoMapping(true);
-        Shader.setAutoMapBindings(true);
-        Shader.setAutoMapLocations(true);
-        const EShMessages Messages = static_cast<EShMessages>(
-            EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl | EShMsgHlslOffsets | EShMsgHlslLegalization);
-
-        std::string Log;
-        const bool Parsed = Shader.parse(GetDefaultResources(), 100, false, Messages);
-        Log += Shader.getInfoLog();
-        glslang::TProgram Program;
-        bool Linked = false;
-        if (Parsed)
-        {
-            Program.addShader(&Shader);
-            Linked = Program.link(Messages);
-            Log += Program.getInfoLog();
-        }
-
         Platform::ShaderCode::Module Module;
-        Module.m_Stage = TargetProfile.m_Stage;
-        Module.m_ShaderModel = TargetProfile.m_ShaderModel;
-        bool Failed = !Parsed || !Linked;
-        // glslang only warns about a missing entry point and makes an empty
-        // one; for the compiler that it stands in for, that is an error.
-        if (!Failed && Program.getIntermediate(TargetProfile.m_Language)->getNumEntryPoints() == 0)
-        {
-            Log += std::string("ERROR: ") + Name + ": entry point '" + Entrypoint + "' not found\n";
-            Failed = true;
-        }
-        if (!Failed)
-        {
-            glslang::SpvOptions Options;
-            Options.disableOptimizer = false; // legalises HLSL and drops what is unused
-            Options.validate = false;
-            spv::SpvBuildLogger Logger;
-            glslang::GlslangToSpv(*Program.getIntermediate(TargetProfile.m_Language), Module.m_Spirv, &Logger,
-                                  &Options);
-            Log += Logger.getAllMessages();
-            if (FAILED(Platform::ShaderCode::Reflect(Module.m_Spirv, Module.m_Reflection)) ||
-                Module.m_Reflection.m_EntryPoint.empty())
-            {
-                Log += std::string("ERROR: ") + Name + ": entry point '" + Entrypoint + "' not found\n";
-                Failed = true;
-            }
-        }
+        Module.m_Stage = Request.m_Profile.m_Stage;
+        Module.m_ShaderModel = Request.m_Profile.m_ShaderModel;
+        std::string Log;
+        bool Failed = !CompileToSpirv(Request, Module, Log);
         // Warnings count as errors when asked; glslang starts them with "WARNING:".
         if (!Failed && (Flags1 & D3DCOMPILE_WARNINGS_ARE_ERRORS) && Log.find("WARNING:") != std::string::npos)
             Failed = true;
-        while (!Log.empty() && (Log.back() == '\n' || Log.back() == ' '))
-            Log.pop_back();
-        if (!Log.empty())
-            Log += '\n';
-        const HRESULT MessageResult = MessageBlob(Log, ErrorMsgs);
+        const HRESULT MessageResult = MessageBlob(Trimmed(std::move(Log)), ErrorMsgs);
         if (FAILED(MessageResult))
             return MessageResult;
         if (Failed)

@@ -5,38 +5,27 @@
 #include <cstring>
 #include <unordered_map>
 
+#include <glslang/SPIRV/spirv.hpp>
+
 namespace Platform::ShaderCode {
 
 namespace {
 
 constexpr uint32_t Magic = 0x4348534F; // "OSHC"
 constexpr uint32_t Version = 1;
+// The container's flag bits.
+constexpr uint32_t FlagOtherResources = 1;
+constexpr uint32_t FlagBadRegister = 2;
+// Bounds on what a container may hold.
+constexpr uint32_t MaximumInputs = 64;
+constexpr uint32_t MaximumStringLength = 4096;
+// Constant buffers b0 to b13, as Direct3D's shader stages have them.
+constexpr uint32_t ConstantBufferRegisters = 14;
 
-// SPIR-V opcodes, decorations and storage classes used here.
-constexpr uint32_t OpExtension = 10;
-constexpr uint32_t OpEntryPoint = 15;
-constexpr uint32_t OpTypeInt = 21;
-constexpr uint32_t OpTypeFloat = 22;
-constexpr uint32_t OpTypeVector = 23;
-constexpr uint32_t OpTypePointer = 32;
-constexpr uint32_t OpVariable = 59;
-constexpr uint32_t OpDecorate = 71;
-constexpr uint32_t OpDecorateId = 332;
-constexpr uint32_t OpDecorateString = 5632;
-constexpr uint32_t OpMemberDecorateString = 5633;
-constexpr uint32_t DecorationBlock = 2;
-constexpr uint32_t DecorationBufferBlock = 3;
-constexpr uint32_t DecorationBuiltIn = 11;
-constexpr uint32_t DecorationLocation = 30;
-constexpr uint32_t DecorationBinding = 33;
-constexpr uint32_t DecorationDescriptorSet = 34;
-constexpr uint32_t DecorationUserSemantic = 5635;
-constexpr uint32_t StorageUniformConstant = 0;
-constexpr uint32_t StorageInput = 1;
-constexpr uint32_t StorageUniform = 2;
-constexpr uint32_t StoragePushConstant = 9;
-constexpr uint32_t StorageStorageBuffer = 12;
+// SPIR-V's header: magic, version, generator, bound, schema.
 constexpr size_t HeaderWords = 5;
+constexpr uint32_t WordCountShift = 16;
+constexpr uint32_t OpcodeMask = spv::OpCodeMask;
 
 // A literal string: NUL-terminated, padded to whole words.
 std::string ReadString(const uint32_t* Words, size_t Count, size_t& Used)
@@ -53,14 +42,14 @@ std::string ReadString(const uint32_t* Words, size_t Count, size_t& Used)
 template <typename Visitor>
 bool ForEachInstruction(const std::vector<uint32_t>& Spirv, Visitor&& Visit)
 {
-    if (Spirv.size() < HeaderWords || Spirv[0] != 0x07230203)
+    if (Spirv.size() < HeaderWords || Spirv[0] != spv::MagicNumber)
         return false;
     for (size_t Index = HeaderWords; Index < Spirv.size();)
     {
-        const uint32_t WordCount = Spirv[Index] >> 16;
+        const uint32_t WordCount = Spirv[Index] >> WordCountShift;
         if (WordCount == 0 || Index + WordCount > Spirv.size())
             return false;
-        Visit(Spirv[Index] & 0xFFFF, &Spirv[Index + 1], WordCount - 1, Index);
+        Visit(Spirv[Index] & OpcodeMask, &Spirv[Index + 1], WordCount - 1, Index);
         Index += WordCount;
     }
     return true;
@@ -94,7 +83,7 @@ public:
     bool String(std::string& Text)
     {
         uint32_t Length = 0;
-        if (!Word(Length) || Length > 4096)
+        if (!Word(Length) || Length > MaximumStringLength)
             return false;
         const size_t Words = (Length + 3) / 4;
         if (m_Count - m_Position < Words)
@@ -130,7 +119,8 @@ std::vector<uint8_t> Serialize(const Module& Module)
     Out.Word(Module.m_ShaderModel);
     Out.String(Module.m_Reflection.m_EntryPoint);
     Out.Word(Module.m_Reflection.m_ConstantBuffers);
-    Out.Word((Module.m_Reflection.m_OtherResources ? 1u : 0u) | (Module.m_Reflection.m_BadRegister ? 2u : 0u));
+    Out.Word((Module.m_Reflection.m_OtherResources ? FlagOtherResources : 0u) |
+             (Module.m_Reflection.m_BadRegister ? FlagBadRegister : 0u));
     Out.Word(static_cast<uint32_t>(Module.m_Reflection.m_Inputs.size()));
     for (const Input& Item : Module.m_Reflection.m_Inputs)
     {
@@ -161,10 +151,10 @@ HRESULT Parse(const void* Code, size_t Size, Module& Module)
         return E_INVALIDARG;
     Module.m_Stage = static_cast<Stage>(Value);
     if (!In.Word(Module.m_ShaderModel) || !In.String(Module.m_Reflection.m_EntryPoint) ||
-        !In.Word(Module.m_Reflection.m_ConstantBuffers) || !In.Word(Flags) || !In.Word(Count) || Count > 64)
+        !In.Word(Module.m_Reflection.m_ConstantBuffers) || !In.Word(Flags) || !In.Word(Count) || Count > MaximumInputs)
         return E_INVALIDARG;
-    Module.m_Reflection.m_OtherResources = (Flags & 1) != 0;
-    Module.m_Reflection.m_BadRegister = (Flags & 2) != 0;
+    Module.m_Reflection.m_OtherResources = (Flags & FlagOtherResources) != 0;
+    Module.m_Reflection.m_BadRegister = (Flags & FlagBadRegister) != 0;
     Module.m_Reflection.m_Inputs.resize(Count);
     for (Input& Item : Module.m_Reflection.m_Inputs)
     {
@@ -177,16 +167,18 @@ HRESULT Parse(const void* Code, size_t Size, Module& Module)
     }
     if (!In.Word(Count) || !In.Words(Module.m_Spirv, Count) || !In.AtEnd())
         return E_INVALIDARG;
-    return Module.m_Spirv.size() >= HeaderWords && Module.m_Spirv[0] == 0x07230203 ? S_OK : E_INVALIDARG;
+    return Module.m_Spirv.size() >= HeaderWords && Module.m_Spirv[0] == spv::MagicNumber ? S_OK : E_INVALIDARG;
 }
 
-HRESULT Reflect(const std::vector<uint32_t>& Spirv, Reflection& Result)
+namespace {
+
+// What Reflect gathers in one pass over the instructions.
+struct Inventory
 {
     struct Decorations
     {
         bool m_BuiltIn = false;
         bool m_Block = false;
-        bool m_BufferBlock = false;
         uint32_t m_Location = 0;
         uint32_t m_Binding = 0;
         uint32_t m_Set = 0;
@@ -204,126 +196,157 @@ HRESULT Reflect(const std::vector<uint32_t>& Spirv, Reflection& Result)
         uint32_t m_Type;
         uint32_t m_Storage;
     };
-    std::unordered_map<uint32_t, Decorations> Decorated;
-    std::unordered_map<uint32_t, Type> Types;
-    std::unordered_map<uint32_t, Variable> Variables;
-    std::vector<uint32_t> Interface;
-    bool HaveEntryPoint = false;
 
-    const bool WellFormed = ForEachInstruction(Spirv, [&](uint32_t Opcode, const uint32_t* Operands, size_t Count,
-                                                          size_t) {
-        switch (Opcode)
-        {
-        case OpEntryPoint:
-            if (!HaveEntryPoint && Count >= 3)
-            {
-                size_t Used = 0;
-                Result.m_EntryPoint = ReadString(Operands + 2, Count - 2, Used);
-                Interface.assign(Operands + 2 + Used, Operands + Count);
-                HaveEntryPoint = true;
-            }
-            break;
-        case OpDecorate:
-            if (Count >= 2)
-            {
-                Decorations& Target = Decorated[Operands[0]];
-                switch (Operands[1])
-                {
-                case DecorationBuiltIn: Target.m_BuiltIn = true; break;
-                case DecorationBlock: Target.m_Block = true; break;
-                case DecorationBufferBlock: Target.m_BufferBlock = true; break;
-                case DecorationLocation: Target.m_Location = Count >= 3 ? Operands[2] : 0; break;
-                case DecorationBinding: Target.m_Binding = Count >= 3 ? Operands[2] : 0; break;
-                case DecorationDescriptorSet: Target.m_Set = Count >= 3 ? Operands[2] : 0; break;
-                default: break;
-                }
-            }
-            break;
-        case OpDecorateString:
-            if (Count >= 3 && Operands[1] == DecorationUserSemantic)
-            {
-                size_t Used = 0;
-                Decorated[Operands[0]].m_Semantic = ReadString(Operands + 2, Count - 2, Used);
-            }
-            break;
-        case OpTypeInt:
-            if (Count >= 3)
-                Types[Operands[0]] = {Opcode, 0, Operands[2], 0};
-            break;
-        case OpTypeFloat:
-            if (Count >= 2)
-                Types[Operands[0]] = {Opcode, 0, 1, 0};
-            break;
-        case OpTypeVector:
-            if (Count >= 3)
-                Types[Operands[0]] = {Opcode, Operands[1], Operands[2], 0};
-            break;
-        case OpTypePointer:
-            if (Count >= 3)
-                Types[Operands[0]] = {Opcode, Operands[2], 1, Operands[1]};
-            break;
-        case OpVariable:
-            if (Count >= 3)
-                Variables[Operands[1]] = {Operands[0], Operands[2]};
-            break;
-        default:
-            break;
-        }
-    });
-    if (!WellFormed)
-        return E_INVALIDARG;
+    void Take(uint32_t Opcode, const uint32_t* Operands, size_t Count, Reflection& Result);
+    void Decorate(const uint32_t* Operands, size_t Count);
 
-    for (uint32_t Id : Interface)
+    std::unordered_map<uint32_t, Decorations> m_Decorated;
+    std::unordered_map<uint32_t, Type> m_Types;
+    std::unordered_map<uint32_t, Variable> m_Variables;
+    std::vector<uint32_t> m_Interface; // the entry point's
+    bool m_HaveEntryPoint = false;
+};
+
+void Inventory::Decorate(const uint32_t* Operands, size_t Count)
+{
+    Decorations& Target = m_Decorated[Operands[0]];
+    const uint32_t Value = Count >= 3 ? Operands[2] : 0;
+    switch (Operands[1])
     {
-        const auto Found = Variables.find(Id);
-        if (Found == Variables.end() || Found->second.m_Storage != StorageInput)
+    case spv::DecorationBuiltIn: Target.m_BuiltIn = true; break;
+    case spv::DecorationBlock: Target.m_Block = true; break;
+    case spv::DecorationLocation: Target.m_Location = Value; break;
+    case spv::DecorationBinding: Target.m_Binding = Value; break;
+    case spv::DecorationDescriptorSet: Target.m_Set = Value; break;
+    default: break;
+    }
+}
+
+void Inventory::Take(uint32_t Opcode, const uint32_t* Operands, size_t Count, Reflection& Result)
+{
+    size_t Used = 0;
+    switch (Opcode)
+    {
+    case spv::OpEntryPoint:
+        if (!m_HaveEntryPoint && Count >= 3)
+        {
+            Result.m_EntryPoint = ReadString(Operands + 2, Count - 2, Used);
+            m_Interface.assign(Operands + 2 + Used, Operands + Count);
+            m_HaveEntryPoint = true;
+        }
+        break;
+    case spv::OpDecorate:
+        if (Count >= 2)
+            Decorate(Operands, Count);
+        break;
+    case spv::OpDecorateString:
+        if (Count >= 3 && Operands[1] == spv::DecorationUserSemantic)
+            m_Decorated[Operands[0]].m_Semantic = ReadString(Operands + 2, Count - 2, Used);
+        break;
+    case spv::OpTypeInt:
+        if (Count >= 3)
+            m_Types[Operands[0]] = {Opcode, 0, Operands[2], 0};
+        break;
+    case spv::OpTypeFloat:
+        if (Count >= 2)
+            m_Types[Operands[0]] = {Opcode, 0, 1, 0};
+        break;
+    case spv::OpTypeVector:
+        if (Count >= 3)
+            m_Types[Operands[0]] = {Opcode, Operands[1], Operands[2], 0};
+        break;
+    case spv::OpTypePointer:
+        if (Count >= 3)
+            m_Types[Operands[0]] = {Opcode, Operands[2], 1, Operands[1]};
+        break;
+    case spv::OpVariable:
+        if (Count >= 3)
+            m_Variables[Operands[1]] = {Operands[0], Operands[2]};
+        break;
+    default:
+        break;
+    }
+}
+
+// "TEXCOORD1": the name upper-cased, then the index in its trailing digits.
+void SplitSemantic(const std::string& Text, Input& Value)
+{
+    std::string Semantic = Text;
+    for (char& Character : Semantic)
+        Character = static_cast<char>(std::toupper(static_cast<unsigned char>(Character)));
+    size_t Digits = Semantic.size();
+    while (Digits > 0 && std::isdigit(static_cast<unsigned char>(Semantic[Digits - 1])))
+        --Digits;
+    Value.m_SemanticIndex = Digits < Semantic.size() ? static_cast<uint32_t>(std::stoul(Semantic.substr(Digits))) : 0;
+    Value.m_Semantic = Semantic.substr(0, Digits);
+}
+
+// The entry point's inputs that are not built in, in its order.
+void ReadInputs(Inventory& Found, Reflection& Result)
+{
+    for (uint32_t Id : Found.m_Interface)
+    {
+        const auto Variable = Found.m_Variables.find(Id);
+        if (Variable == Found.m_Variables.end() || Variable->second.m_Storage != spv::StorageClassInput)
             continue;
-        const Decorations& Item = Decorated[Id];
+        const Inventory::Decorations& Item = Found.m_Decorated[Id];
         if (Item.m_BuiltIn)
             continue;
         Input Value;
-        // "TEXCOORD1": the name, then the index in its trailing digits.
-        std::string Semantic = Item.m_Semantic;
-        for (char& Character : Semantic)
-            Character = static_cast<char>(std::toupper(static_cast<unsigned char>(Character)));
-        size_t Digits = Semantic.size();
-        while (Digits > 0 && std::isdigit(static_cast<unsigned char>(Semantic[Digits - 1])))
-            --Digits;
-        Value.m_SemanticIndex = Digits < Semantic.size() ? static_cast<uint32_t>(std::stoul(Semantic.substr(Digits))) : 0;
-        Value.m_Semantic = Semantic.substr(0, Digits);
+        SplitSemantic(Item.m_Semantic, Value);
         Value.m_Location = Item.m_Location;
-        const Type& Pointer = Types[Found->second.m_Type];
-        Type Pointee = Types[Pointer.m_Component];
+        const Inventory::Type& Pointer = Found.m_Types[Variable->second.m_Type];
+        Inventory::Type Pointee = Found.m_Types[Pointer.m_Component];
         Value.m_Components = 1;
-        if (Pointee.m_Opcode == OpTypeVector)
+        if (Pointee.m_Opcode == spv::OpTypeVector)
         {
             Value.m_Components = Pointee.m_Count;
-            Pointee = Types[Pointee.m_Component];
+            Pointee = Found.m_Types[Pointee.m_Component];
         }
-        Value.m_Type = Pointee.m_Opcode == OpTypeFloat ? ComponentType::Float
-                       : Pointee.m_Count             ? ComponentType::SignedInt
-                                                     : ComponentType::UnsignedInt;
+        Value.m_Type = Pointee.m_Opcode == spv::OpTypeFloat ? ComponentType::Float
+                       : Pointee.m_Count                    ? ComponentType::SignedInt
+                                                            : ComponentType::UnsignedInt;
         Result.m_Inputs.push_back(std::move(Value));
     }
+}
 
-    for (const auto& [Id, Item] : Variables)
+// Constant buffers by register; anything else that a shader could bind
+// counts as another resource.
+void ReadResources(Inventory& Found, Reflection& Result)
+{
+    for (const auto& [Id, Item] : Found.m_Variables)
     {
-        if (Item.m_Storage == StorageUniform)
+        if (Item.m_Storage == spv::StorageClassUniform)
         {
-            const Type& Pointer = Types[Item.m_Type];
-            const Decorations& Block = Decorated[Pointer.m_Component];
-            const Decorations& Binding = Decorated[Id];
+            const Inventory::Type& Pointer = Found.m_Types[Item.m_Type];
+            const Inventory::Decorations& Block = Found.m_Decorated[Pointer.m_Component];
+            const Inventory::Decorations& Binding = Found.m_Decorated[Id];
             if (!Block.m_Block || Binding.m_Set != 0)
                 Result.m_OtherResources = true;
-            else if (Binding.m_Binding >= 14)
+            else if (Binding.m_Binding >= ConstantBufferRegisters)
                 Result.m_BadRegister = true;
             else
                 Result.m_ConstantBuffers |= 1u << Binding.m_Binding;
         }
-        else if (Item.m_Storage == StorageUniformConstant || Item.m_Storage == StorageStorageBuffer ||
-                 Item.m_Storage == StoragePushConstant)
+        else if (Item.m_Storage == spv::StorageClassUniformConstant || Item.m_Storage == spv::StorageClassStorageBuffer ||
+                 Item.m_Storage == spv::StorageClassPushConstant)
             Result.m_OtherResources = true;
     }
+}
+
+} // namespace
+
+HRESULT Reflect(const std::vector<uint32_t>& Spirv, Reflection& Result)
+{
+    Inventory Found;
+    const bool WellFormed =
+        ForEachInstruction(Spirv, [&](uint32_t Opcode, const uint32_t* Operands, size_t Count, size_t) {
+            Found.Take(Opcode, Operands, Count, Result);
+        });
+    if (!WellFormed)
+        return E_INVALIDARG;
+    ReadInputs(Found, Result);
+    ReadResources(Found, Result);
     return S_OK;
 }
 
@@ -333,9 +356,9 @@ void StripHlslDecorations(std::vector<uint32_t>& Spirv)
     Kept.reserve(Spirv.size());
     const bool WellFormed = ForEachInstruction(Spirv, [&](uint32_t Opcode, const uint32_t* Operands, size_t Count,
                                                           size_t Index) {
-        bool Drop = Opcode == OpDecorateString || Opcode == OpMemberDecorateString ||
-                    (Opcode == OpDecorateId && Count >= 2 && Operands[1] == 5634 /* HlslCounterBufferGOOGLE */);
-        if (Opcode == OpExtension)
+        bool Drop = Opcode == spv::OpDecorateString || Opcode == spv::OpMemberDecorateString ||
+                    (Opcode == spv::OpDecorateId && Count >= 2 && Operands[1] == spv::DecorationHlslCounterBufferGOOGLE);
+        if (Opcode == spv::OpExtension)
         {
             size_t Used = 0;
             const std::string Name = ReadString(Operands, Count, Used);
@@ -353,11 +376,12 @@ void MoveConstantBuffers(std::vector<uint32_t>& Spirv, uint32_t BindingBase)
 {
     std::vector<size_t> Sets, Bindings;
     ForEachInstruction(Spirv, [&](uint32_t Opcode, const uint32_t* Operands, size_t Count, size_t Index) {
-        if (Opcode != OpDecorate || Count < 3)
+        if (Opcode != spv::OpDecorate || Count < 3)
             return;
-        if (Operands[1] == DecorationDescriptorSet)
+        // The decoration's value: the third word after the instruction's.
+        if (Operands[1] == spv::DecorationDescriptorSet)
             Sets.push_back(Index + 3);
-        else if (Operands[1] == DecorationBinding)
+        else if (Operands[1] == spv::DecorationBinding)
             Bindings.push_back(Index + 3);
     });
     for (size_t Position : Sets)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,18 @@ public:
     MINIDUMP_LOCATION_DESCRIPTOR Append(const Record& Value)
     {
         return Append(&Value, sizeof Value);
+    }
+    // A list stream's body: the count of the entries, then the entries (the
+    // thread, module and memory lists).
+    template <typename Entry>
+    MINIDUMP_LOCATION_DESCRIPTOR AppendList(const std::vector<Entry>& Entries)
+    {
+        std::vector<char> List(sizeof(ULONG32) + Entries.size() * sizeof(Entry));
+        const auto Count = static_cast<ULONG32>(Entries.size());
+        std::memcpy(List.data(), &Count, sizeof Count);
+        if (!Entries.empty())
+            std::memcpy(List.data() + sizeof Count, Entries.data(), Entries.size() * sizeof(Entry));
+        return Append(List.data(), List.size());
     }
     // A MINIDUMP_STRING: its length in bytes, then UTF-16 text and a NUL.
     RVA AppendString(const std::wstring& Text);

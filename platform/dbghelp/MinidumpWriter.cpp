@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -28,12 +29,23 @@ constexpr uint64_t MaximumStack = 8u << 20;
 // gap that the system keeps below a stack (256 pages).
 constexpr uint64_t MaximumStackGap = 1u << 20;
 constexpr uint64_t PageSize = 4096;
+// Room in the full memory list beyond two ranges a run: for runs that
+// unreadable pages split further.
+constexpr size_t SpareRanges = 256;
+
+// The memory protections, states and types of the memory-info list.
+constexpr ULONG32 PageNoAccess = 0x01, PageReadOnly = 0x02, PageReadWrite = 0x04;
+constexpr ULONG32 PageExecute = 0x10, PageExecuteRead = 0x20, PageExecuteReadWrite = 0x40;
+constexpr ULONG32 MemoryCommitted = 0x1000;
+constexpr ULONG32 MemoryPrivate = 0x20000, MemoryMapped = 0x40000, MemoryImage = 0x1000000;
+// The system information's product type of a workstation.
+constexpr UCHAR ProductTypeWorkstation = 1;
 
 ULONG32 Protection(const MemoryRegion& Region)
 {
     if (Region.Execute)
-        return Region.Write ? 0x40 : Region.Read ? 0x20 : 0x10; // PAGE_EXECUTE_READWRITE, _READ, PAGE_EXECUTE
-    return Region.Write ? 0x04 : Region.Read ? 0x02 : 0x01;     // PAGE_READWRITE, PAGE_READONLY, PAGE_NOACCESS
+        return Region.Write ? PageExecuteReadWrite : Region.Read ? PageExecuteRead : PageExecute;
+    return Region.Write ? PageReadWrite : Region.Read ? PageReadOnly : PageNoAccess;
 }
 
 // Memory that is not the process's own: the kernel's pages, and devices,
@@ -97,14 +109,7 @@ bool MinidumpWriter::Write(const MINIDUMP_EXCEPTION_INFORMATION* Exception)
     if (m_Type & MiniDumpWithFullMemory)
         WriteFullMemory();
     else
-    {
-        std::vector<char> List(sizeof(ULONG32) + m_Stacks.size() * sizeof(MINIDUMP_MEMORY_DESCRIPTOR));
-        const auto Count = static_cast<ULONG32>(m_Stacks.size());
-        std::memcpy(List.data(), &Count, sizeof Count);
-        if (!m_Stacks.empty())
-            std::memcpy(List.data() + sizeof Count, m_Stacks.data(), m_Stacks.size() * sizeof m_Stacks[0]);
-        m_File.AddStream(MemoryListStream, m_File.Append(List.data(), List.size()));
-    }
+        m_File.AddStream(MemoryListStream, m_File.AppendList(m_Stacks));
     if (!m_File.Finish(m_Type))
     {
         SetLastErrorFromErrno(m_File.Error());
@@ -128,17 +133,20 @@ void MinidumpWriter::WriteSystemInfo()
     {
         Info.Cpu.X86CpuInfo.VersionInformation = Eax;
         Info.Cpu.X86CpuInfo.FeatureInformation = Edx;
-        unsigned Family = (Eax >> 8) & 0xF, Model = (Eax >> 4) & 0xF;
+        // CPUID leaf 1's version: stepping, model, family, then the extended
+        // model and family that families 6 and 15 add.
+        const auto Field = [Eax](unsigned Shift, unsigned Bits) { return (Eax >> Shift) & ((1u << Bits) - 1); };
+        unsigned Family = Field(8, 4), Model = Field(4, 4);
         if (Family == 0xF)
-            Family += (Eax >> 20) & 0xFF;
+            Family += Field(20, 8);
         if (Family >= 6)
-            Model += ((Eax >> 16) & 0xF) << 4;
+            Model += Field(16, 4) << 4;
         Info.ProcessorLevel = static_cast<USHORT>(Family);
-        Info.ProcessorRevision = static_cast<USHORT>((Model << 8) | (Eax & 0xF));
+        Info.ProcessorRevision = static_cast<USHORT>((Model << 8) | Field(0, 4));
     }
     const long Processors = sysconf(_SC_NPROCESSORS_CONF);
-    Info.NumberOfProcessors = static_cast<UCHAR>(Processors > 255 ? 255 : Processors < 1 ? 1 : Processors);
-    Info.ProductType = 1; // a workstation
+    Info.NumberOfProcessors = static_cast<UCHAR>(std::clamp<long>(Processors, 1, std::numeric_limits<UCHAR>::max()));
+    Info.ProductType = ProductTypeWorkstation;
     Info.PlatformId = PlatformIdLinux;
     utsname Name = {};
     uname(&Name);
@@ -222,12 +230,7 @@ void MinidumpWriter::WriteThreads(const MINIDUMP_EXCEPTION_INFORMATION* Exceptio
         Thread.ThreadContext = m_File.Append(Context);
         Threads.push_back(Thread);
     }
-    std::vector<char> List(sizeof(ULONG32) + Threads.size() * sizeof(MINIDUMP_THREAD));
-    const auto Count = static_cast<ULONG32>(Threads.size());
-    std::memcpy(List.data(), &Count, sizeof Count);
-    if (!Threads.empty())
-        std::memcpy(List.data() + sizeof Count, Threads.data(), Threads.size() * sizeof Threads[0]);
-    m_File.AddStream(ThreadListStream, m_File.Append(List.data(), List.size()));
+    m_File.AddStream(ThreadListStream, m_File.AppendList(Threads));
 }
 
 void MinidumpWriter::WriteModules()
@@ -248,12 +251,7 @@ void MinidumpWriter::WriteModules()
         }
         Modules.push_back(Module);
     }
-    std::vector<char> List(sizeof(ULONG32) + Modules.size() * sizeof(MINIDUMP_MODULE));
-    const auto Count = static_cast<ULONG32>(Modules.size());
-    std::memcpy(List.data(), &Count, sizeof Count);
-    if (!Modules.empty())
-        std::memcpy(List.data() + sizeof Count, Modules.data(), Modules.size() * sizeof Modules[0]);
-    m_File.AddStream(ModuleListStream, m_File.Append(List.data(), List.size()));
+    m_File.AddStream(ModuleListStream, m_File.AppendList(Modules));
 }
 
 void MinidumpWriter::WriteException(const MINIDUMP_EXCEPTION_INFORMATION& Exception)
@@ -297,13 +295,12 @@ void MinidumpWriter::WriteMemoryInfo()
         Info.AllocationBase = Region.Start;
         Info.AllocationProtect = Protection(Region);
         Info.RegionSize = Region.End - Region.Start;
-        Info.State = 0x1000; // MEM_COMMIT
+        Info.State = MemoryCommitted;
         Info.Protect = Info.AllocationProtect;
         bool Image = false;
         for (const ModuleImage& Module : m_Modules)
             Image = Image || (Region.Start >= Module.Base && Region.Start - Module.Base < Module.Size);
-        // MEM_IMAGE, MEM_MAPPED, MEM_PRIVATE
-        Info.Type = Image ? 0x1000000 : !Region.Name.empty() && Region.Name[0] == '/' ? 0x40000 : 0x20000;
+        Info.Type = Image ? MemoryImage : !Region.Name.empty() && Region.Name[0] == '/' ? MemoryMapped : MemoryPrivate;
         std::memcpy(Cursor, &Info, sizeof Info);
         Cursor += sizeof Info;
     }
@@ -324,7 +321,7 @@ void MinidumpWriter::WriteFullMemory()
     // The list comes first with room for every run and then some for runs
     // split around unreadable pages; the data follows the directory and may
     // pass 4 GiB, which only this list can address.
-    const size_t Capacity = Runs.size() * 2 + 256;
+    const size_t Capacity = Runs.size() * 2 + SpareRanges;
     const size_t ListSize = 2 * sizeof(ULONG64) + Capacity * sizeof(MINIDUMP_MEMORY_DESCRIPTOR64);
     const uint64_t ListOffset = m_File.Reserve(ListSize);
     m_File.AddStream(Memory64ListStream, {0, static_cast<RVA>(ListOffset)});
@@ -371,10 +368,10 @@ BOOL MiniDumpWriteDump(HANDLE Process, DWORD ProcessId, HANDLE File, MINIDUMP_TY
                        PMINIDUMP_CALLBACK_INFORMATION CallbackParam)
 {
     Platform::HandleObject ProcessObject, FileObject;
-    if (!Platform::FindHandle(Process, ProcessObject) || !Platform::FindHandle(File, FileObject))
+    if (!Platform::FindHandle(Process, Platform::HandleKind::Process, ProcessObject) ||
+        !Platform::FindHandle(File, Platform::HandleKind::File, FileObject))
         return FALSE;
-    if (ProcessObject.Kind != Platform::HandleKind::Process || FileObject.Kind != Platform::HandleKind::File ||
-        ProcessObject.ProcessId != static_cast<pid_t>(ProcessId))
+    if (ProcessObject.ProcessId != static_cast<pid_t>(ProcessId))
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

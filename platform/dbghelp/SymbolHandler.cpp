@@ -50,13 +50,8 @@ BOOL SymInitializeW(HANDLE Process, PCWSTR UserSearchPath, BOOL InvadeProcess)
 {
     (void)UserSearchPath;
     Platform::HandleObject Object;
-    if (!Platform::FindHandle(Process, Object))
+    if (!Platform::FindHandle(Process, Platform::HandleKind::Process, Object))
         return FALSE;
-    if (Object.Kind != Platform::HandleKind::Process)
-    {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
     Session New;
     New.ProcessId = Object.ProcessId;
     if (InvadeProcess)

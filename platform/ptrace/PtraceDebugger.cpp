@@ -41,6 +41,16 @@ LPVOID ImageBase(pid_t ProcessId)
     return nullptr;
 }
 
+// An exit status as the exit code that the platform reports: the process's
+// code, or 128 and the signal that ended it.
+DWORD ExitCodeOf(int Status)
+{
+    return WIFEXITED(Status) ? static_cast<DWORD>(WEXITSTATUS(Status)) : 128u + static_cast<DWORD>(WTERMSIG(Status));
+}
+
+// The longest debug string that an event can report (its length is a WORD).
+constexpr ULONG_PTR MaximumStringLength = 0xFFFF;
+
 bool IsStopSignal(int Signal)
 {
     return Signal == SIGSTOP || Signal == SIGTSTP || Signal == SIGTTIN || Signal == SIGTTOU;
@@ -138,28 +148,36 @@ BOOL PtraceDebugger::Attach(DWORD ProcessId)
         return FALSE;
     }
     m_ProcessId = Process;
+    if (const int Error = SeizeAll())
+    {
+        Detach(ProcessId);
+        SetLastErrorFromErrno(Error);
+        return FALSE;
+    }
+    QueueAttachEvents();
+    LeaveSignalsToDebuggee();
+    return TRUE;
+}
 
-    // Seize and stop every thread; threads started meanwhile show up in the
-    // next pass.
+int PtraceDebugger::SeizeAll()
+{
+    // Threads started meanwhile show up in the next pass.
     for (bool Added = true; Added;)
     {
         Added = false;
-        for (pid_t Id : ListThreads(Process))
+        for (pid_t Id : ListThreads(m_ProcessId))
         {
             if (m_Threads.count(Id))
                 continue;
             if (ptrace(PTRACE_SEIZE, Id, nullptr, SeizeOptions) == -1)
             {
-                if (Id != Process)
+                if (Id != m_ProcessId)
                     continue; // it ended meanwhile
-                const int Error = errno;
-                Detach(ProcessId);
-                SetLastErrorFromErrno(Error);
-                return FALSE;
+                return errno;
             }
             Added = true;
             Thread& Seized = m_Threads[Id];
-            Seized.Announced = true;
+            Seized.m_Announced = true;
             ptrace(PTRACE_INTERRUPT, Id, nullptr, nullptr);
             int Status = 0;
             if (!WaitForThread(Id, Status))
@@ -167,42 +185,45 @@ BOOL PtraceDebugger::Attach(DWORD ProcessId)
                 m_Threads.erase(Id);
                 continue;
             }
-            Seized.Stopped = true;
+            Seized.m_Stopped = true;
             if (!IsTrapStop(Status))
-                Seized.PendingStatus = Status;
+                Seized.m_PendingStatus = Status;
         }
     }
+    return 0;
+}
 
+DEBUG_EVENT PtraceDebugger::NewEvent(DWORD Code, pid_t ThreadId) const
+{
+    DEBUG_EVENT Event = {};
+    Event.dwDebugEventCode = Code;
+    Event.dwProcessId = static_cast<DWORD>(m_ProcessId);
+    Event.dwThreadId = static_cast<DWORD>(ThreadId);
+    return Event;
+}
+
+void PtraceDebugger::QueueAttachEvents()
+{
     // What the platform reports on attaching: the process, its other threads
     // and a breakpoint.
-    DEBUG_EVENT Event = {};
-    Event.dwDebugEventCode = CREATE_PROCESS_DEBUG_EVENT;
-    Event.dwProcessId = ProcessId;
-    Event.dwThreadId = ProcessId;
+    const auto ProcessId = static_cast<DWORD>(m_ProcessId);
+    DEBUG_EVENT Event = NewEvent(CREATE_PROCESS_DEBUG_EVENT, m_ProcessId);
     Event.u.CreateProcessInfo.hProcess = m_ProcessHandles[0] = OpenProcess(PROCESS_ALL_ACCESS, FALSE, ProcessId);
     Event.u.CreateProcessInfo.hThread = m_ProcessHandles[1] = OpenThread(THREAD_ALL_ACCESS, FALSE, ProcessId);
-    Event.u.CreateProcessInfo.lpBaseOfImage = ImageBase(Process);
+    Event.u.CreateProcessInfo.lpBaseOfImage = ImageBase(m_ProcessId);
     m_Queue.push_back({Event, true, 0});
     for (const auto& [Id, State] : m_Threads)
     {
-        if (Id == Process)
+        if (Id == m_ProcessId)
             continue;
-        Event = {};
-        Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
-        Event.dwProcessId = ProcessId;
-        Event.dwThreadId = static_cast<DWORD>(Id);
+        Event = NewEvent(CREATE_THREAD_DEBUG_EVENT, Id);
         Event.u.CreateThread.hThread = OpenThreadHandle(Id);
         m_Queue.push_back({Event, true, 0});
     }
-    Event = {};
-    Event.dwDebugEventCode = EXCEPTION_DEBUG_EVENT;
-    Event.dwProcessId = ProcessId;
-    Event.dwThreadId = ProcessId;
+    Event = NewEvent(EXCEPTION_DEBUG_EVENT, m_ProcessId);
     Event.u.Exception.ExceptionRecord.ExceptionCode = EXCEPTION_BREAKPOINT;
     Event.u.Exception.dwFirstChance = 1;
     m_Queue.push_back({Event, true, 0});
-    LeaveSignalsToDebuggee();
-    return TRUE;
 }
 
 BOOL PtraceDebugger::Detach(DWORD ProcessId)
@@ -215,14 +236,14 @@ BOOL PtraceDebugger::Detach(DWORD ProcessId)
     StopAll(0);
     for (auto& [Id, State] : m_Threads)
     {
-        if (!State.Stopped || (State.PendingStatus && !WIFSTOPPED(*State.PendingStatus)))
+        if (!State.m_Stopped || (State.m_PendingStatus && !WIFSTOPPED(*State.m_PendingStatus)))
             continue;
-        int Signal = State.ResumeSignal;
+        int Signal = State.m_ResumeSignal;
         // A signal that stopped the thread and was not reported yet is
         // delivered; a record of the debugger channel is dropped.
-        if (State.PendingStatus && (*State.PendingStatus >> 16) == 0 &&
-            WSTOPSIG(*State.PendingStatus) != DebugChannelSignal())
-            Signal = WSTOPSIG(*State.PendingStatus);
+        if (State.m_PendingStatus && (*State.m_PendingStatus >> 16) == 0 &&
+            WSTOPSIG(*State.m_PendingStatus) != DebugChannelSignal())
+            Signal = WSTOPSIG(*State.m_PendingStatus);
         ptrace(PTRACE_DETACH, Id, nullptr, reinterpret_cast<void*>(static_cast<intptr_t>(Signal)));
     }
     Reset();
@@ -242,9 +263,9 @@ void PtraceDebugger::StopAll(pid_t Except)
     for (auto& [Id, State] : m_Threads)
     {
         // A thread whose end was reported is on its way out: not waited for.
-        if (Id == Except || State.Stopped || State.ExitReported)
+        if (Id == Except || State.m_Stopped || State.m_ExitReported)
             continue;
-        if (!State.Starting)
+        if (!State.m_Starting)
             ptrace(PTRACE_INTERRUPT, Id, nullptr, nullptr);
         Waiting.push_back(Id);
     }
@@ -258,55 +279,62 @@ void PtraceDebugger::StopAll(pid_t Except)
             continue;
         }
         Thread& State = m_Threads[Id];
-        State.Stopped = true;
-        if (!IsTrapStop(Status) || State.Starting)
-            State.PendingStatus = Status;
+        State.m_Stopped = true;
+        if (!IsTrapStop(Status) || State.m_Starting)
+            State.m_PendingStatus = Status;
     }
 }
 
 void PtraceDebugger::ResumeAll()
 {
     for (auto& [Id, State] : m_Threads)
-        if (State.Stopped && !State.PendingStatus)
+        if (State.m_Stopped && !State.m_PendingStatus)
         {
             // A thread held in a group stop stays stopped, yet it can be
             // interrupted again and SIGCONT wakes it.
-            if (State.GroupStop)
+            if (State.m_GroupStop)
                 ptrace(PTRACE_LISTEN, Id, nullptr, nullptr);
             else
                 ptrace(PTRACE_CONT, Id, nullptr,
-                       reinterpret_cast<void*>(static_cast<intptr_t>(State.ResumeSignal)));
-            State.Stopped = false;
-            State.ResumeSignal = 0;
+                       reinterpret_cast<void*>(static_cast<intptr_t>(State.m_ResumeSignal)));
+            State.m_Stopped = false;
+            State.m_ResumeSignal = 0;
         }
+}
+
+bool PtraceDebugger::AllExitReported() const
+{
+    for (const auto& [Id, State] : m_Threads)
+        if (!State.m_ExitReported)
+            return false;
+    return true;
+}
+
+void PtraceDebugger::QueueExit(pid_t ThreadId, DWORD Code)
+{
+    DEBUG_EVENT Event;
+    if (AllExitReported() && !m_ExitReported)
+    {
+        m_ExitReported = true;
+        Event = NewEvent(EXIT_PROCESS_DEBUG_EVENT, ThreadId);
+        Event.u.ExitProcess.dwExitCode = Code;
+        Queue(Event, true);
+        return;
+    }
+    Event = NewEvent(EXIT_THREAD_DEBUG_EVENT, ThreadId);
+    Event.u.ExitThread.dwExitCode = Code;
+    Queue(Event, false);
 }
 
 void PtraceDebugger::ThreadGone(pid_t ThreadId, int Status)
 {
-    const bool Reported = m_Threads[ThreadId].ExitReported;
+    const bool Reported = m_Threads[ThreadId].m_ExitReported;
     m_Threads.erase(ThreadId);
-    bool AllExited = true;
-    for (const auto& [Id, State] : m_Threads)
-        AllExited = AllExited && State.ExitReported;
-    DEBUG_EVENT Event = {};
-    Event.dwProcessId = static_cast<DWORD>(m_ProcessId);
-    Event.dwThreadId = static_cast<DWORD>(ThreadId);
-    const DWORD Code = WIFEXITED(Status) ? static_cast<DWORD>(WEXITSTATUS(Status))
-                                         : 128u + static_cast<DWORD>(WTERMSIG(Status));
-    if (AllExited && !m_ExitReported)
-    {
-        m_ExitReported = true;
-        Event.dwDebugEventCode = EXIT_PROCESS_DEBUG_EVENT;
-        Event.u.ExitProcess.dwExitCode = Code;
-        Queue(Event, true);
-    }
-    else if (!Reported && !AllExited)
-    {
-        Event.dwDebugEventCode = EXIT_THREAD_DEBUG_EVENT;
-        Event.u.ExitThread.dwExitCode = Code;
-        Queue(Event, false);
+    const bool Last = AllExitReported();
+    if ((Last && !m_ExitReported) || (!Reported && !Last))
+        QueueExit(ThreadId, ExitCodeOf(Status));
+    if (!Reported && !Last)
         return; // its handle closes when the event is continued
-    }
     CloseThreadHandle(ThreadId);
 }
 
@@ -320,112 +348,74 @@ bool PtraceDebugger::Translate(pid_t ThreadId, int Status)
     }
     if (!WIFSTOPPED(Status))
         return false;
-    Thread& State = m_Threads[ThreadId];
-    const int Signal = WSTOPSIG(Status);
-    DEBUG_EVENT Event = {};
-    Event.dwProcessId = static_cast<DWORD>(m_ProcessId);
-    Event.dwThreadId = static_cast<DWORD>(ThreadId);
     switch (Status >> 16)
     {
-    case PTRACE_EVENT_CLONE:
-    {
-        unsigned long NewId = 0;
-        ptrace(PTRACE_GETEVENTMSG, ThreadId, nullptr, &NewId);
-        Thread& New = m_Threads[static_cast<pid_t>(NewId)];
-        if (New.Announced)
-            return false; // its first stop came first and announced it
-        New.Starting = !New.Stopped;
-        New.Announced = true;
-        Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
-        Event.dwThreadId = static_cast<DWORD>(NewId);
-        Event.u.CreateThread.hThread = OpenThreadHandle(static_cast<pid_t>(NewId));
-        Queue(Event, false);
-        return true;
-    }
+    case PTRACE_EVENT_CLONE: return TranslateClone(ThreadId);
     case PTRACE_EVENT_EXIT:
     {
         unsigned long ExitStatus = 0;
         ptrace(PTRACE_GETEVENTMSG, ThreadId, nullptr, &ExitStatus);
-        const int Value = static_cast<int>(ExitStatus);
-        const DWORD Code = WIFEXITED(Value) ? static_cast<DWORD>(WEXITSTATUS(Value))
-                                            : 128u + static_cast<DWORD>(WTERMSIG(Value));
-        State.ExitReported = true;
-        bool AllExited = true;
-        for (const auto& [Id, Other] : m_Threads)
-            AllExited = AllExited && Other.ExitReported;
-        if (AllExited && !m_ExitReported)
-        {
-            m_ExitReported = true;
-            Event.dwDebugEventCode = EXIT_PROCESS_DEBUG_EVENT;
-            Event.u.ExitProcess.dwExitCode = Code;
-            Queue(Event, true);
-        }
-        else
-        {
-            Event.dwDebugEventCode = EXIT_THREAD_DEBUG_EVENT;
-            Event.u.ExitThread.dwExitCode = Code;
-            Queue(Event, false);
-        }
+        m_Threads[ThreadId].m_ExitReported = true;
+        QueueExit(ThreadId, ExitCodeOf(static_cast<int>(ExitStatus)));
         return true;
     }
-    case PTRACE_EVENT_STOP:
-        // A stop signal's group stop is held until SIGCONT ends it, which
-        // the thread reports with a trap like an interrupt's.
-        State.GroupStop = IsStopSignal(Signal);
-        State.Starting = false;
-        if (State.Announced)
-            return false; // an interrupt or a group stop: no event
-        State.Announced = true;
-        Event.dwDebugEventCode = CREATE_THREAD_DEBUG_EVENT;
-        Event.u.CreateThread.hThread = OpenThreadHandle(ThreadId);
-        Queue(Event, false);
-        return true;
-    case 0: break;
+    case PTRACE_EVENT_STOP: return TranslateStop(ThreadId, WSTOPSIG(Status));
+    case 0: return TranslateSignal(ThreadId, WSTOPSIG(Status));
     default: return false;
     }
+}
 
+bool PtraceDebugger::TranslateClone(pid_t ThreadId)
+{
+    unsigned long NewId = 0;
+    ptrace(PTRACE_GETEVENTMSG, ThreadId, nullptr, &NewId);
+    Thread& New = m_Threads[static_cast<pid_t>(NewId)];
+    if (New.m_Announced)
+        return false; // its first stop came first and announced it
+    New.m_Starting = !New.m_Stopped;
+    New.m_Announced = true;
+    DEBUG_EVENT Event = NewEvent(CREATE_THREAD_DEBUG_EVENT, static_cast<pid_t>(NewId));
+    Event.u.CreateThread.hThread = OpenThreadHandle(static_cast<pid_t>(NewId));
+    Queue(Event, false);
+    return true;
+}
+
+bool PtraceDebugger::TranslateStop(pid_t ThreadId, int Signal)
+{
+    // A stop signal's group stop is held until SIGCONT ends it, which the
+    // thread reports with a trap like an interrupt's.
+    Thread& State = m_Threads[ThreadId];
+    State.m_GroupStop = IsStopSignal(Signal);
+    State.m_Starting = false;
+    if (State.m_Announced)
+        return false; // an interrupt or a group stop: no event
+    State.m_Announced = true;
+    DEBUG_EVENT Event = NewEvent(CREATE_THREAD_DEBUG_EVENT, ThreadId);
+    Event.u.CreateThread.hThread = OpenThreadHandle(ThreadId);
+    Queue(Event, false);
+    return true;
+}
+
+bool PtraceDebugger::TranslateSignal(pid_t ThreadId, int Signal)
+{
     // A signal is about to be delivered.
+    Thread& State = m_Threads[ThreadId];
     siginfo_t Info = {};
     if (ptrace(PTRACE_GETSIGINFO, ThreadId, nullptr, &Info) == -1)
     {
-        State.ResumeSignal = Signal;
+        State.m_ResumeSignal = Signal;
         return false;
     }
     if (Signal == DebugChannelSignal())
     {
-        // A record of the debugger channel, never delivered: the process
-        // ignores the signal.
-        State.ResumeSignal = 0;
-        EXCEPTION_RECORD Record;
-        if (Info.si_code != SI_QUEUE || Info.si_pid != m_ProcessId ||
-            ReadProcessBytes(m_ProcessId, reinterpret_cast<uint64_t>(Info.si_value.sival_ptr), &Record,
-                             sizeof Record) != sizeof Record)
-            return false;
-        Record.ExceptionRecord = nullptr;
-        if (Record.NumberParameters > EXCEPTION_MAXIMUM_PARAMETERS)
-            Record.NumberParameters = EXCEPTION_MAXIMUM_PARAMETERS;
-        if ((Record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C || Record.ExceptionCode == DBG_PRINTEXCEPTION_C) &&
-            Record.NumberParameters >= 2)
-        {
-            Event.dwDebugEventCode = OUTPUT_DEBUG_STRING_EVENT;
-            Event.u.DebugString.lpDebugStringData = reinterpret_cast<LPSTR>(Record.ExceptionInformation[1]);
-            Event.u.DebugString.fUnicode = Record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C;
-            Event.u.DebugString.nDebugStringLength =
-                static_cast<WORD>(Record.ExceptionInformation[0] < 0xFFFF ? Record.ExceptionInformation[0] : 0xFFFF);
-            Queue(Event, false);
-            return true;
-        }
-        Event.dwDebugEventCode = EXCEPTION_DEBUG_EVENT;
-        Event.u.Exception.ExceptionRecord = Record;
-        Event.u.Exception.dwFirstChance = 1;
-        Queue(Event, true);
-        return true;
+        // Never delivered: the process ignores the signal.
+        State.m_ResumeSignal = 0;
+        return TranslateChannelRecord(ThreadId, Info);
     }
-
     EXCEPTION_RECORD Record;
     if (!ExceptionFromSignal(Info, Record))
     {
-        State.ResumeSignal = Signal; // no exception: delivered as it is
+        State.m_ResumeSignal = Signal; // no exception: delivered as it is
         return false;
     }
     user_regs_struct Registers = {};
@@ -433,10 +423,40 @@ bool PtraceDebugger::Translate(pid_t ThreadId, int Status)
     // After int3 the instruction pointer has passed the breakpoint.
     const bool Int3 = Signal == SIGTRAP && Info.si_code == SI_KERNEL;
     Record.ExceptionAddress = reinterpret_cast<PVOID>(Registers.rip - (Int3 ? 1 : 0));
-    Event.dwDebugEventCode = EXCEPTION_DEBUG_EVENT;
+    DEBUG_EVENT Event = NewEvent(EXCEPTION_DEBUG_EVENT, ThreadId);
     Event.u.Exception.ExceptionRecord = Record;
     Event.u.Exception.dwFirstChance = 1;
     Queue(Event, true, Signal);
+    return true;
+}
+
+bool PtraceDebugger::TranslateChannelRecord(pid_t ThreadId, const siginfo_t& Info)
+{
+    // Only the debuggee's own records count; the record lies in its memory.
+    EXCEPTION_RECORD Record;
+    if (Info.si_code != SI_QUEUE || Info.si_pid != m_ProcessId ||
+        ReadProcessBytes(m_ProcessId, reinterpret_cast<uint64_t>(Info.si_value.sival_ptr), &Record, sizeof Record) !=
+            sizeof Record)
+        return false;
+    Record.ExceptionRecord = nullptr;
+    if (Record.NumberParameters > EXCEPTION_MAXIMUM_PARAMETERS)
+        Record.NumberParameters = EXCEPTION_MAXIMUM_PARAMETERS;
+    DEBUG_EVENT Event;
+    if ((Record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C || Record.ExceptionCode == DBG_PRINTEXCEPTION_C) &&
+        Record.NumberParameters >= 2)
+    {
+        Event = NewEvent(OUTPUT_DEBUG_STRING_EVENT, ThreadId);
+        Event.u.DebugString.lpDebugStringData = reinterpret_cast<LPSTR>(Record.ExceptionInformation[1]);
+        Event.u.DebugString.fUnicode = Record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C;
+        Event.u.DebugString.nDebugStringLength = static_cast<WORD>(
+            Record.ExceptionInformation[0] < MaximumStringLength ? Record.ExceptionInformation[0] : MaximumStringLength);
+        Queue(Event, false);
+        return true;
+    }
+    Event = NewEvent(EXCEPTION_DEBUG_EVENT, ThreadId);
+    Event.u.Exception.ExceptionRecord = Record;
+    Event.u.Exception.dwFirstChance = 1;
+    Queue(Event, true);
     return true;
 }
 
@@ -454,18 +474,18 @@ BOOL PtraceDebugger::WaitForEvent(DEBUG_EVENT& Event, DWORD Milliseconds)
         {
             m_Current = m_Queue.front();
             m_Queue.pop_front();
-            Event = m_Current->Event;
+            Event = m_Current->m_Event;
             return TRUE;
         }
         // Stops collected while everything stood still are reported first.
         pid_t PendingThread = 0;
         int PendingStatus = 0;
         for (auto& [Id, State] : m_Threads)
-            if (State.PendingStatus)
+            if (State.m_PendingStatus)
             {
                 PendingThread = Id;
-                PendingStatus = *State.PendingStatus;
-                State.PendingStatus.reset();
+                PendingStatus = *State.m_PendingStatus;
+                State.m_PendingStatus.reset();
                 break;
             }
         if (PendingThread)
@@ -508,14 +528,14 @@ BOOL PtraceDebugger::WaitForEvent(DEBUG_EVENT& Event, DWORD Milliseconds)
                 continue;
             Found = m_Threads.emplace(Id, Thread{}).first;
         }
-        Found->second.Stopped = WIFSTOPPED(Status);
+        Found->second.m_Stopped = WIFSTOPPED(Status);
         Translate(Id, Status);
     }
 }
 
 BOOL PtraceDebugger::Continue(DWORD ProcessId, DWORD ThreadId, DWORD Status)
 {
-    if (!m_Current || static_cast<pid_t>(ProcessId) != m_ProcessId || ThreadId != m_Current->Event.dwThreadId ||
+    if (!m_Current || static_cast<pid_t>(ProcessId) != m_ProcessId || ThreadId != m_Current->m_Event.dwThreadId ||
         (Status != DBG_CONTINUE && Status != DBG_EXCEPTION_NOT_HANDLED))
     {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -523,26 +543,26 @@ BOOL PtraceDebugger::Continue(DWORD ProcessId, DWORD ThreadId, DWORD Status)
     }
     const QueuedEvent Current = *m_Current;
     m_Current.reset();
-    if (Current.Event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT)
+    if (Current.m_Event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT)
         CloseThreadHandle(static_cast<pid_t>(ThreadId));
-    if (!Current.Signal)
+    if (!Current.m_Signal)
         return TRUE;
     auto Found = m_Threads.find(static_cast<pid_t>(ThreadId));
     if (Found == m_Threads.end())
         return TRUE;
-    Found->second.ResumeSignal = 0;
+    Found->second.m_ResumeSignal = 0;
     if (Status == DBG_EXCEPTION_NOT_HANDLED)
     {
         // Without a handler of its own the process dies of the signal: the
         // debugger hears of it once more, last chance, before it does.
-        if (Current.Event.u.Exception.dwFirstChance && !SignalCaught(Found->first, Current.Signal))
+        if (Current.m_Event.u.Exception.dwFirstChance && !SignalCaught(Found->first, Current.m_Signal))
         {
             QueuedEvent LastChance = Current;
-            LastChance.Event.u.Exception.dwFirstChance = 0;
+            LastChance.m_Event.u.Exception.dwFirstChance = 0;
             m_Queue.push_front(LastChance);
         }
         else
-            Found->second.ResumeSignal = Current.Signal;
+            Found->second.m_ResumeSignal = Current.m_Signal;
     }
     return TRUE;
 }
@@ -561,7 +581,7 @@ std::vector<pid_t> PtraceDebugger::StoppedThreads() const
 {
     std::vector<pid_t> Threads;
     for (const auto& [Id, State] : m_Threads)
-        if (State.Stopped && (!State.PendingStatus || WIFSTOPPED(*State.PendingStatus)))
+        if (State.m_Stopped && (!State.m_PendingStatus || WIFSTOPPED(*State.m_PendingStatus)))
             Threads.push_back(Id);
     return Threads;
 }

@@ -16,8 +16,8 @@ namespace Platform {
 bool PtraceDebugger::ReadContext(pid_t ThreadId, CONTEXT& Context) const
 {
     const auto Found = m_Threads.find(ThreadId);
-    if (Found == m_Threads.end() || !Found->second.Stopped ||
-        (Found->second.PendingStatus && !WIFSTOPPED(*Found->second.PendingStatus)))
+    if (Found == m_Threads.end() || !Found->second.m_Stopped ||
+        (Found->second.m_PendingStatus && !WIFSTOPPED(*Found->second.m_PendingStatus)))
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;

@@ -83,6 +83,93 @@ LPWSTR GetCommandLineW()
     return CommandLine.data();
 }
 
+namespace {
+
+// The program path: up to the next single quote when quoted (a doubled one
+// stands for a quote in the path), else to a blank.
+std::wstring ReadProgram(const wchar_t*& Cursor)
+{
+    std::wstring Program;
+    if (*Cursor != L'"')
+    {
+        for (; *Cursor && !IsBlank(*Cursor); ++Cursor)
+            Program.push_back(*Cursor);
+        return Program;
+    }
+    for (++Cursor; *Cursor && (*Cursor != L'"' || Cursor[1] == L'"'); ++Cursor)
+    {
+        Program.push_back(*Cursor);
+        if (*Cursor == L'"')
+            ++Cursor;
+    }
+    if (*Cursor == L'"')
+        ++Cursor;
+    return Program;
+}
+
+// 2n backslashes and a quote: n backslashes, and the quote is read as one;
+// 2n + 1: n backslashes and a literal quote; backslashes before anything
+// else stand for themselves.
+void ReadBackslashes(const wchar_t*& Cursor, std::wstring& Argument)
+{
+    size_t Backslashes = 0;
+    while (*Cursor == L'\\')
+        ++Backslashes, ++Cursor;
+    if (*Cursor != L'"')
+    {
+        Argument.append(Backslashes, L'\\');
+        return;
+    }
+    Argument.append(Backslashes / 2, L'\\');
+    if (Backslashes % 2)
+        Argument.push_back(L'"'), ++Cursor;
+}
+
+// One argument after the program path, up to a blank outside quotes.
+std::wstring ReadArgument(const wchar_t*& Cursor)
+{
+    std::wstring Argument;
+    bool Quoted = false;
+    while (*Cursor && (Quoted || !IsBlank(*Cursor)))
+    {
+        if (*Cursor == L'\\')
+            ReadBackslashes(Cursor, Argument);
+        else if (*Cursor == L'"')
+        {
+            // Inside quotes, a doubled quote is a literal one.
+            if (Quoted && Cursor[1] == L'"')
+                Argument.push_back(L'"'), Cursor += 2;
+            else
+                Quoted = !Quoted, ++Cursor;
+        }
+        else
+            Argument.push_back(*Cursor++);
+    }
+    return Argument;
+}
+
+// One block that LocalFree frees: the pointer array, then the strings.
+LPWSTR* ArgumentBlock(const std::vector<std::wstring>& Arguments)
+{
+    size_t Size = (Arguments.size() + 1) * sizeof(LPWSTR);
+    for (const std::wstring& Argument : Arguments)
+        Size += (Argument.size() + 1) * sizeof(wchar_t);
+    auto** Block = static_cast<LPWSTR*>(std::malloc(Size));
+    if (!Block)
+        return nullptr;
+    auto* Text = reinterpret_cast<wchar_t*>(Block + Arguments.size() + 1);
+    for (size_t Index = 0; Index < Arguments.size(); ++Index)
+    {
+        Block[Index] = Text;
+        std::memcpy(Text, Arguments[Index].c_str(), (Arguments[Index].size() + 1) * sizeof(wchar_t));
+        Text += Arguments[Index].size() + 1;
+    }
+    Block[Arguments.size()] = nullptr;
+    return Block;
+}
+
+} // namespace
+
 LPWSTR* CommandLineToArgvW(LPCWSTR CommandLine, int* NumArgs)
 {
     if (!NumArgs)
@@ -99,84 +186,22 @@ LPWSTR* CommandLineToArgvW(LPCWSTR CommandLine, int* NumArgs)
     else
     {
         const wchar_t* Cursor = CommandLine;
-        // The program path: up to the next single quote when quoted (a
-        // doubled one stands for a quote in the path), else to a blank.
-        std::wstring Program;
-        if (*Cursor == L'"')
-        {
-            for (++Cursor; *Cursor && (*Cursor != L'"' || Cursor[1] == L'"'); ++Cursor)
-            {
-                Program.push_back(*Cursor);
-                if (*Cursor == L'"')
-                    ++Cursor;
-            }
-            if (*Cursor == L'"')
-                ++Cursor;
-        }
-        else
-            for (; *Cursor && !IsBlank(*Cursor); ++Cursor)
-                Program.push_back(*Cursor);
-        Arguments.push_back(std::move(Program));
-
+        Arguments.push_back(ReadProgram(Cursor));
         for (;;)
         {
             while (IsBlank(*Cursor))
                 ++Cursor;
             if (!*Cursor)
                 break;
-            std::wstring Argument;
-            bool Quoted = false;
-            while (*Cursor && (Quoted || !IsBlank(*Cursor)))
-            {
-                if (*Cursor == L'\\')
-                {
-                    // 2n backslashes and a quote: n backslashes, and the quote
-                    // is read as one; 2n + 1: n backslashes and a literal quote.
-                    size_t Backslashes = 0;
-                    while (*Cursor == L'\\')
-                        ++Backslashes, ++Cursor;
-                    if (*Cursor != L'"')
-                        Argument.append(Backslashes, L'\\');
-                    else
-                    {
-                        Argument.append(Backslashes / 2, L'\\');
-                        if (Backslashes % 2)
-                            Argument.push_back(L'"'), ++Cursor;
-                    }
-                }
-                else if (*Cursor == L'"')
-                {
-                    // Inside quotes, a doubled quote is a literal one.
-                    if (Quoted && Cursor[1] == L'"')
-                        Argument.push_back(L'"'), Cursor += 2;
-                    else
-                        Quoted = !Quoted, ++Cursor;
-                }
-                else
-                    Argument.push_back(*Cursor++);
-            }
-            Arguments.push_back(std::move(Argument));
+            Arguments.push_back(ReadArgument(Cursor));
         }
     }
-
-    // One block: the pointer array followed by the strings.
-    size_t Size = (Arguments.size() + 1) * sizeof(LPWSTR);
-    for (const std::wstring& Argument : Arguments)
-        Size += (Argument.size() + 1) * sizeof(wchar_t);
-    auto** Block = static_cast<LPWSTR*>(std::malloc(Size));
+    LPWSTR* Block = ArgumentBlock(Arguments);
     if (!Block)
     {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    auto* Text = reinterpret_cast<wchar_t*>(Block + Arguments.size() + 1);
-    for (size_t Index = 0; Index < Arguments.size(); ++Index)
-    {
-        Block[Index] = Text;
-        std::memcpy(Text, Arguments[Index].c_str(), (Arguments[Index].size() + 1) * sizeof(wchar_t));
-        Text += Arguments[Index].size() + 1;
-    }
-    Block[Arguments.size()] = nullptr;
     *NumArgs = static_cast<int>(Arguments.size());
     return Block;
 }

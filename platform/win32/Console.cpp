@@ -173,8 +173,7 @@ HANDLE GetStdHandle(DWORD StdHandle)
 BOOL GetConsoleMode(HANDLE ConsoleHandle, LPDWORD Mode)
 {
     Platform::HandleObject Object;
-    if (!Mode || !Platform::FindHandle(ConsoleHandle, Object) || Object.Kind != Platform::HandleKind::File ||
-        !isatty(Object.Fd))
+    if (!Mode || !Platform::FindHandle(ConsoleHandle, Platform::HandleKind::File, Object) || !isatty(Object.Fd))
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -34,9 +34,9 @@ BOOL ContinueDebugEvent(DWORD ProcessId, DWORD ThreadId, DWORD ContinueStatus)
 BOOL GetThreadContext(HANDLE Thread, LPCONTEXT Context)
 {
     Platform::HandleObject Object;
-    if (!Platform::FindHandle(Thread, Object))
+    if (!Platform::FindHandle(Thread, Platform::HandleKind::Thread, Object))
         return FALSE;
-    if (Object.Kind != Platform::HandleKind::Thread || !Context)
+    if (!Context)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -55,9 +55,9 @@ BOOL ReadProcessMemory(HANDLE Process, LPCVOID BaseAddress, LPVOID Buffer, SIZE_
     if (NumberOfBytesRead)
         *NumberOfBytesRead = 0;
     Platform::HandleObject Object;
-    if (!Platform::FindHandle(Process, Object))
+    if (!Platform::FindHandle(Process, Platform::HandleKind::Process, Object))
         return FALSE;
-    if (Object.Kind != Platform::HandleKind::Process || (!Buffer && Size))
+    if (!Buffer && Size)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

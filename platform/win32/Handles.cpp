@@ -128,6 +128,18 @@ bool FindHandle(HANDLE Handle, HandleObject& Object)
     return false;
 }
 
+bool FindHandle(HANDLE Handle, HandleKind Kind, HandleObject& Object)
+{
+    if (!FindHandle(Handle, Object))
+        return false;
+    if (Object.Kind != Kind)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    return true;
+}
+
 std::vector<int> InheritableHandleFds()
 {
     std::vector<int> Fds;

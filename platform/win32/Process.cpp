@@ -57,7 +57,7 @@ NTSTATUS NtQueryInformationProcess(HANDLE ProcessHandle, PROCESSINFOCLASS Proces
     if (ProcessInformationLength != sizeof(PROCESS_BASIC_INFORMATION) || !ProcessInformation)
         return STATUS_INFO_LENGTH_MISMATCH;
     Platform::HandleObject Object;
-    if (!Platform::FindHandle(ProcessHandle, Object) || Object.Kind != Platform::HandleKind::Process)
+    if (!Platform::FindHandle(ProcessHandle, Platform::HandleKind::Process, Object))
         return STATUS_INVALID_HANDLE;
     PROCESS_BASIC_INFORMATION Information = {};
     Information.UniqueProcessId = static_cast<ULONG_PTR>(Object.ProcessId);
@@ -169,9 +169,9 @@ BOOL CreateProcessW(LPCWSTR ApplicationName, LPWSTR CommandLine, LPSECURITY_ATTR
 BOOL GetExitCodeProcess(HANDLE Process, LPDWORD ExitCode)
 {
     Platform::HandleObject Object;
-    if (!Platform::FindHandle(Process, Object))
+    if (!Platform::FindHandle(Process, Platform::HandleKind::Process, Object))
         return FALSE;
-    if (Object.Kind != Platform::HandleKind::Process || !ExitCode)
+    if (!ExitCode)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

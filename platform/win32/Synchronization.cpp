@@ -15,14 +15,7 @@ namespace {
 
 bool FindEvent(HANDLE Handle, Platform::HandleObject& Object)
 {
-    if (!Platform::FindHandle(Handle, Object))
-        return false;
-    if (Object.Kind != Platform::HandleKind::Event)
-    {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
-    return true;
+    return Platform::FindHandle(Handle, Platform::HandleKind::Event, Object);
 }
 
 } // namespace

@@ -47,24 +47,37 @@ public:
 private:
     struct Thread
     {
-        bool Stopped = false;
-        bool Starting = false;  // created, its first stop not seen yet
-        bool Announced = false; // its creation has been reported
-        bool ExitReported = false;
-        bool Gone = false;              // its exit status has been collected
-        bool GroupStop = false;         // held in a group stop until SIGCONT
-        std::optional<int> PendingStatus; // a stop not yet turned into an event
-        int ResumeSignal = 0;
+        bool m_Stopped = false;
+        bool m_Starting = false;  // created, its first stop not seen yet
+        bool m_Announced = false; // its creation has been reported
+        bool m_ExitReported = false;
+        bool m_GroupStop = false;           // held in a group stop until SIGCONT
+        std::optional<int> m_PendingStatus; // a stop not yet turned into an event
+        int m_ResumeSignal = 0;
     };
 
     struct QueuedEvent
     {
-        DEBUG_EVENT Event = {};
-        bool AllStop = false;
-        int Signal = 0; // the fault signal behind an exception event
+        DEBUG_EVENT m_Event = {};
+        bool m_AllStop = false;
+        int m_Signal = 0; // the fault signal behind an exception event
     };
 
+    // Attach's parts: every thread seized and stopped (0, or the errno that
+    // failed), then the events of attaching queued.
+    int SeizeAll();
+    void QueueAttachEvents();
+    DEBUG_EVENT NewEvent(DWORD Code, pid_t ThreadId) const;
+
+    // Turns a thread's stop into the events it stands for; false for none.
     bool Translate(pid_t ThreadId, int Status);
+    bool TranslateClone(pid_t ThreadId);
+    bool TranslateStop(pid_t ThreadId, int Signal);
+    bool TranslateSignal(pid_t ThreadId, int Signal);
+    bool TranslateChannelRecord(pid_t ThreadId, const siginfo_t& Info);
+    // The end of a thread, or of the process once every thread has ended.
+    bool AllExitReported() const;
+    void QueueExit(pid_t ThreadId, DWORD Code);
     void Queue(const DEBUG_EVENT& Event, bool AllStop, int Signal = 0);
     void StopAll(pid_t Except);
     void ResumeAll();

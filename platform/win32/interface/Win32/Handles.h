@@ -37,6 +37,8 @@ HANDLE AddHandle(HandleObject Object, bool Inheritable);
 // Finds what a handle stands for; false with ERROR_INVALID_HANDLE when it is
 // none.
 bool FindHandle(HANDLE Handle, HandleObject& Object);
+// The same for a handle that must stand for a Kind of object.
+bool FindHandle(HANDLE Handle, HandleKind Kind, HandleObject& Object);
 
 // The descriptors of the inheritable handles, for a child that inherits none.
 std::vector<int> InheritableHandleFds();
