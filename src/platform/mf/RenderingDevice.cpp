@@ -52,6 +52,17 @@ FfmpegAdapter DescribeAdapter(ID3D11Device* Device)
     return Adapter;
 }
 
+uint64_t DeviceBusyTime(ID3D11Device* Device)
+{
+    if (!Device)
+        return 0;
+    const std::shared_ptr<D3D11::DeviceState> State = D3D11::Device::StateOf(Device);
+    std::lock_guard Guard(State->m_Lock);
+    Vulkan::CommandStream& Stream = State->m_Commands.Stream();
+    Stream.Retire();
+    return Stream.BusyTime();
+}
+
 bool ConvertsOnDevice(const FfmpegAdapter& Adapter, SinkWriterConversion Asked)
 {
     if (Adapter.m_Kind == FfmpegAdapter::Kind::Unknown || Asked == SinkWriterConversionHost)

@@ -19,6 +19,10 @@ Microsoft::WRL::ComPtr<ID3D11Device> ManagedDevice(IMFDXGIDeviceManager* Manager
 // Device's adapter for the encoder; Kind::Unknown for no device.
 FfmpegAdapter DescribeAdapter(ID3D11Device* Device);
 
+// Nanoseconds Device has been busy so far, counting every batch that has
+// completed (0 where the device cannot time its work, or for no device).
+uint64_t DeviceBusyTime(ID3D11Device* Device);
+
 // Whether B8G8R8A8 textures of Device are converted on it, given what the
 // writer was asked: always on a hardware adapter unless asked otherwise; on a
 // software adapter the measured default; never without a device.

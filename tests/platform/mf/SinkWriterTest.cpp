@@ -18,6 +18,7 @@
 #include "support/Graphics.h"
 
 #include "../../../src/platform/mf/SinkWriterOptions.h"
+#include "Module/WriterTimings.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ ComPtr<IMFMediaType> VideoType(const GUID& Subtype)
     return Type;
 }
 
-void Write(const std::string& Path, SinkWriterConversion Conversion)
+void Write(const std::string& Path, SinkWriterConversion Conversion, ComPtr<IMFAttributes>* Timings = nullptr)
 {
     UINT Token = 0;
     ComPtr<IMFDXGIDeviceManager> Manager;
@@ -94,6 +95,15 @@ void Write(const std::string& Path, SinkWriterConversion Conversion)
     for (UINT Frame = 0; Frame < FrameCount; ++Frame)
         ASSERT_EQ(Writer->WriteSample(Stream, TextureSample(Frame).Get()), S_OK);
     ASSERT_EQ(Writer->Finalize(), S_OK);
+    if (!Timings)
+        return;
+    ComPtr<IMFAttributes> Unknown;
+    EXPECT_EQ(Writer->GetServiceForStream(Stream, MF_SINK_WRITER_D3D_MANAGER, IID_PPV_ARGS(&Unknown)),
+              MF_E_UNSUPPORTED_SERVICE);
+    EXPECT_EQ(Writer->GetServiceForStream(Stream + 1, OSTREL_SINK_WRITER_TIMINGS, IID_PPV_ARGS(&Unknown)),
+              MF_E_INVALIDSTREAMNUMBER);
+    EXPECT_EQ(Writer->GetServiceForStream(Stream, OSTREL_SINK_WRITER_TIMINGS, IID_PPV_ARGS(Timings->GetAddressOf())),
+              S_OK);
 }
 
 // The decoded frames, 4:2:0 planes one frame after another.
@@ -149,4 +159,40 @@ TEST(SinkWriter, RefusesAConversionItDoesNotKnow)
     ComPtr<IMFSinkWriter> Writer;
     EXPECT_EQ(MFCreateSinkWriterFromURL(L"/tmp/ostrel-never-written.mp4", nullptr, Attributes.Get(), Writer.GetAddressOf()),
               E_INVALIDARG);
+}
+
+TEST(SinkWriter, TellsWhereItsTimeWent)
+{
+    char Folder[] = "/tmp/ostrel-timings-XXXXXX";
+    ASSERT_NE(mkdtemp(Folder), nullptr);
+    ComPtr<IMFAttributes> Timings;
+    Write(std::string(Folder) + "/timed.mp4", SinkWriterConversionHost, &Timings);
+    std::filesystem::remove_all(Folder);
+    ASSERT_TRUE(Timings);
+    UINT64 Frames = 0;
+    EXPECT_EQ(Timings->GetUINT64(OSTREL_SINK_WRITER_FRAMES, &Frames), S_OK);
+    EXPECT_EQ(Frames, FrameCount);
+    // Every stage took some time; lavapipe times its work like a GPU.
+    for (const GUID& Key : {OSTREL_SINK_WRITER_DEVICE_TIME, OSTREL_SINK_WRITER_READBACK_TIME,
+                            OSTREL_SINK_WRITER_CONVERT_TIME, OSTREL_SINK_WRITER_ENCODE_TIME, OSTREL_SINK_WRITER_MUX_TIME})
+    {
+        UINT64 Time = 0;
+        EXPECT_EQ(Timings->GetUINT64(Key, &Time), S_OK);
+        EXPECT_GT(Time, 0u);
+    }
+    wchar_t Encoder[64] = {};
+    EXPECT_EQ(Timings->GetString(OSTREL_SINK_WRITER_ENCODER, Encoder, 64, nullptr), S_OK);
+    EXPECT_STREQ(Encoder, L"libx264 superfast");
+}
+
+TEST(SinkWriter, TheToolKnowsTheTimingsByTheirKeys)
+{
+    EXPECT_EQ(WriterTimings::Service, OSTREL_SINK_WRITER_TIMINGS);
+    EXPECT_EQ(WriterTimings::Encoder, OSTREL_SINK_WRITER_ENCODER);
+    EXPECT_EQ(WriterTimings::Frames, OSTREL_SINK_WRITER_FRAMES);
+    EXPECT_EQ(WriterTimings::DeviceTime, OSTREL_SINK_WRITER_DEVICE_TIME);
+    EXPECT_EQ(WriterTimings::ReadbackTime, OSTREL_SINK_WRITER_READBACK_TIME);
+    EXPECT_EQ(WriterTimings::ConvertTime, OSTREL_SINK_WRITER_CONVERT_TIME);
+    EXPECT_EQ(WriterTimings::EncodeTime, OSTREL_SINK_WRITER_ENCODE_TIME);
+    EXPECT_EQ(WriterTimings::MuxTime, OSTREL_SINK_WRITER_MUX_TIME);
 }
