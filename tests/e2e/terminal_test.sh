@@ -47,6 +47,25 @@ else
     fail "the terminal ends with: $(tr '\r' '\n' <terminal.txt | tail -n1)"
 fi
 
+# At most four redraws a second (one more for the start of the count).
+redraws=$(tr '\r' '\n' <terminal.txt | grep -cE '^frame ')
+elapsed=$(sed -n 's/^Elapsed Time: \([0-9.]*\) seconds$/\1/p' stdout.txt)
+if awk -v r="$redraws" -v e="$elapsed" 'BEGIN { exit !(r >= 1 && r <= 4 * e + 1) }'; then
+    pass "$redraws redraws in $elapsed s"
+else
+    fail "$redraws redraws in $elapsed s"
+fi
+
+# Both streams on the terminal: the last line stands alone, after the erased
+# status line and the summary.
+script -qec "'$OSTREL' -Resolution 320 180 -Duration 2 both.mp4" /dev/null >both.txt
+last=$(tr '\r' '\n' <both.txt | grep -v '^ *$' | tail -n1)
+if [[ $last =~ ^Elapsed\ Time:\ [0-9]+\.[0-9]{2}\ seconds$ ]] && ! grep -q 'frame.*Elapsed' both.txt; then
+    pass "the run's last line stands alone on the terminal"
+else
+    fail "the terminal with both streams ends with: $last"
+fi
+
 # Not a terminal: nothing but the one line.
 "$OSTREL" -Resolution 320 180 -Duration 1 file.mp4 >stdout.txt 2>stderr.txt
 if [[ ! -s stderr.txt && $(wc -l <stdout.txt) == 1 ]]; then
