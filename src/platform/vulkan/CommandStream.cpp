@@ -210,10 +210,20 @@ HRESULT CommandStream::Wait(uint64_t Value)
     WaitInfo.semaphoreCount = 1;
     WaitInfo.pSemaphores = &m_Timeline;
     WaitInfo.pValues = &Value;
-    const VkResult Result =
-        vkWaitSemaphores(m_Device->Handle(), &WaitInfo, static_cast<uint64_t>(m_Device->WaitLimit().count()));
-    if (Result == VK_SUCCESS)
-        return S_OK;
+    // A device that completes batches is busy, not hung, however much work
+    // is queued: the limit runs from the last batch it completed.
+    uint64_t Completed = CompletedValue();
+    VkResult Result = VK_TIMEOUT;
+    for (;;)
+    {
+        Result = vkWaitSemaphores(m_Device->Handle(), &WaitInfo, static_cast<uint64_t>(m_Device->WaitLimit().count()));
+        if (Result == VK_SUCCESS)
+            return S_OK;
+        const uint64_t Now = CompletedValue();
+        if (Result != VK_TIMEOUT || Now == Completed)
+            break;
+        Completed = Now;
+    }
     m_Device->MarkRemoved(HresultFromDeviceFailure(Result));
     return m_Device->RemovedReason();
 }

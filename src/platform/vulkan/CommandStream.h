@@ -48,9 +48,10 @@ public:
     // The next batch submitted starts only once Semaphore (a timeline
     // semaphore) reaches Value: work that the host or another queue gates.
     void WaitBeforeNext(VkSemaphore Semaphore, uint64_t Value);
-    // Waits until the batch with Value has completed, at most the device's
-    // wait limit: past it the device counts as hung (see Error.h), and
-    // every later call answers that.
+    // Waits until the batch with Value has completed. When no batch completes
+    // for the device's wait limit, the device counts as hung (see Error.h),
+    // and every later call answers that; a device that goes on completing
+    // batches is waited for however long its queue is.
     HRESULT Wait(uint64_t Value);
     // Waits for everything submitted, then retires it.
     void WaitIdle();

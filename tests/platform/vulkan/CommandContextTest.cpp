@@ -2,6 +2,7 @@
 // upload ring, and waits that end when the device stops working.
 
 #include <chrono>
+#include <thread>
 #include <cstring>
 #include <vector>
 
@@ -119,6 +120,68 @@ TEST(VulkanCommandContext, TheHostReadsCopiesOnlyThroughABarrierToIt)
     EXPECT_TRUE(Host.m_VisibleStages & VK_PIPELINE_STAGE_HOST_BIT);
     EXPECT_TRUE(Host.m_VisibleAccess & VK_ACCESS_HOST_READ_BIT);
     Shared.m_Context->Unmap(Staging.Get(), 0);
+}
+
+// A device that works through a long queue is not hung, however long the
+// wait: three batches, each let go by the test a while after the one before,
+// take longer together than the wait limit.
+TEST(VulkanCommandContext, ADeviceThatProgressesIsWaitedFor)
+{
+    ComPtr<ID3D11Device> Device;
+    ComPtr<ID3D11DeviceContext> Context;
+    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_WARP, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                Device.GetAddressOf(), nullptr, Context.GetAddressOf()),
+              S_OK);
+    DeviceState& State = StateOf(Device.Get());
+    const std::shared_ptr<Platform::Vulkan::Device> Vulkan = State.Vulkan();
+    Vulkan->SetWaitLimit(std::chrono::milliseconds(300));
+    auto TypeInfo = Platform::Vulkan::Describe<VkSemaphoreTypeCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_TYPE_CREATE_INFO);
+    TypeInfo.semaphoreType = VK_SEMAPHORE_TYPE_TIMELINE;
+    auto SemaphoreInfo = Platform::Vulkan::Describe<VkSemaphoreCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_CREATE_INFO, &TypeInfo);
+    VkSemaphore Gate = VK_NULL_HANDLE;
+    ASSERT_EQ(vkCreateSemaphore(Vulkan->Handle(), &SemaphoreInfo, nullptr, &Gate), VK_SUCCESS);
+
+    const D3D11_TEXTURE2D_DESC Desc = {16, 16, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT,
+                                       D3D11_BIND_RENDER_TARGET, 0, 0};
+    ComPtr<ID3D11Texture2D> Texture;
+    ASSERT_EQ(Device->CreateTexture2D(&Desc, nullptr, Texture.GetAddressOf()), S_OK);
+    D3D11_TEXTURE2D_DESC StagingDesc = Desc;
+    StagingDesc.Usage = D3D11_USAGE_STAGING;
+    StagingDesc.BindFlags = 0;
+    StagingDesc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    ComPtr<ID3D11Texture2D> Staging;
+    ASSERT_EQ(Device->CreateTexture2D(&StagingDesc, nullptr, Staging.GetAddressOf()), S_OK);
+    {
+        std::lock_guard Guard(State.m_Lock);
+        State.m_Commands.Flush();
+    }
+    // Batch N waits for the gate to reach N.
+    for (uint64_t Step = 1; Step <= 3; ++Step)
+    {
+        {
+            std::lock_guard Guard(State.m_Lock);
+            State.m_Commands.Stream().WaitBeforeNext(Gate, Step);
+        }
+        Context->CopyResource(Staging.Get(), Texture.Get());
+        std::lock_guard Guard(State.m_Lock);
+        State.m_Commands.Flush();
+    }
+    std::thread Opener([&] {
+        for (uint64_t Step = 1; Step <= 3; ++Step)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            auto Signal = Platform::Vulkan::Describe<VkSemaphoreSignalInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SIGNAL_INFO);
+            Signal.semaphore = Gate;
+            Signal.value = Step;
+            vkSignalSemaphore(Vulkan->Handle(), &Signal);
+        }
+    });
+    D3D11_MAPPED_SUBRESOURCE Mapped = {};
+    EXPECT_EQ(Context->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), S_OK);
+    Context->Unmap(Staging.Get(), 0);
+    Opener.join();
+    EXPECT_EQ(Device->GetDeviceRemovedReason(), S_OK);
+    vkDestroySemaphore(Vulkan->Handle(), Gate, nullptr);
 }
 
 // The device is stalled on purpose: its next batch waits for a semaphore
