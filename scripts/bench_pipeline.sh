@@ -21,7 +21,7 @@ cd "$work"
 echo "== ${width}x$height, $rate fps, $bitrate bit/s, $frames frames, libx264 $preset; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # The tool, end to end. Its own figure spans BeginWriting to Finalize.
-/usr/bin/time -f '%e %U %S' -o time.txt "$build/bin/ostrel" -Duration $((frames / rate)) video.mp4 >run.txt
+OSTREL_STATISTICS=$work/statistics.json /usr/bin/time -f '%e %U %S' -o time.txt "$build/bin/ostrel" -Duration $((frames / rate)) video.mp4 >run.txt
 elapsed=$(sed -n 's/^Elapsed Time: \([0-9.]*\) seconds$/\1/p' run.txt)
 [[ -n $elapsed ]] || { echo "the run failed: $(cat run.txt)"; exit 1; }
 read -r wall user system <time.txt
@@ -30,6 +30,10 @@ bits=$(ffprobe -v error -select_streams v:0 -show_entries stream=bit_rate -of cs
 awk -v e="$elapsed" -v n=$frames -v w="$wall" -v u="$user" -v s="$system" -v f="$written" -v b="$bits" 'BEGIN {
     printf "end to end:    %6.1f fps (%5.2f ms a frame; %.2f s as the tool reports it, %.2f s for the process, CPU %.0f%%; %s frames, %d kbit/s)\n",
         n / e, 1000 * e / n, e, w, 100 * (u + s) / w, f, b / 1000 }'
+
+# Where the run's own time went, measured inside it (the device's busy time,
+# the rendering thread's, and the writer's stages on its worker thread).
+jq -r '"in the run:    render \(.milliseconds_per_frame.render) ms on the device, submit \(.milliseconds_per_frame.submit) ms; writer: readback \(.milliseconds_per_frame.readback), convert \(.milliseconds_per_frame.convert), encode \(.milliseconds_per_frame.encode), mux \(.milliseconds_per_frame.mux) ms a frame; waited for samples \(.waited_seconds.sample) s, for the writer \(.waited_seconds.writer) s (\(.encoder) on \(.adapter))"' statistics.json
 
 # Rendering alone, the same frames back to back.
 render=$("$build/bin/ostrel_render_benchmark" $width $height $frames "$work/frame.png" 7 |

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Com/Implementation.h"
-#include "D3D11/DeviceAdapter.h"
+#include "D3D11/DeviceFacts.h"
 #include "Dxgi/AdapterBackend.h"
 #include "FeatureLevel.h"
 
@@ -192,6 +192,18 @@ bool PlaceOf(ID3D11Device* Device, AdapterPlace& Place)
         Place.m_RenderMinor = Node->m_Minor;
     }
     return true;
+}
+
+uint64_t BusyTimeOf(ID3D11Device* Device)
+{
+    const D3D11::Device* Object = ImplementationOf<D3D11::Device>(Device);
+    if (!Object)
+        return 0;
+    DeviceState& State = *Object->State();
+    std::lock_guard Guard(State.m_Lock);
+    Vulkan::CommandStream& Stream = State.m_Commands.Stream();
+    Stream.Retire();
+    return Stream.BusyTime();
 }
 
 } // namespace Platform::D3D11

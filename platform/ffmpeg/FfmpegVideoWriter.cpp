@@ -1,6 +1,7 @@
 #include "Ffmpeg/FfmpegVideoWriter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -19,6 +20,13 @@ namespace Platform {
 namespace {
 
 constexpr AVRational HundredNanoseconds = {1, 10'000'000};
+
+// Nanoseconds since Start, for the worker's figures.
+uint64_t Since(std::chrono::steady_clock::time_point Start)
+{
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - Start).count());
+}
 
 // Nice value added to the worker thread's, and so to the encoder's and
 // converter's threads that it starts.
@@ -201,6 +209,14 @@ HRESULT FfmpegVideoWriter::Finalize()
 
 std::string FfmpegVideoWriter::EncoderName() const { return m_Encoder ? m_Encoder->Name() : std::string(); }
 
+std::string FfmpegVideoWriter::EncoderDescription() const
+{
+    const std::string Name = EncoderName();
+    if (Name != "libx264")
+        return Name;
+    return Name + " " + (m_Settings.Preset.empty() ? FfmpegDefaultPreset : m_Settings.Preset);
+}
+
 FfmpegVideoWriter::Statistics FfmpegVideoWriter::GetStatistics() const
 {
     std::lock_guard Guard(m_Lock);
@@ -295,13 +311,17 @@ void FfmpegVideoWriter::WorkerMain()
 HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
 {
     FfmpegFrameView View;
+    auto Start = std::chrono::steady_clock::now();
     HRESULT Result = Item.Frame->Lock(View);
+    const uint64_t Readback = Since(Start);
     AVFrame* Frame = nullptr;
+    Start = std::chrono::steady_clock::now();
     if (SUCCEEDED(Result))
     {
         Frame = m_Encoder->InputFrame();
         Result = Frame ? m_Converter->Convert(View, Frame) : E_OUTOFMEMORY;
     }
+    const uint64_t Convert = Since(Start);
     // The pixels are in the encoder's frame now: the source may go back.
     Item.Frame->Release();
     if (FAILED(Result))
@@ -311,12 +331,17 @@ HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
     Frame->pkt_duration = Item.DurationTicks;
     Frame->pict_type = (Item.Flags & FfmpegFrameKeyFrame) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     m_Durations[static_cast<size_t>(Item.Pts) % m_Durations.size()] = {Item.Pts, Item.DurationTicks};
+    Start = std::chrono::steady_clock::now();
     Result = m_Encoder->Send(Frame);
+    const uint64_t Encode = Since(Start);
     if (FAILED(Result))
         return Result;
     {
         std::lock_guard Guard(m_Lock);
         ++m_Statistics.FramesEncoded;
+        m_Statistics.ReadbackTime += Readback;
+        m_Statistics.ConvertTime += Convert;
+        m_Statistics.EncodeTime += Encode;
     }
     return DrainPackets();
 }
@@ -325,20 +350,30 @@ HRESULT FfmpegVideoWriter::DrainPackets()
 {
     for (;;)
     {
+        auto Start = std::chrono::steady_clock::now();
         HRESULT Result = m_Encoder->Receive(m_Packet);
+        const uint64_t Encode = Since(Start);
         if (Result != S_OK)
+        {
+            std::lock_guard Guard(m_Lock);
+            m_Statistics.EncodeTime += Encode;
             return Result;
+        }
         if (m_Packet->duration <= 0)
         {
             const auto& Slot = m_Durations[static_cast<size_t>(m_Packet->pts) % m_Durations.size()];
             m_Packet->duration = Slot.first == m_Packet->pts ? Slot.second : 1;
         }
+        Start = std::chrono::steady_clock::now();
         Result = m_Muxer->Write(m_Packet, m_Encoder->TimeBase());
         av_packet_unref(m_Packet);
+        const uint64_t Mux = Since(Start);
         if (FAILED(Result))
             return Result;
         std::lock_guard Guard(m_Lock);
         ++m_Statistics.PacketsMuxed;
+        m_Statistics.EncodeTime += Encode;
+        m_Statistics.MuxTime += Mux;
     }
 }
 

@@ -1,4 +1,4 @@
-// The process command line.
+// The process command line, environment and standard handles.
 #pragma once
 
 #include <minwindef.h>
@@ -15,3 +15,8 @@ constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
 // The handle of a standard stream; INVALID_HANDLE_VALUE with
 // ERROR_INVALID_PARAMETER for another value.
 HANDLE GetStdHandle(DWORD StdHandle);
+
+// Copies the value of an environment variable into Buffer (Size characters):
+// its length without the terminator when it fits, else the size it needs
+// with the terminator; 0 with ERROR_ENVVAR_NOT_FOUND when it is not set.
+DWORD GetEnvironmentVariableW(LPCWSTR Name, LPWSTR Buffer, DWORD Size);

@@ -1,6 +1,6 @@
 #include "RenderingDevice.h"
 
-#include "D3D11/DeviceAdapter.h"
+#include "D3D11/DeviceFacts.h"
 #include <mfidl.h>
 
 namespace Platform {

@@ -6,12 +6,14 @@
 // converts, encodes and muxes. The encoder is chosen for the device that
 // renders.
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 
 #include <wrl/implements.h>
 #include "Ffmpeg/FfmpegVideoWriter.h"
 #include "Win32/Utf8.h"
+#include "D3D11/DeviceFacts.h"
 #include "RenderingDevice.h"
 #include "SampleFrame.h"
 #include <mfapi.h>
@@ -35,7 +37,7 @@ class SinkWriter final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IMFS
 public:
     SinkWriter(ComPtr<IMFDXGIDeviceManager> DeviceManager, bool AllowHardware, SinkWriterConversion Conversion)
         : m_DeviceManager(std::move(DeviceManager)), m_AllowHardware(AllowHardware), m_Conversion(Conversion),
-          m_Adapter(DescribeAdapter(ManagedDevice(m_DeviceManager.Get()).Get()))
+          m_Device(ManagedDevice(m_DeviceManager.Get())), m_Adapter(DescribeAdapter(m_Device.Get()))
     {
     }
 
@@ -107,6 +109,7 @@ public:
         std::lock_guard Guard(m_Lock);
         if (!m_InputSet)
             return m_Settings ? MF_E_INVALIDMEDIATYPE : MF_E_SINK_NO_STREAMS;
+        m_DeviceTimeAtStart = D3D11::BusyTimeOf(m_Device.Get());
         return m_Writer.BeginWriting();
     }
 
@@ -147,11 +150,36 @@ public:
         return m_Writer.Finalize();
     }
 
-    STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID, LPVOID* Object) override
+    STDMETHODIMP GetServiceForStream(DWORD StreamIndex, REFGUID Service, REFIID Riid, LPVOID* Object) override
     {
-        if (Object)
-            *Object = nullptr;
-        return E_NOTIMPL;
+        if (!Object)
+            return E_POINTER;
+        *Object = nullptr;
+        if (StreamIndex != 0)
+            return MF_E_INVALIDSTREAMNUMBER;
+        if (Service != OSTREL_SINK_WRITER_TIMINGS)
+            return MF_E_UNSUPPORTED_SERVICE;
+        ComPtr<IMFAttributes> Timings;
+        HRESULT Result = MFCreateAttributes(Timings.GetAddressOf(), 8);
+        if (FAILED(Result))
+            return Result;
+        const FfmpegVideoWriter::Statistics Counts = m_Writer.GetStatistics();
+        // Nanoseconds to the platform's 100-ns units.
+        const std::pair<const GUID&, uint64_t> Figures[] = {
+            {OSTREL_SINK_WRITER_FRAMES, Counts.FramesEncoded},
+            {OSTREL_SINK_WRITER_DEVICE_TIME, (D3D11::BusyTimeOf(m_Device.Get()) - m_DeviceTimeAtStart) / 100},
+            {OSTREL_SINK_WRITER_READBACK_TIME, Counts.ReadbackTime / 100},
+            {OSTREL_SINK_WRITER_CONVERT_TIME, Counts.ConvertTime / 100},
+            {OSTREL_SINK_WRITER_ENCODE_TIME, Counts.EncodeTime / 100},
+            {OSTREL_SINK_WRITER_MUX_TIME, Counts.MuxTime / 100},
+        };
+        for (const auto& [Key, Value] : Figures)
+            if (FAILED(Result = Timings->SetUINT64(Key, Value)))
+                return Result;
+        if (FAILED(Result = Timings->SetString(OSTREL_SINK_WRITER_ENCODER,
+                                               WideFromUtf8(m_Writer.EncoderDescription()).c_str())))
+            return Result;
+        return Timings->QueryInterface(Riid, Object);
     }
 
     STDMETHODIMP GetStatistics(DWORD StreamIndex, MF_SINK_WRITER_STATISTICS* Statistics) override
@@ -174,7 +202,11 @@ private:
     const ComPtr<IMFDXGIDeviceManager> m_DeviceManager;
     const bool m_AllowHardware;
     const SinkWriterConversion m_Conversion;
+    // The device that renders the frames, and how long it had been busy when
+    // writing began.
+    const ComPtr<ID3D11Device> m_Device;
     const FfmpegAdapter m_Adapter;
+    std::atomic<uint64_t> m_DeviceTimeAtStart{0};
     std::optional<FfmpegVideoSettings> m_Settings;
     bool m_InputSet = false;
     FfmpegInputFormat m_Declared = FfmpegInputFormat::B8G8R8A8; // the samples' pixels

@@ -1,5 +1,7 @@
-// Attributes of MFCreateSinkWriterFromURL that only this platform knows, for
-// tests and benchmarks that compare the writer's ways of working.
+// What only this platform's sink writer knows: an attribute of
+// MFCreateSinkWriterFromURL for tests and benchmarks that compare the
+// writer's ways of working, and a service of GetServiceForStream that tells
+// where the writer's time went.
 #pragma once
 
 #include <guiddef.h>
@@ -18,3 +20,20 @@ enum SinkWriterConversion : unsigned
     // A compute pass on the device; only the NV12 planes are read back.
     SinkWriterConversionDevice = 2,
 };
+
+// GetServiceForStream(0, OSTREL_SINK_WRITER_TIMINGS, IID_IMFAttributes, ...)
+// answers a new attribute store, a snapshot of the stream's figures so far:
+// the encoder's description (string, e.g. "libx264 superfast"), the frames
+// it was handed (UINT64), the time in 100-ns units (UINT64) that the device
+// that renders was busy since writing began (drawing, copying, reading
+// back, converting), and the writer's time spent waiting for frames' pixels
+// from the device, converting them, encoding and muxing. The system's Sink
+// Writer offers no such service.
+constexpr GUID OSTREL_SINK_WRITER_TIMINGS = {0x1f6a3c1e, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_ENCODER = {0x1f6a3c1f, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_FRAMES = {0x1f6a3c20, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_READBACK_TIME = {0x1f6a3c21, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_CONVERT_TIME = {0x1f6a3c22, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_ENCODE_TIME = {0x1f6a3c23, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_MUX_TIME = {0x1f6a3c24, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_DEVICE_TIME = {0x1f6a3c25, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};

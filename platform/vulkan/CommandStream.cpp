@@ -1,9 +1,20 @@
 #include "Vulkan/CommandStream.h"
+
+#include <utility>
+
 #include "Structure.h"
 
 #include "Vulkan/Error.h"
 
 namespace Platform::Vulkan {
+
+namespace {
+
+// Batches in flight that are timed at once; later ones go untimed until
+// earlier ones retire.
+constexpr uint32_t TimerCount = 64;
+
+} // namespace
 
 CommandStream::CommandStream(std::shared_ptr<Device> Device) : m_Device(std::move(Device)) {}
 
@@ -20,7 +31,48 @@ HRESULT CommandStream::Initialize()
     TypeInfo.initialValue = 0;
     auto SemaphoreInfo = Vulkan::Describe<VkSemaphoreCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_CREATE_INFO, &TypeInfo);
     VK_RETURN_IF_FAILED(vkCreateSemaphore(Handle, &SemaphoreInfo, nullptr, &m_Timeline));
+    return CreateTimers();
+}
+
+HRESULT CommandStream::CreateTimers()
+{
+    uint32_t Count = 0;
+    vkGetPhysicalDeviceQueueFamilyProperties(m_Device->Adapter().m_Handle, &Count, nullptr);
+    std::vector<VkQueueFamilyProperties> Families(Count);
+    vkGetPhysicalDeviceQueueFamilyProperties(m_Device->Adapter().m_Handle, &Count, Families.data());
+    const uint32_t ValidBits = m_Device->QueueFamily() < Count ? Families[m_Device->QueueFamily()].timestampValidBits : 0;
+    const float Period = m_Device->Adapter().m_Properties.limits.timestampPeriod;
+    if (ValidBits == 0 || Period <= 0)
+        return S_OK; // untimed: the busy time stays 0
+    auto PoolInfo = Vulkan::Describe<VkQueryPoolCreateInfo>(VK_STRUCTURE_TYPE_QUERY_POOL_CREATE_INFO);
+    PoolInfo.queryType = VK_QUERY_TYPE_TIMESTAMP;
+    PoolInfo.queryCount = 2 * TimerCount;
+    VK_RETURN_IF_FAILED(vkCreateQueryPool(m_Device->Handle(), &PoolInfo, nullptr, &m_Timers));
+    m_TimestampPeriod = Period;
+    m_TimestampMask = ValidBits >= 64 ? ~uint64_t(0) : (uint64_t(1) << ValidBits) - 1;
     return S_OK;
+}
+
+void CommandStream::StartTimer(VkCommandBuffer Commands)
+{
+    m_CurrentTimer = -1;
+    if (!m_Timers || m_InFlight.size() >= TimerCount)
+        return;
+    m_CurrentTimer = static_cast<int32_t>(m_NextTimer++ % TimerCount);
+    vkCmdResetQueryPool(Commands, m_Timers, 2 * m_CurrentTimer, 2);
+    vkCmdWriteTimestamp(Commands, VK_PIPELINE_STAGE_TOP_OF_PIPE_BIT, m_Timers, 2 * m_CurrentTimer);
+}
+
+void CommandStream::AddBusyTime(int32_t Timer)
+{
+    if (Timer < 0)
+        return;
+    uint64_t Ticks[2] = {};
+    if (vkGetQueryPoolResults(m_Device->Handle(), m_Timers, 2 * Timer, 2, sizeof Ticks, Ticks, sizeof Ticks[0],
+                              VK_QUERY_RESULT_64_BIT) != VK_SUCCESS)
+        return;
+    const uint64_t Elapsed = ((Ticks[1] & m_TimestampMask) - (Ticks[0] & m_TimestampMask)) & m_TimestampMask;
+    m_BusyTime.fetch_add(static_cast<uint64_t>(Elapsed * m_TimestampPeriod), std::memory_order_relaxed);
 }
 
 CommandStream::~CommandStream()
@@ -38,6 +90,8 @@ CommandStream::~CommandStream()
         vkDestroyCommandPool(Handle, m_Pool, nullptr);
     if (m_Timeline)
         vkDestroySemaphore(Handle, m_Timeline, nullptr);
+    if (m_Timers)
+        vkDestroyQueryPool(Handle, m_Timers, nullptr);
 }
 
 VkCommandBuffer CommandStream::Commands()
@@ -75,6 +129,7 @@ VkCommandBuffer CommandStream::Commands()
         return VK_NULL_HANDLE;
     }
     m_Current = Commands;
+    StartTimer(Commands);
     return m_Current;
 }
 
@@ -88,6 +143,9 @@ HRESULT CommandStream::Submit()
 
     const VkCommandBuffer Commands = m_Current;
     m_Current = VK_NULL_HANDLE;
+    const int32_t Timer = std::exchange(m_CurrentTimer, -1);
+    if (Timer >= 0)
+        vkCmdWriteTimestamp(Commands, VK_PIPELINE_STAGE_BOTTOM_OF_PIPE_BIT, m_Timers, 2 * Timer + 1);
     VkResult Result = vkEndCommandBuffer(Commands);
     const uint64_t Value = m_Submitted + 1;
     if (Result == VK_SUCCESS)
@@ -123,7 +181,7 @@ HRESULT CommandStream::Submit()
         return m_Device->RemovedReason();
     }
     m_Submitted = Value;
-    m_InFlight.push_back({Value, Commands, std::move(m_Kept)});
+    m_InFlight.push_back({Value, Commands, std::move(m_Kept), Timer});
     m_Kept.clear();
     return S_OK;
 }
@@ -152,10 +210,20 @@ HRESULT CommandStream::Wait(uint64_t Value)
     WaitInfo.semaphoreCount = 1;
     WaitInfo.pSemaphores = &m_Timeline;
     WaitInfo.pValues = &Value;
-    const VkResult Result =
-        vkWaitSemaphores(m_Device->Handle(), &WaitInfo, static_cast<uint64_t>(m_Device->WaitLimit().count()));
-    if (Result == VK_SUCCESS)
-        return S_OK;
+    // A device that completes batches is busy, not hung, however much work
+    // is queued: the limit runs from the last batch it completed.
+    uint64_t Completed = CompletedValue();
+    VkResult Result = VK_TIMEOUT;
+    for (;;)
+    {
+        Result = vkWaitSemaphores(m_Device->Handle(), &WaitInfo, static_cast<uint64_t>(m_Device->WaitLimit().count()));
+        if (Result == VK_SUCCESS)
+            return S_OK;
+        const uint64_t Now = CompletedValue();
+        if (Result != VK_TIMEOUT || Now == Completed)
+            break;
+        Completed = Now;
+    }
     m_Device->MarkRemoved(HresultFromDeviceFailure(Result));
     return m_Device->RemovedReason();
 }
@@ -182,6 +250,7 @@ void CommandStream::Retire()
     while (!m_InFlight.empty() && m_InFlight.front().m_Value <= Completed)
     {
         Batch& Done = m_InFlight.front();
+        AddBusyTime(Done.m_Timer);
         vkResetCommandBuffer(Done.m_Commands, 0);
         m_Free.push_back(Done.m_Commands);
         m_InFlight.pop_front();

@@ -152,13 +152,17 @@ HRESULT Application::Do()
         const UINT32 FrameCount = static_cast<UINT32>(MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD));
         const DWORD StartTick = GetTickCount();
         Progress Progress(FrameCount, GetTickCount64());
+        Statistics Statistics;
         for (UINT32 FrameIndex = 0; FrameIndex < FrameCount; ++FrameIndex)
         {
             CheckResult(ConsoleCtrlHandlerWrapper);
             const LONGLONG SampleTime = MFllMulDiv(FrameIndex, 1000 * 10000LL * m_Configuration.m_FrameRateD, m_Configuration.m_FrameRateN, 0);
+            auto Stamp = Statistics::Clock::now();
             Context.Render(static_cast<float>(SampleTime) / 10000000.0f);
+            Statistics.Submit(Stamp);
 
             ComPtr<IMFSample> Sample;
+            Stamp = Statistics::Clock::now();
             for (;;)
             {
                 const HRESULT AllocateSampleResult = VideoSampleAllocatorEx->AllocateSample(Sample.ReleaseAndGetAddressOf());
@@ -170,6 +174,7 @@ HRESULT Application::Do()
                 CheckResult(ConsoleCtrlHandlerWrapper);
                 Sleep(10);
             }
+            Statistics.WaitForSample(Stamp);
             ComPtr<IMFMediaBuffer> MediaBuffer;
             CheckResult(Sample->ConvertToContiguousBuffer(&MediaBuffer));
             ComPtr<IMFDXGIBuffer> DxgiBuffer;
@@ -178,14 +183,18 @@ HRESULT Application::Do()
             CheckResult(DxgiBuffer->GetResource(IID_PPV_ARGS(&Texture)));
             UINT SubresourceIndex;
             CheckResult(DxgiBuffer->GetSubresourceIndex(&SubresourceIndex));
+            Stamp = Statistics::Clock::now();
             Context.m_DeviceContext->CopyResource(Texture.Get(), Context.m_Texture.Get());
+            Statistics.Submit(Stamp);
 
             CheckResult(Sample->SetSampleTime(SampleTime));
             CheckResult(Sample->SetSampleDuration(MFllMulDiv(FrameIndex + 1, 1000 * 10000LL * m_Configuration.m_FrameRateD, m_Configuration.m_FrameRateN, 0) - SampleTime));
             if (FrameIndex == 0)
                 CheckResult(Sample->SetUINT32(MFSampleExtension_Discontinuity, 1));
             CheckResult(Sample->SetUINT32(MFSampleExtension_CleanPoint, 1));
+            Stamp = Statistics::Clock::now();
             CheckResult(SinkWriter->WriteSample(StreamIndex, Sample.Get()));
+            Statistics.WaitForWriter(Stamp);
             Texture.Reset();
             DxgiBuffer.Reset();
             MediaBuffer.Reset();
@@ -197,6 +206,9 @@ HRESULT Application::Do()
         const DWORD Elapsed = GetTickCount() - StartTick;
         CheckResult(VideoSampleAllocatorEx->UninitializeSampleAllocator());
         Progress.Erase();
+        Statistics::Report(Statistics.Collect(Context.m_DxgiAdapterDesc1.Description, SinkWriter.Get(), StreamIndex,
+                                              FrameCount, Elapsed / 1000.0),
+                           m_Configuration, m_OutputPath);
         PrintLine(Format("Elapsed Time: %.2f seconds", Elapsed / 1000.0));
         return S_OK;
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# What a run shows beside its one line: a status line on standard error when
-# that is a terminal, and nothing anywhere when it is not.
+# What a run shows beside its one line: a status line and a summary of where
+# the time went on standard error when that is a terminal, nothing anywhere
+# when it is not, and the figures as JSON where OSTREL_STATISTICS names a file.
 #   terminal_test.sh OSTREL_BINARY
 set -u
 OSTREL=$(realpath "${1:?usage: terminal_test.sh OSTREL_BINARY}")
@@ -34,10 +35,35 @@ if [[ -n $status ]]; then
 else
     fail "no status line on the terminal: $(od -c terminal.txt | head -5)"
 fi
+summary=$(tr '\r' '\n' <terminal.txt | grep -E '^.+, libx264 [a-z]+: render [0-9.]+ ms, readback [0-9.]+ ms, convert [0-9.]+ ms, encode [0-9.]+ ms, mux [0-9.]+ ms a frame; waited [0-9.]+ s$')
+if [[ -n $summary ]]; then
+    pass "the terminal showed where the time went: $summary"
+else
+    fail "no summary line on the terminal: $(tr '\r' '\n' <terminal.txt | tail -n3)"
+fi
 if tr '\r' '\n' <terminal.txt | tail -n1 | grep -qE '^ *$'; then
     pass "the status line is erased at the end"
 else
     fail "the terminal ends with: $(tr '\r' '\n' <terminal.txt | tail -n1)"
+fi
+
+# At most four redraws a second (one more for the start of the count).
+redraws=$(tr '\r' '\n' <terminal.txt | grep -cE '^frame ')
+elapsed=$(sed -n 's/^Elapsed Time: \([0-9.]*\) seconds$/\1/p' stdout.txt)
+if awk -v r="$redraws" -v e="$elapsed" 'BEGIN { exit !(r >= 1 && r <= 4 * e + 1) }'; then
+    pass "$redraws redraws in $elapsed s"
+else
+    fail "$redraws redraws in $elapsed s"
+fi
+
+# Both streams on the terminal: the last line stands alone, after the erased
+# status line and the summary.
+script -qec "'$OSTREL' -Resolution 320 180 -Duration 2 both.mp4" /dev/null >both.txt
+last=$(tr '\r' '\n' <both.txt | grep -v '^ *$' | tail -n1)
+if [[ $last =~ ^Elapsed\ Time:\ [0-9]+\.[0-9]{2}\ seconds$ ]] && ! grep -q 'frame.*Elapsed' both.txt; then
+    pass "the run's last line stands alone on the terminal"
+else
+    fail "the terminal with both streams ends with: $last"
 fi
 
 # Not a terminal: nothing but the one line.
@@ -46,6 +72,42 @@ if [[ ! -s stderr.txt && $(wc -l <stdout.txt) == 1 ]]; then
     pass "without a terminal nothing extra is written"
 else
     fail "without a terminal: stderr $(od -c stderr.txt | head -3), stdout $(cat stdout.txt)"
+fi
+
+## The figures as JSON.
+if command -v jq >/dev/null; then
+    OSTREL_STATISTICS=$work/stats.json "$OSTREL" -Resolution 320 180 -Rate 30 -Duration 2 stats.mp4 >stdout.txt 2>stderr.txt
+    frames=$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 stats.mp4)
+    if ! jq -e . stats.json >/dev/null 2>&1; then
+        fail "the statistics are no JSON: $(cat stats.json)"
+    elif [[ $(jq .frames stats.json) != "$frames" || $(jq -r .version stats.json) == null ||
+            $(jq -c .frame_rate stats.json) != "[30,1]" || $(jq .width stats.json) != 320 ]]; then
+        fail "the statistics do not describe the run ($frames frames): $(cat stats.json)"
+    elif ! jq -e '[.milliseconds_per_frame | .render, .submit, .readback, .convert, .encode, .mux] | all(. > 0)' stats.json >/dev/null; then
+        fail "a stage took no time: $(jq -c .milliseconds_per_frame stats.json)"
+    # The rendering thread's figures fit in the run, and so do the writer's
+    # worker's; together no more than two threads' worth.
+    elif ! jq -e '(.milliseconds_per_frame.submit * .frames / 1000 + .waited_seconds.sample + .waited_seconds.writer) <= .elapsed_seconds + 0.01 and
+                  ((.milliseconds_per_frame | .readback + .convert + .encode + .mux) * .frames / 1000) <= .elapsed_seconds + 0.01' stats.json >/dev/null; then
+        fail "the stage times add up to more than the run: $(cat stats.json)"
+    else
+        pass "the statistics hold the run's figures: $(jq -c .milliseconds_per_frame stats.json)"
+    fi
+    [[ ! -s stderr.txt && $(wc -l <stdout.txt) == 1 ]] || fail "statistics changed the output: $(cat stdout.txt stderr.txt)"
+    # Without the variable, no file appears; a file that cannot be written is
+    # said on standard error and the run still succeeds.
+    mkdir quiet && (cd quiet && "$OSTREL" -Resolution 64 64 -Duration 1 q.mp4 >/dev/null 2>&1)
+    [[ $(ls quiet) == q.mp4 ]] || fail "a run without OSTREL_STATISTICS left: $(ls quiet)"
+    mkfifo stats.fifo
+    OSTREL_STATISTICS=$work/stats.fifo timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 fifo.mp4 >stdout.txt 2>stderr.txt
+    status=$?
+    if [[ $status == 0 && -s fifo.mp4 ]] && grep -q '^Ostrel: statistics not written to .*stats.fifo: 0x8007' stderr.txt; then
+        pass "statistics that cannot be written are said on standard error, without blocking"
+    else
+        fail "statistics into a FIFO: exit $status, $(cat stderr.txt)"
+    fi
+else
+    echo "skipped: the statistics check needs jq"
 fi
 
 if ((failures)); then

@@ -2,6 +2,7 @@
 // (converted on the device, or read back and converted on the host) make the
 // same video.
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +18,7 @@
 
 #include "support/Graphics.h"
 
+#include "Module/WriterTimings.h"
 #include "mf/SinkWriterOptions.h"
 
 namespace {
@@ -74,7 +76,10 @@ ComPtr<IMFMediaType> VideoType(const GUID& Subtype)
     return Type;
 }
 
-void Write(const std::string& Path, SinkWriterConversion Conversion)
+// Writes the frames; with Timings, also asks the writer for its figures and
+// gives the seconds from BeginWriting to Finalize in WallTime.
+void Write(const std::string& Path, SinkWriterConversion Conversion, ComPtr<IMFAttributes>* Timings = nullptr,
+           double* WallTime = nullptr)
 {
     UINT Token = 0;
     ComPtr<IMFDXGIDeviceManager> Manager;
@@ -90,10 +95,22 @@ void Write(const std::string& Path, SinkWriterConversion Conversion)
     DWORD Stream = 0;
     ASSERT_EQ(Writer->AddStream(VideoType(MFVideoFormat_H264).Get(), &Stream), S_OK);
     ASSERT_EQ(Writer->SetInputMediaType(Stream, VideoType(MFVideoFormat_ARGB32).Get(), nullptr), S_OK);
+    const auto Start = std::chrono::steady_clock::now();
     ASSERT_EQ(Writer->BeginWriting(), S_OK);
     for (UINT Frame = 0; Frame < FrameCount; ++Frame)
         ASSERT_EQ(Writer->WriteSample(Stream, TextureSample(Frame).Get()), S_OK);
     ASSERT_EQ(Writer->Finalize(), S_OK);
+    if (WallTime)
+        *WallTime = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    if (!Timings)
+        return;
+    ComPtr<IMFAttributes> Unknown;
+    EXPECT_EQ(Writer->GetServiceForStream(Stream, MF_SINK_WRITER_D3D_MANAGER, IID_PPV_ARGS(&Unknown)),
+              MF_E_UNSUPPORTED_SERVICE);
+    EXPECT_EQ(Writer->GetServiceForStream(Stream + 1, OSTREL_SINK_WRITER_TIMINGS, IID_PPV_ARGS(&Unknown)),
+              MF_E_INVALIDSTREAMNUMBER);
+    EXPECT_EQ(Writer->GetServiceForStream(Stream, OSTREL_SINK_WRITER_TIMINGS, IID_PPV_ARGS(Timings->GetAddressOf())),
+              S_OK);
 }
 
 // The decoded frames, 4:2:0 planes one frame after another.
@@ -162,4 +179,48 @@ TEST(SinkWriter, RefusesAConversionItDoesNotKnow)
     ComPtr<IMFSinkWriter> Writer;
     EXPECT_EQ(MFCreateSinkWriterFromURL(L"/tmp/ostrel-never-written.mp4", nullptr, Attributes.Get(), Writer.GetAddressOf()),
               E_INVALIDARG);
+}
+
+TEST(SinkWriter, TellsWhereItsTimeWent)
+{
+    char Folder[] = "/tmp/ostrel-timings-XXXXXX";
+    ASSERT_NE(mkdtemp(Folder), nullptr);
+    ComPtr<IMFAttributes> Timings;
+    double WallTime = 0;
+    Write(std::string(Folder) + "/timed.mp4", SinkWriterConversionHost, &Timings, &WallTime);
+    std::filesystem::remove_all(Folder);
+    ASSERT_TRUE(Timings);
+    UINT64 Frames = 0;
+    EXPECT_EQ(Timings->GetUINT64(OSTREL_SINK_WRITER_FRAMES, &Frames), S_OK);
+    EXPECT_EQ(Frames, FrameCount);
+    // Every stage took some time; lavapipe times its work like a GPU.
+    UINT64 Worker = 0;
+    for (const GUID& Key : {OSTREL_SINK_WRITER_DEVICE_TIME, OSTREL_SINK_WRITER_READBACK_TIME,
+                            OSTREL_SINK_WRITER_CONVERT_TIME, OSTREL_SINK_WRITER_ENCODE_TIME, OSTREL_SINK_WRITER_MUX_TIME})
+    {
+        UINT64 Time = 0;
+        EXPECT_EQ(Timings->GetUINT64(Key, &Time), S_OK);
+        EXPECT_GT(Time, 0u);
+        if (Key != OSTREL_SINK_WRITER_DEVICE_TIME)
+            Worker += Time;
+    }
+    // The worker's stages, in 100-ns units, fill much of the writing (frames
+    // come faster than it takes them) and never more than all of it.
+    EXPECT_GT(Worker / 1e7, 0.1 * WallTime);
+    EXPECT_LE(Worker / 1e7, WallTime);
+    wchar_t Encoder[64] = {};
+    EXPECT_EQ(Timings->GetString(OSTREL_SINK_WRITER_ENCODER, Encoder, 64, nullptr), S_OK);
+    EXPECT_STREQ(Encoder, L"libx264 superfast");
+}
+
+TEST(SinkWriter, TheToolKnowsTheTimingsByTheirKeys)
+{
+    EXPECT_EQ(WriterTimings::Service, OSTREL_SINK_WRITER_TIMINGS);
+    EXPECT_EQ(WriterTimings::Encoder, OSTREL_SINK_WRITER_ENCODER);
+    EXPECT_EQ(WriterTimings::Frames, OSTREL_SINK_WRITER_FRAMES);
+    EXPECT_EQ(WriterTimings::DeviceTime, OSTREL_SINK_WRITER_DEVICE_TIME);
+    EXPECT_EQ(WriterTimings::ReadbackTime, OSTREL_SINK_WRITER_READBACK_TIME);
+    EXPECT_EQ(WriterTimings::ConvertTime, OSTREL_SINK_WRITER_CONVERT_TIME);
+    EXPECT_EQ(WriterTimings::EncodeTime, OSTREL_SINK_WRITER_ENCODE_TIME);
+    EXPECT_EQ(WriterTimings::MuxTime, OSTREL_SINK_WRITER_MUX_TIME);
 }

@@ -2,6 +2,7 @@
 // upload ring, and waits that end when the device stops working.
 
 #include <chrono>
+#include <thread>
 #include <cstring>
 #include <vector>
 
@@ -122,62 +123,122 @@ TEST(VulkanCommandContext, TheHostReadsCopiesOnlyThroughABarrierToIt)
     Shared.m_Context->Unmap(Staging.Get(), 0);
 }
 
-// The device is stalled on purpose: its next batch waits for a semaphore
-// that the test holds. A wait for that batch ends with the device hung.
-TEST(VulkanCommandContext, AStalledDeviceEndsWaitsAsHung)
+// A device of its own whose batches the test can hold back: the next batch
+// submitted waits until the gate (a timeline semaphore) reaches a value.
+class GatedDevice : public testing::Test
 {
-    ComPtr<ID3D11Device> Device;
-    ComPtr<ID3D11DeviceContext> Context;
-    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_WARP, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
-                                Device.GetAddressOf(), nullptr, Context.GetAddressOf()),
-              S_OK);
-    DeviceState& State = StateOf(Device.Get());
-    const std::shared_ptr<Platform::Vulkan::Device> Vulkan = State.Vulkan();
-    Vulkan->SetWaitLimit(std::chrono::milliseconds(300));
-    auto TypeInfo = Platform::Vulkan::Describe<VkSemaphoreTypeCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_TYPE_CREATE_INFO);
-    TypeInfo.semaphoreType = VK_SEMAPHORE_TYPE_TIMELINE;
-    auto SemaphoreInfo = Platform::Vulkan::Describe<VkSemaphoreCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_CREATE_INFO, &TypeInfo);
-    VkSemaphore Gate = VK_NULL_HANDLE;
-    ASSERT_EQ(vkCreateSemaphore(Vulkan->Handle(), &SemaphoreInfo, nullptr, &Gate), VK_SUCCESS);
+protected:
+    void SetUp() override
     {
-        std::lock_guard Guard(State.m_Lock);
-        State.m_Commands.Flush();
-        State.m_Commands.Stream().WaitBeforeNext(Gate, 1);
+        ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_WARP, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                    m_Device.GetAddressOf(), nullptr, m_Context.GetAddressOf()),
+                  S_OK);
+        m_Vulkan = StateOf(m_Device.Get()).Vulkan();
+        m_Vulkan->SetWaitLimit(std::chrono::milliseconds(300));
+        auto TypeInfo =
+            Platform::Vulkan::Describe<VkSemaphoreTypeCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_TYPE_CREATE_INFO);
+        TypeInfo.semaphoreType = VK_SEMAPHORE_TYPE_TIMELINE;
+        auto SemaphoreInfo =
+            Platform::Vulkan::Describe<VkSemaphoreCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_CREATE_INFO, &TypeInfo);
+        ASSERT_EQ(vkCreateSemaphore(m_Vulkan->Handle(), &SemaphoreInfo, nullptr, &m_Gate), VK_SUCCESS);
+        const D3D11_TEXTURE2D_DESC Desc = {16, 16, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT,
+                                           D3D11_BIND_RENDER_TARGET, 0, 0};
+        ASSERT_EQ(m_Device->CreateTexture2D(&Desc, nullptr, m_Texture.GetAddressOf()), S_OK);
+        D3D11_TEXTURE2D_DESC StagingDesc = Desc;
+        StagingDesc.Usage = D3D11_USAGE_STAGING;
+        StagingDesc.BindFlags = 0;
+        StagingDesc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+        ASSERT_EQ(m_Device->CreateTexture2D(&StagingDesc, nullptr, m_Staging.GetAddressOf()), S_OK);
+        Submit();
+    }
+    void TearDown() override
+    {
+        // The gate opens past every value a test holds a batch for, so that
+        // the device drains before it goes.
+        Open(GateOpen);
+        m_Staging.Reset();
+        m_Texture.Reset();
+        m_Context.Reset();
+        m_Device.Reset();
+        vkDeviceWaitIdle(m_Vulkan->Handle());
+        vkDestroySemaphore(m_Vulkan->Handle(), m_Gate, nullptr);
     }
 
-    const D3D11_TEXTURE2D_DESC Desc = {16, 16, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT,
-                                       D3D11_BIND_RENDER_TARGET, 0, 0};
-    ComPtr<ID3D11Texture2D> Texture;
-    ASSERT_EQ(Device->CreateTexture2D(&Desc, nullptr, Texture.GetAddressOf()), S_OK);
-    D3D11_TEXTURE2D_DESC StagingDesc = Desc;
-    StagingDesc.Usage = D3D11_USAGE_STAGING;
-    StagingDesc.BindFlags = 0;
-    StagingDesc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    ComPtr<ID3D11Texture2D> Staging;
-    ASSERT_EQ(Device->CreateTexture2D(&StagingDesc, nullptr, Staging.GetAddressOf()), S_OK);
-    Context->CopyResource(Staging.Get(), Texture.Get());
+    // Submits what is recorded; the next batch waits for the gate to reach Value.
+    void HoldNextUntil(uint64_t Value)
+    {
+        DeviceState& State = StateOf(m_Device.Get());
+        std::lock_guard Guard(State.m_Lock);
+        State.m_Commands.Stream().WaitBeforeNext(m_Gate, Value);
+    }
+    void Submit()
+    {
+        DeviceState& State = StateOf(m_Device.Get());
+        std::lock_guard Guard(State.m_Lock);
+        State.m_Commands.Flush();
+    }
+    void Open(uint64_t Value)
+    {
+        auto Signal = Platform::Vulkan::Describe<VkSemaphoreSignalInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SIGNAL_INFO);
+        Signal.semaphore = m_Gate;
+        Signal.value = Value;
+        uint64_t Now = 0;
+        vkGetSemaphoreCounterValue(m_Vulkan->Handle(), m_Gate, &Now);
+        if (Value > Now)
+            vkSignalSemaphore(m_Vulkan->Handle(), &Signal);
+    }
+
+    static constexpr uint64_t GateOpen = 1000;
+
+    ComPtr<ID3D11Device> m_Device;
+    ComPtr<ID3D11DeviceContext> m_Context;
+    std::shared_ptr<Platform::Vulkan::Device> m_Vulkan;
+    VkSemaphore m_Gate = VK_NULL_HANDLE;
+    ComPtr<ID3D11Texture2D> m_Texture;
+    ComPtr<ID3D11Texture2D> m_Staging;
+};
+
+// A device that works through a long queue is not hung, however long the
+// wait: three batches, each let go by the test a while after the one before,
+// take longer together than the wait limit.
+TEST_F(GatedDevice, ADeviceThatProgressesIsWaitedFor)
+{
+    for (uint64_t Step = 1; Step <= 3; ++Step)
+    {
+        HoldNextUntil(Step);
+        m_Context->CopyResource(m_Staging.Get(), m_Texture.Get());
+        Submit();
+    }
+    std::thread Opener([&] {
+        for (uint64_t Step = 1; Step <= 3; ++Step)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            Open(Step);
+        }
+    });
+    D3D11_MAPPED_SUBRESOURCE Mapped = {};
+    EXPECT_EQ(m_Context->Map(m_Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), S_OK);
+    m_Context->Unmap(m_Staging.Get(), 0);
+    Opener.join();
+    EXPECT_EQ(m_Device->GetDeviceRemovedReason(), S_OK);
+}
+
+// The device is stalled on purpose: its next batch waits for the gate, which
+// the test holds. A wait for that batch ends with the device hung.
+TEST_F(GatedDevice, AStalledDeviceEndsWaitsAsHung)
+{
+    HoldNextUntil(1);
+    m_Context->CopyResource(m_Staging.Get(), m_Texture.Get());
 
     const auto Start = std::chrono::steady_clock::now();
     D3D11_MAPPED_SUBRESOURCE Mapped = {};
-    EXPECT_EQ(Context->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), DXGI_ERROR_DEVICE_HUNG);
+    EXPECT_EQ(m_Context->Map(m_Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), DXGI_ERROR_DEVICE_HUNG);
     const auto Waited = std::chrono::steady_clock::now() - Start;
     EXPECT_GE(Waited, std::chrono::milliseconds(250));
     EXPECT_LT(Waited, std::chrono::seconds(5));
-    EXPECT_EQ(Device->GetDeviceRemovedReason(), DXGI_ERROR_DEVICE_HUNG);
+    EXPECT_EQ(m_Device->GetDeviceRemovedReason(), DXGI_ERROR_DEVICE_HUNG);
     // From then on every wait answers at once.
     Platform::D3D11::TextureReadback Readback;
-    EXPECT_EQ(Readback.Read(Texture.Get()), DXGI_ERROR_DEVICE_HUNG);
-    EXPECT_EQ(Context->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), DXGI_ERROR_DEVICE_HUNG);
-
-    // Open the gate, so that the device drains before it goes.
-    auto Signal = Platform::Vulkan::Describe<VkSemaphoreSignalInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SIGNAL_INFO);
-    Signal.semaphore = Gate;
-    Signal.value = 1;
-    EXPECT_EQ(vkSignalSemaphore(Vulkan->Handle(), &Signal), VK_SUCCESS);
-    Staging.Reset();
-    Texture.Reset();
-    Context.Reset();
-    Device.Reset();
-    vkDeviceWaitIdle(Vulkan->Handle());
-    vkDestroySemaphore(Vulkan->Handle(), Gate, nullptr);
+    EXPECT_EQ(Readback.Read(m_Texture.Get()), DXGI_ERROR_DEVICE_HUNG);
+    EXPECT_EQ(m_Context->Map(m_Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), DXGI_ERROR_DEVICE_HUNG);
 }

@@ -72,6 +72,13 @@ public:
         uint64_t PacketsMuxed = 0;
         uint32_t MaximumQueued = 0;   // most frames that waited at once
         uint64_t WriteWaits = 0;      // Write calls that found the queue full
+        // Where the worker's time went, in nanoseconds: waiting for each
+        // frame's pixels (Lock of its source), converting them, handing them
+        // to the encoder and taking its packets, writing the packets.
+        uint64_t ReadbackTime = 0;
+        uint64_t ConvertTime = 0;
+        uint64_t EncodeTime = 0;
+        uint64_t MuxTime = 0;
     };
 
     FfmpegVideoWriter();
@@ -107,6 +114,9 @@ public:
 
     // The encoder in use, for example "libx264"; empty before BeginWriting.
     std::string EncoderName() const;
+    // The encoder with its settings that matter to speed, for example
+    // "libx264 superfast"; empty before BeginWriting.
+    std::string EncoderDescription() const;
     Statistics GetStatistics() const;
 
 private:

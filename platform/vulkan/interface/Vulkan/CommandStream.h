@@ -1,12 +1,15 @@
 // Command buffers and their submission on a device's queue. Work is recorded
 // into the current command buffer and submitted in batches; each batch
 // signals the next value of one timeline semaphore and keeps what it uses
-// alive until the device has finished it.
+// alive until the device has finished it. Where the queue has timestamps,
+// each batch is timed on the device, and the times of completed batches add
+// up to the device's busy time.
 //
 // Recording, Submit and Retire must be serialised by the owner (the command
 // context's owner). Wait may be called from any thread without it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -45,9 +48,10 @@ public:
     // The next batch submitted starts only once Semaphore (a timeline
     // semaphore) reaches Value: work that the host or another queue gates.
     void WaitBeforeNext(VkSemaphore Semaphore, uint64_t Value);
-    // Waits until the batch with Value has completed, at most the device's
-    // wait limit: past it the device counts as hung (see Error.h), and
-    // every later call answers that.
+    // Waits until the batch with Value has completed. When no batch completes
+    // for the device's wait limit, the device counts as hung (see Error.h),
+    // and every later call answers that; a device that goes on completing
+    // batches is waited for however long its queue is.
     HRESULT Wait(uint64_t Value);
     // Waits for everything submitted, then retires it.
     void WaitIdle();
@@ -55,6 +59,9 @@ public:
     void Retire();
     // The value of the last completed batch.
     uint64_t CompletedValue() const;
+    // Nanoseconds the device spent on the batches retired so far (0 where
+    // the queue has no timestamps). Any thread.
+    uint64_t BusyTime() const { return m_BusyTime.load(std::memory_order_relaxed); }
 
     const std::shared_ptr<Device>& Owner() const { return m_Device; }
 
@@ -64,7 +71,12 @@ private:
         uint64_t m_Value;
         VkCommandBuffer m_Commands;
         std::vector<std::shared_ptr<void>> m_Kept;
+        int32_t m_Timer; // its pair of timestamp queries, or -1
     };
+
+    HRESULT CreateTimers();
+    void StartTimer(VkCommandBuffer Commands);
+    void AddBusyTime(int32_t Timer);
 
     std::shared_ptr<Device> m_Device;
     VkCommandPool m_Pool = VK_NULL_HANDLE;
@@ -76,6 +88,14 @@ private:
     std::vector<VkCommandBuffer> m_Free;
     VkSemaphore m_Gate = VK_NULL_HANDLE;
     uint64_t m_GateValue = 0;
+
+    // Timestamps: a pair of queries for each batch in flight, used in turn.
+    VkQueryPool m_Timers = VK_NULL_HANDLE;
+    double m_TimestampPeriod = 0; // nanoseconds a tick
+    uint64_t m_TimestampMask = 0;
+    uint32_t m_NextTimer = 0;
+    int32_t m_CurrentTimer = -1;
+    std::atomic<uint64_t> m_BusyTime{0};
 };
 
 } // namespace Platform::Vulkan

@@ -1,5 +1,5 @@
-// Where a device of this platform renders, for the platform's consumers that
-// must work on the same adapter (the sink writer's encoder).
+// What the platform's consumers of a device may know of it: where it renders
+// (for an encoder that must sit on the same adapter) and how busy it was.
 #pragma once
 
 #include <cstdint>
@@ -20,5 +20,10 @@ struct AdapterPlace
 
 // The adapter of Device; false for a device that this platform did not make.
 bool PlaceOf(ID3D11Device* Device, AdapterPlace& Place);
+
+// Nanoseconds Device has been busy so far, counting every batch that has
+// completed (0 where the device cannot time its work, or for a device that
+// this platform did not make).
+uint64_t BusyTimeOf(ID3D11Device* Device);
 
 } // namespace Platform::D3D11

@@ -1,0 +1,160 @@
+// Where the encoding run's time went.
+
+#include <cstdio>
+
+#include <mfapi.h>
+
+#include "Module.h"
+#include "WriterTimings.h"
+
+namespace {
+
+double Seconds(std::chrono::steady_clock::duration Duration) { return std::chrono::duration<double>(Duration).count(); }
+
+// A wide text as a JSON string: ASCII only, everything else escaped, so that
+// the file is valid whatever the names hold (bytes of a file name that were
+// not UTF-8 come out as U+FFFD).
+std::string JsonString(const std::wstring& Text)
+{
+    std::string Result = "\"";
+    for (wchar_t Character : Text)
+    {
+        const auto Code = static_cast<uint32_t>(Character);
+        if (Character == L'"' || Character == L'\\')
+            Result += Format("\\%c", static_cast<char>(Character));
+        else if (Code >= 0x20 && Code < 0x7F)
+            Result += static_cast<char>(Character);
+        else if (Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF))
+            Result += "\\ufffd";
+        else if (Code > 0xFFFF)
+            Result += Format("\\u%04x\\u%04x", 0xD800 + ((Code - 0x10000) >> 10), 0xDC00 + ((Code - 0x10000) & 0x3FF));
+        else
+            Result += Format("\\u%04x", Code);
+    }
+    return Result + "\"";
+}
+
+bool StandardErrorIsConsole()
+{
+    DWORD Mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &Mode) != FALSE;
+}
+
+// The file that OSTREL_STATISTICS names, or an empty string.
+std::wstring StatisticsPath()
+{
+    wchar_t Buffer[4096];
+    const DWORD Length = GetEnvironmentVariableW(L"OSTREL_STATISTICS", Buffer, static_cast<DWORD>(std::size(Buffer)));
+    return Length > 0 && Length < std::size(Buffer) ? std::wstring(Buffer, Length) : std::wstring();
+}
+
+HRESULT WriteWholeFile(const std::wstring& Path, const std::string& Text)
+{
+    const HANDLE File = CreateFileW(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (File == INVALID_HANDLE_VALUE)
+        return HRESULT_FROM_WIN32(GetLastError());
+    DWORD Written = 0;
+    HRESULT Result = S_OK;
+    if (!WriteFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr) || Written != Text.size())
+        Result = HRESULT_FROM_WIN32(GetLastError());
+    if (!CloseHandle(File) && SUCCEEDED(Result))
+        Result = HRESULT_FROM_WIN32(GetLastError());
+    return Result;
+}
+
+} // namespace
+
+Application::Statistics::Figures Application::Statistics::Collect(const wchar_t* Adapter, IMFSinkWriter* SinkWriter,
+                                                                  DWORD StreamIndex, UINT32 Frames,
+                                                                  double ElapsedSeconds) const
+{
+    Figures Result;
+    Result.m_Adapter = Adapter;
+    Result.m_Frames = Frames;
+    Result.m_ElapsedSeconds = ElapsedSeconds;
+    Result.m_Submit = Seconds(m_Submit);
+    Result.m_WaitForSample = Seconds(m_WaitForSample);
+    Result.m_WaitForWriter = Seconds(m_WaitForWriter);
+
+    Microsoft::WRL::ComPtr<IMFAttributes> Timings;
+    if (FAILED(SinkWriter->GetServiceForStream(StreamIndex, WriterTimings::Service, IID_PPV_ARGS(&Timings))))
+        return Result;
+    UINT64 Device = 0;
+    Result.m_DeviceKnown = SUCCEEDED(Timings->GetUINT64(WriterTimings::DeviceTime, &Device)) && Device > 0;
+    Result.m_Device = Device / 1e7;
+    UINT64 Readback = 0, Convert = 0, Encode = 0, Mux = 0;
+    Result.m_WriterStages = SUCCEEDED(Timings->GetUINT64(WriterTimings::ReadbackTime, &Readback)) &&
+                            SUCCEEDED(Timings->GetUINT64(WriterTimings::ConvertTime, &Convert)) &&
+                            SUCCEEDED(Timings->GetUINT64(WriterTimings::EncodeTime, &Encode)) &&
+                            SUCCEEDED(Timings->GetUINT64(WriterTimings::MuxTime, &Mux));
+    Result.m_Readback = Readback / 1e7;
+    Result.m_Convert = Convert / 1e7;
+    Result.m_Encode = Encode / 1e7;
+    Result.m_Mux = Mux / 1e7;
+    wchar_t Encoder[256] = {};
+    if (SUCCEEDED(Timings->GetString(WriterTimings::Encoder, Encoder, static_cast<UINT32>(std::size(Encoder)), nullptr)))
+        Result.m_Encoder = Encoder;
+    return Result;
+}
+
+std::string Application::Statistics::SummaryLine(const Figures& Figures)
+{
+    const double Frames = Figures.m_Frames ? Figures.m_Frames : 1;
+    auto PerFrame = [&](double Seconds) { return 1000.0 * Seconds / Frames; };
+    std::string Line = Format("%ls", Figures.m_Adapter.c_str());
+    if (!Figures.m_Encoder.empty())
+        Line += Format(", %ls", Figures.m_Encoder.c_str());
+    Line += Format(": render %.1f ms", PerFrame(Figures.Render()));
+    if (Figures.m_WriterStages)
+        Line += Format(", readback %.1f ms, convert %.1f ms, encode %.1f ms, mux %.1f ms", PerFrame(Figures.m_Readback),
+                       PerFrame(Figures.m_Convert), PerFrame(Figures.m_Encode), PerFrame(Figures.m_Mux));
+    return Line + Format(" a frame; waited %.1f s", Figures.m_WaitForSample + Figures.m_WaitForWriter);
+}
+
+std::string Application::Statistics::Json(const Figures& Figures, const Configuration& Configuration,
+                                          const std::wstring& OutputPath)
+{
+    const double Frames = Figures.m_Frames ? Figures.m_Frames : 1;
+    auto Milliseconds = [&](double Seconds) { return Format("%.3f", 1000.0 * Seconds / Frames); };
+    std::string Text = "{\n";
+    Text += Format("  \"version\": \"%hs\",\n", OSTREL_VERSION);
+    Text += "  \"adapter\": " + JsonString(Figures.m_Adapter) + ",\n";
+    Text += "  \"encoder\": " + (Figures.m_Encoder.empty() ? std::string("null") : JsonString(Figures.m_Encoder)) + ",\n";
+    Text += "  \"output\": " + JsonString(OutputPath) + ",\n";
+    Text += Format("  \"adapter_index\": %u,\n  \"width\": %u,\n  \"height\": %u,\n", Configuration.m_DxgiAdapterIndex,
+                   Configuration.m_FrameSizeW, Configuration.m_FrameSizeH);
+    Text += Format("  \"frame_rate\": [%u, %u],\n  \"duration\": %d,\n  \"bitrate\": %u,\n", Configuration.m_FrameRateN,
+                   Configuration.m_FrameRateD, Configuration.m_Duration, Configuration.m_Bitrate);
+    Text += Format("  \"frames\": %u,\n  \"elapsed_seconds\": %.3f,\n", Figures.m_Frames, Figures.m_ElapsedSeconds);
+    Text += "  \"milliseconds_per_frame\": {\"render\": " + Milliseconds(Figures.Render()) +
+            ", \"render_on_device\": " + (Figures.m_DeviceKnown ? "true" : "false") +
+            ", \"submit\": " + Milliseconds(Figures.m_Submit);
+    if (Figures.m_WriterStages)
+        Text += ", \"readback\": " + Milliseconds(Figures.m_Readback) + ", \"convert\": " +
+                Milliseconds(Figures.m_Convert) + ", \"encode\": " + Milliseconds(Figures.m_Encode) +
+                ", \"mux\": " + Milliseconds(Figures.m_Mux);
+    Text += "},\n";
+    Text += Format("  \"waited_seconds\": {\"sample\": %.3f, \"writer\": %.3f}\n}\n", Figures.m_WaitForSample,
+                   Figures.m_WaitForWriter);
+    return Text;
+}
+
+void Application::Statistics::Report(const Figures& Figures, const Configuration& Configuration,
+                                     const std::wstring& OutputPath)
+{
+    if (StandardErrorIsConsole())
+    {
+        std::fprintf(stderr, "%s\n", SummaryLine(Figures).c_str());
+        std::fflush(stderr);
+    }
+    const std::wstring Path = StatisticsPath();
+    if (Path.empty())
+        return;
+    const HRESULT Result = WriteWholeFile(Path, Json(Figures, Configuration, OutputPath));
+    if (FAILED(Result))
+    {
+        std::fprintf(stderr, "%s\n", Format("Ostrel: statistics not written to %ls: 0x%08X", Path.c_str(),
+                                            static_cast<unsigned>(Result)).c_str());
+        std::fflush(stderr);
+    }
+}
