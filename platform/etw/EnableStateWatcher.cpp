@@ -8,8 +8,7 @@
 
 #include <pthread.h>
 
-namespace ostrel::etw
-{
+namespace Platform::Etw {
 struct EnableStateWatcher::State
 {
     Probe IsEnabled;
@@ -100,4 +99,4 @@ void EnableStateWatcher::Run(std::shared_ptr<State> Shared, bool LastEnabled)
         Lock.lock();
     }
 }
-} // namespace ostrel::etw
+} // namespace Platform::Etw

@@ -6,8 +6,7 @@
 #include <functional>
 #include <memory>
 
-namespace ostrel::etw
-{
+namespace Platform::Etw {
 class EnableStateWatcher
 {
 public:
@@ -39,4 +38,4 @@ private:
     // destroys its own watcher leaves the thread valid state to finish on.
     std::shared_ptr<State> m_State;
 };
-} // namespace ostrel::etw
+} // namespace Platform::Etw

@@ -22,8 +22,7 @@
 #include "Win32/Utf8.h"
 #include <libloaderapi.h>
 
-namespace ostrel::etw
-{
+namespace Platform::Etw {
 namespace
 {
 // The level a listening session asks for: the tracepoint is TRACE_DEBUG,
@@ -129,9 +128,9 @@ void OverrideLttngProviderForTesting(const OstrelLttngProviderApi* Api)
 {
     GetRegistry().Override.store(Api, std::memory_order_release);
 }
-} // namespace ostrel::etw
+} // namespace Platform::Etw
 
-using namespace ostrel::etw;
+using namespace Platform::Etw;
 
 ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext,
                     PREGHANDLE RegHandle)

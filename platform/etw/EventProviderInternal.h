@@ -4,8 +4,7 @@
 #include "Lttng/LttngProviderApi.h"
 #include <evntprov.h>
 
-namespace ostrel::etw
-{
+namespace Platform::Etw {
 // File name of the LTTng provider library, looked for beside the executable.
 constexpr const char* LttngProviderLibraryName = "libostrel-lttng.so";
 
@@ -21,4 +20,4 @@ DWORD LoadLttngProvider(const char* Path, const OstrelLttngProviderApi*& Api);
 // Makes EventRegister use Api instead of loading the library; nullptr
 // returns to the library. Registrations made before keep what they had.
 void OverrideLttngProviderForTesting(const OstrelLttngProviderApi* Api);
-} // namespace ostrel::etw
+} // namespace Platform::Etw

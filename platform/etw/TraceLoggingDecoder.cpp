@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-namespace ostrel::etw
-{
+namespace Platform::Etw {
 namespace
 {
 // Flags in a field's type byte.
@@ -324,4 +323,4 @@ DWORD DecodeTraceMessage(ULONG UserDataCount, const EVENT_DATA_DESCRIPTOR* UserD
     std::memcpy(&Message.SourceLine, DescriptorData(UserData[SourceLine + 2]), sizeof(Message.SourceLine));
     return ERROR_SUCCESS;
 }
-} // namespace ostrel::etw
+} // namespace Platform::Etw

@@ -14,8 +14,7 @@
 
 #include <evntprov.h>
 
-namespace ostrel::etw
-{
+namespace Platform::Etw {
 // Input types of TraceLogging fields (the low five bits of the type byte).
 enum TraceLoggingInType : uint8_t
 {
@@ -111,4 +110,4 @@ struct TraceMessageBuffer
 // converted into Buffer, 8-bit text is pointed at where it lies.
 DWORD DecodeTraceMessage(ULONG UserDataCount, const EVENT_DATA_DESCRIPTOR* UserData, TraceMessageBuffer& Buffer,
                          TraceMessage& Message);
-} // namespace ostrel::etw
+} // namespace Platform::Etw

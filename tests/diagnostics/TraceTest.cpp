@@ -235,7 +235,7 @@ TEST(TraceProvider, EnableCallbackFollowsTheControlCodes)
 
 TEST(TraceProvider, TheEventGoesOnlyToSessionsThatTakeVerboseEvents)
 {
-    ostrel::etw::OverrideLttngProviderForTesting(&ListeningSession);
+    Platform::Etw::OverrideLttngProviderForTesting(&ListeningSession);
     Written.clear();
     RegisterTraceProvider();
     {
@@ -247,7 +247,7 @@ TEST(TraceProvider, TheEventGoesOnlyToSessionsThatTakeVerboseEvents)
         TraceAtLevel(0); // every level
     }
     UnregisterTraceProvider();
-    ostrel::etw::OverrideLttngProviderForTesting(nullptr);
+    Platform::Etw::OverrideLttngProviderForTesting(nullptr);
     ASSERT_EQ(Written.size(), 2u);
     EXPECT_EQ(Written[0], "TraceAtLevel: at level 5\n");
     EXPECT_EQ(Written[1], "TraceAtLevel: at level 0\n");

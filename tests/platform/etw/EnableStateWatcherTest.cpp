@@ -5,7 +5,7 @@
 
 #include "etw/EnableStateWatcher.h"
 
-using ostrel::etw::EnableStateWatcher;
+using Platform::Etw::EnableStateWatcher;
 using namespace std::chrono_literals;
 
 // The enable callbacks themselves are tested through EventRegister; this is

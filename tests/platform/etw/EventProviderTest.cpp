@@ -11,8 +11,8 @@
 #include "etw/EventProviderInternal.h"
 #include "TraceLoggingBlobs.h"
 
-using namespace ostrel::etw;
-using namespace ostrel::etw::test;
+using namespace Platform::Etw;
+using namespace Platform::Etw::Test;
 
 namespace
 {

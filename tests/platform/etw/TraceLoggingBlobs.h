@@ -8,8 +8,7 @@
 
 #include <evntprov.h>
 
-namespace ostrel::etw::test
-{
+namespace Platform::Etw::Test {
 using Blob = std::vector<uint8_t>;
 
 // Body prefixed with its 16-bit size, that size included.
@@ -91,4 +90,4 @@ inline EventData Message(std::string_view File, uint32_t Line, std::string_view 
     Event.Values = {Ansi(File), UInt32(Line), Ansi(Function), Wide(Text)};
     return Event;
 }
-} // namespace ostrel::etw::test
+} // namespace Platform::Etw::Test

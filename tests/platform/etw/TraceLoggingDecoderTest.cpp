@@ -7,8 +7,8 @@
 #include "etw/TraceLoggingDecoder.h"
 #include "TraceLoggingBlobs.h"
 
-using namespace ostrel::etw;
-using namespace ostrel::etw::test;
+using namespace Platform::Etw;
+using namespace Platform::Etw::Test;
 
 namespace
 {

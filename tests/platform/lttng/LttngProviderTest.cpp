@@ -21,14 +21,14 @@ std::string BesideTheExecutable(const char* Name)
 
 TEST(LttngProviderDeathTest, TheLibraryHandsOverItsTable)
 {
-    const std::string Path = BesideTheExecutable(ostrel::etw::LttngProviderLibraryName);
+    const std::string Path = BesideTheExecutable(Platform::Etw::LttngProviderLibraryName);
     if (!std::filesystem::exists(Path))
         GTEST_SKIP() << "built without LTTng-UST: no " << Path;
     testing::FLAGS_gtest_death_test_style = "threadsafe";
     EXPECT_EXIT(
         {
             const OstrelLttngProviderApi* Api = nullptr;
-            const bool Loaded = ostrel::etw::LoadLttngProvider(Path.c_str(), Api) == ERROR_SUCCESS && Api &&
+            const bool Loaded = Platform::Etw::LoadLttngProvider(Path.c_str(), Api) == ERROR_SUCCESS && Api &&
                                 Api->Version == OSTREL_LTTNG_PROVIDER_API_VERSION && Api->IsMessageEnabled &&
                                 Api->WriteMessage;
             if (Loaded)
