@@ -16,6 +16,7 @@
 #include "Module/Module.h"
 #include "diagnostics/ComException.h"
 #include "support/Png.h"
+#include "support/TextureReadback.h"
 
 namespace {
 
@@ -55,22 +56,10 @@ private:
 
 bool WriteFrame(Application::Context& Context, const std::string& Path)
 {
-    D3D11_TEXTURE2D_DESC Desc;
-    Context.m_Texture->GetDesc(&Desc);
-    Desc.Usage = D3D11_USAGE_STAGING;
-    Desc.BindFlags = 0;
-    Desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    Microsoft::WRL::ComPtr<ID3D11Texture2D> Staging;
-    if (FAILED(Context.m_Device->CreateTexture2D(&Desc, nullptr, Staging.GetAddressOf())))
-        return false;
-    Context.m_DeviceContext->CopyResource(Staging.Get(), Context.m_Texture.Get());
-    D3D11_MAPPED_SUBRESOURCE Mapped;
-    if (FAILED(Context.m_DeviceContext->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped)))
-        return false;
-    const bool Written =
-        Png::WriteBgra(Path, static_cast<const uint8_t*>(Mapped.pData), Desc.Width, Desc.Height, Mapped.RowPitch);
-    Context.m_DeviceContext->Unmap(Staging.Get(), 0);
-    return Written;
+    const Graphics::Readback Frame =
+        Graphics::ReadTexture(Context.m_Device.Get(), Context.m_DeviceContext.Get(), Context.m_Texture.Get());
+    return SUCCEEDED(Frame.m_Result) &&
+           Png::WriteBgra(Path, Frame.m_Pixels.data(), Frame.m_Width, Frame.m_Height, Frame.m_Width * 4);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 
 #include "Module/Module.h"
 #include "diagnostics/ComException.h"
+#include "support/TextureReadback.h"
 
 int main(int ArgumentCount, char** Arguments)
 {
@@ -35,24 +36,12 @@ int main(int ArgumentCount, char** Arguments)
             MFllMulDiv(FrameIndex, 1000 * 10000LL * Configuration.m_FrameRateD, Configuration.m_FrameRateN, 0);
         Context.Render(static_cast<float>(SampleTime) / 10000000.0f);
 
-        D3D11_TEXTURE2D_DESC Desc;
-        Context.m_Texture->GetDesc(&Desc);
-        Desc.Usage = D3D11_USAGE_STAGING;
-        Desc.BindFlags = 0;
-        Desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        Microsoft::WRL::ComPtr<ID3D11Texture2D> Staging;
-        if (FAILED(Context.m_Device->CreateTexture2D(&Desc, nullptr, Staging.GetAddressOf())))
-            return 1;
-        Context.m_DeviceContext->CopyResource(Staging.Get(), Context.m_Texture.Get());
-        D3D11_MAPPED_SUBRESOURCE Mapped;
-        if (FAILED(Context.m_DeviceContext->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped)))
+        const Graphics::Readback Frame =
+            Graphics::ReadTexture(Context.m_Device.Get(), Context.m_DeviceContext.Get(), Context.m_Texture.Get());
+        if (FAILED(Frame.m_Result))
             return 1;
         FILE* File = std::fopen(Arguments[6], "wb");
-        bool Written = File != nullptr;
-        for (UINT Row = 0; Written && Row < Desc.Height; ++Row)
-            Written = std::fwrite(static_cast<const uint8_t*>(Mapped.pData) + size_t{Row} * Mapped.RowPitch, 4,
-                                  Desc.Width, File) == Desc.Width;
-        Context.m_DeviceContext->Unmap(Staging.Get(), 0);
+        bool Written = File && std::fwrite(Frame.m_Pixels.data(), 1, Frame.m_Pixels.size(), File) == Frame.m_Pixels.size();
         if (File && std::fclose(File) != 0)
             Written = false;
         if (!Written)

@@ -12,6 +12,8 @@
 #include <d3dcompiler.h>
 #include <wrl/client.h>
 
+#include "support/TextureReadback.h"
+
 namespace Graphics {
 
 using Microsoft::WRL::ComPtr;
@@ -37,30 +39,13 @@ inline Device& Shared()
     return Instance;
 }
 
-// The pixels of a texture's first plane, rows packed; Pitch receives the
-// packed row length in bytes.
+// The pixels of a texture's first plane, rows packed.
 inline std::vector<uint8_t> ReadBack(ID3D11Device* Device, ID3D11DeviceContext* Context, ID3D11Texture2D* Texture,
                                      size_t BytesPerPixel = 4)
 {
-    D3D11_TEXTURE2D_DESC Desc;
-    Texture->GetDesc(&Desc);
-    Desc.Usage = D3D11_USAGE_STAGING;
-    Desc.BindFlags = 0;
-    Desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    Desc.MiscFlags = 0;
-    ComPtr<ID3D11Texture2D> Staging;
-    EXPECT_EQ(Device->CreateTexture2D(&Desc, nullptr, Staging.GetAddressOf()), S_OK);
-    if (!Staging)
-        return {};
-    Context->CopyResource(Staging.Get(), Texture);
-    D3D11_MAPPED_SUBRESOURCE Mapped = {};
-    EXPECT_EQ(Context->Map(Staging.Get(), 0, D3D11_MAP_READ, 0, &Mapped), S_OK);
-    const size_t Row = Desc.Width * BytesPerPixel;
-    std::vector<uint8_t> Pixels(Row * Desc.Height);
-    for (UINT Y = 0; Y < Desc.Height; ++Y)
-        std::memcpy(Pixels.data() + Y * Row, static_cast<const uint8_t*>(Mapped.pData) + Y * Mapped.RowPitch, Row);
-    Context->Unmap(Staging.Get(), 0);
-    return Pixels;
+    Readback Result = ReadTexture(Device, Context, Texture, BytesPerPixel);
+    EXPECT_EQ(Result.m_Result, S_OK);
+    return std::move(Result.m_Pixels);
 }
 
 inline std::vector<uint8_t> ReadBuffer(ID3D11Device* Device, ID3D11DeviceContext* Context, ID3D11Buffer* Buffer)
