@@ -110,25 +110,6 @@ HRESULT MessageBlob(const std::string& Messages, ID3DBlob** ErrorMsgs)
     return Platform::CreateBlob(std::move(Bytes), ErrorMsgs);
 }
 
-} // namespace
-
-HRESULT D3DCreateBlob(SIZE_T Size, ID3DBlob** Blob)
-{
-    if (!Blob)
-        return E_INVALIDARG;
-    *Blob = nullptr;
-    try
-    {
-        return Platform::CreateBlob(std::vector<uint8_t>(Size), Blob);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-}
-
-namespace {
-
 // One compilation as D3DCompile is asked for it.
 struct Request
 {

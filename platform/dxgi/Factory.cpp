@@ -85,8 +85,6 @@ HRESULT CreateFactory(REFIID Riid, void** Result)
 
 } // namespace
 
-HRESULT CreateDXGIFactory(REFIID Riid, void** Factory) { return CreateFactory(Riid, Factory); }
-HRESULT CreateDXGIFactory1(REFIID Riid, void** Factory) { return CreateFactory(Riid, Factory); }
 
 HRESULT CreateDXGIFactory2(UINT Flags, REFIID Riid, void** Factory)
 {

@@ -44,11 +44,4 @@ HRESULT HresultFromAverror(int Error, FfmpegOperation Operation)
     return E_FAIL;
 }
 
-std::string AverrorText(int Error)
-{
-    char Text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(Error, Text, sizeof Text);
-    return Text;
-}
-
 } // namespace Platform

@@ -1,8 +1,6 @@
 // The one place where FFmpeg's error values (AVERROR) become HRESULTs.
 #pragma once
 
-#include <string>
-
 #include <mferror.h>
 
 namespace Platform {
@@ -18,8 +16,5 @@ enum class FfmpegOperation
 };
 
 HRESULT HresultFromAverror(int Error, FfmpegOperation Operation = FfmpegOperation::General);
-
-// FFmpeg's own text for an error value, for trace lines.
-std::string AverrorText(int Error);
 
 } // namespace Platform

@@ -43,4 +43,3 @@ HRESULT D3DCompile(LPCVOID SrcData, SIZE_T SrcDataSize, LPCSTR SourceName, const
                    ID3DInclude* Include, LPCSTR Entrypoint, LPCSTR Target, UINT Flags1, UINT Flags2,
                    ID3DBlob** Code, ID3DBlob** ErrorMsgs);
 
-HRESULT D3DCreateBlob(SIZE_T Size, ID3DBlob** Blob);

@@ -102,5 +102,3 @@ protected:
 };
 DECLARE_UUIDOF(IDXGIFactory1, 0x770aae78, 0xf26f, 0x4dba, 0xa8, 0x29, 0x25, 0x3c, 0x83, 0xd1, 0xb3, 0x87);
 
-HRESULT CreateDXGIFactory(REFIID Riid, void** Factory);
-HRESULT CreateDXGIFactory1(REFIID Riid, void** Factory);

@@ -13,7 +13,6 @@ HMODULE GetModuleHandleW(LPCWSTR ModuleName);
 // integer identifier (MAKEINTRESOURCEW). Null with the last error set
 // (ERROR_RESOURCE_TYPE_NOT_FOUND, ERROR_RESOURCE_NAME_NOT_FOUND) when absent.
 HRSRC FindResourceW(HMODULE Module, LPCWSTR Name, LPCWSTR Type);
-HRSRC FindResourceExW(HMODULE Module, LPCWSTR Type, LPCWSTR Name, WORD Language);
 DWORD SizeofResource(HMODULE Module, HRSRC Resource);
 HGLOBAL LoadResource(HMODULE Module, HRSRC Resource);
 LPVOID LockResource(HGLOBAL ResourceData);

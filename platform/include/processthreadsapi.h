@@ -60,7 +60,6 @@ BOOL GetExitCodeProcess(HANDLE Process, LPDWORD ExitCode);
 
 HANDLE GetCurrentProcess();
 DWORD GetCurrentProcessId();
-HANDLE GetCurrentThread();
 DWORD GetCurrentThreadId();
 HANDLE OpenProcess(DWORD DesiredAccess, BOOL InheritHandle, DWORD ProcessId);
 HANDLE OpenThread(DWORD DesiredAccess, BOOL InheritHandle, DWORD ThreadId);

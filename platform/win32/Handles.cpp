@@ -21,7 +21,6 @@ namespace Platform {
 namespace {
 
 constexpr intptr_t CurrentProcessHandle = -1;
-constexpr intptr_t CurrentThreadHandle = -2;
 
 struct HandleTable
 {
@@ -100,12 +99,11 @@ HANDLE AddHandle(HandleObject Object, bool Inheritable)
 bool FindHandle(HANDLE Handle, HandleObject& Object)
 {
     const auto Value = reinterpret_cast<intptr_t>(Handle);
-    if (Value == CurrentProcessHandle || Value == CurrentThreadHandle)
+    if (Value == CurrentProcessHandle)
     {
         Object = HandleObject{};
-        Object.Kind = Value == CurrentProcessHandle ? HandleKind::Process : HandleKind::Thread;
+        Object.Kind = HandleKind::Process;
         Object.ProcessId = getpid();
-        Object.ThreadId = Value == CurrentThreadHandle ? gettid() : 0;
         return true;
     }
     const int Fd = FdFromHandle(Handle);
@@ -168,12 +166,11 @@ int OpenThreadFd(pid_t ProcessId, pid_t ThreadId)
 using namespace Platform;
 
 HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(CurrentProcessHandle); }
-HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(CurrentThreadHandle); }
 
 BOOL CloseHandle(HANDLE Handle)
 {
     const auto Value = reinterpret_cast<intptr_t>(Handle);
-    if (Value == CurrentProcessHandle || Value == CurrentThreadHandle)
+    if (Value == CurrentProcessHandle)
         return TRUE;
     const int Fd = FdFromHandle(Handle);
     if (Fd < 0)

@@ -49,7 +49,7 @@ bool ToIdentifier(LPCWSTR Name, WORD& Identifier)
     return true;
 }
 
-HRSRC Find(HMODULE Module, LPCWSTR Name, LPCWSTR Type, const WORD* Language)
+HRSRC Find(HMODULE Module, LPCWSTR Name, LPCWSTR Type)
 {
     if (!IsExecutable(Module))
     {
@@ -69,8 +69,6 @@ HRSRC Find(HMODULE Module, LPCWSTR Name, LPCWSTR Type, const WORD* Language)
             continue;
         TypeFound = true;
         if (!NameKnown || Entry.m_Identifier != NameValue)
-            continue;
-        if (Language && *Language != LANG_NEUTRAL && Entry.m_Language != *Language)
             continue;
         Match = &Entry;
         break;
@@ -95,12 +93,7 @@ HMODULE GetModuleHandleW(LPCWSTR ModuleName)
     return ExecutableModule();
 }
 
-HRSRC FindResourceW(HMODULE Module, LPCWSTR Name, LPCWSTR Type) { return Find(Module, Name, Type, nullptr); }
-
-HRSRC FindResourceExW(HMODULE Module, LPCWSTR Type, LPCWSTR Name, WORD Language)
-{
-    return Find(Module, Name, Type, &Language);
-}
+HRSRC FindResourceW(HMODULE Module, LPCWSTR Name, LPCWSTR Type) { return Find(Module, Name, Type); }
 
 DWORD SizeofResource(HMODULE Module, HRSRC Resource)
 {
