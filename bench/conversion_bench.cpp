@@ -91,7 +91,8 @@ int main(int ArgumentCount, char** Arguments)
     Configuration.m_FrameSizeW = ArgumentCount > 2 ? std::atoi(Arguments[1]) : 1920;
     Configuration.m_FrameSizeH = ArgumentCount > 2 ? std::atoi(Arguments[2]) : 1080;
     const int Frames = ArgumentCount > 3 ? std::atoi(Arguments[3]) : 120;
-    const int Width = static_cast<int>(Configuration.m_FrameSizeW), Height = static_cast<int>(Configuration.m_FrameSizeH);
+    const int Width = static_cast<int>(Configuration.m_FrameSizeW),
+              Height = static_cast<int>(Configuration.m_FrameSizeH);
     try
     {
         // The picture, copied into a texture like the sample pool's.
@@ -107,10 +108,11 @@ int main(int ArgumentCount, char** Arguments)
         const Figures Host = Measure(Sample.Get(), TextureReadback::Output::Native, Width, Height, Frames);
         const Figures Device = Measure(Sample.Get(), TextureReadback::Output::Nv12, Width, Height, Frames);
         std::printf("adapter: %ls; %dx%d, %d frames\n", Context.m_DxgiAdapterDesc1.Description, Width, Height, Frames);
-        std::printf("host:   read back %5.2f ms (%llu bytes), libswscale to YUV420P %5.2f ms, together %5.2f ms a frame\n",
-                    Host.m_Read, static_cast<unsigned long long>(Host.m_Bytes), Host.m_Convert,
-                    Host.m_Read + Host.m_Convert);
-        std::printf("device: convert and read back %5.2f ms (%llu bytes), copy into the frame %5.2f ms, together %5.2f ms a frame\n",
+        std::printf(
+            "host:   read back %5.2f ms (%llu bytes), libswscale to YUV420P %5.2f ms, together %5.2f ms a frame\n",
+            Host.m_Read, static_cast<unsigned long long>(Host.m_Bytes), Host.m_Convert, Host.m_Read + Host.m_Convert);
+        std::printf("device: convert and read back %5.2f ms (%llu bytes), copy into the frame %5.2f ms, together %5.2f "
+                    "ms a frame\n",
                     Device.m_Read, static_cast<unsigned long long>(Device.m_Bytes), Device.m_Convert,
                     Device.m_Read + Device.m_Convert);
     }

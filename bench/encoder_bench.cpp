@@ -174,10 +174,10 @@ int main(int argc, char** argv)
     }
     const auto Statistics = Writer.GetStatistics();
     if (RenderMilliseconds == 0)
-        std::printf("preset %-9s convert %6.1f fps (%5.2f ms)  convert+encode+mux %6.1f fps (%5.2f ms)  queue waits %llu\n",
-                    Preset.c_str(), FrameCount / ConvertSeconds, ConvertSeconds * 1000 / FrameCount,
-                    FrameCount / EncodeSeconds, EncodeSeconds * 1000 / FrameCount,
-                    static_cast<unsigned long long>(Statistics.WriteWaits));
+        std::printf(
+            "preset %-9s convert %6.1f fps (%5.2f ms)  convert+encode+mux %6.1f fps (%5.2f ms)  queue waits %llu\n",
+            Preset.c_str(), FrameCount / ConvertSeconds, ConvertSeconds * 1000 / FrameCount, FrameCount / EncodeSeconds,
+            EncodeSeconds * 1000 / FrameCount, static_cast<unsigned long long>(Statistics.WriteWaits));
     else
         std::printf("preset %-9s with %.0f ms of rendering work a frame: %6.1f fps end to end "
                     "(render alone %5.1f fps, %5.1f fps while encoding)\n",

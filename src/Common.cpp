@@ -33,8 +33,7 @@ DxgiDevice::~DxgiDevice()
         CloseHandle();
     }
     catch (const ComException&)
-    {
-    }
+    {}
 }
 
 void DxgiDevice::OpenHandle(IMFDXGIDeviceManager* Manager)

@@ -9,10 +9,7 @@
 #include "Common.h"
 #include "diagnostics/Check.h"
 
-VideoSample::VideoSample()
-{
-    CheckResult(MFCreateSample(m_Sample.GetAddressOf()));
-}
+VideoSample::VideoSample() { CheckResult(MFCreateSample(m_Sample.GetAddressOf())); }
 
 ULONG VideoSample::Release()
 {
@@ -46,7 +43,8 @@ HRESULT VideoSample::SetAllocator(IMFAsyncCallback* AllocatorAsyncCallback, IUnk
         CheckCondition(AllocatorAsyncCallback, E_INVALIDARG);
         auto Lock = m_Lock.LockExclusive();
         CheckCondition(!m_AsyncResult, MF_E_NOTACCEPTING);
-        CheckResult(MFCreateAsyncResult((IMFTrackedSample*) this, AllocatorAsyncCallback, StateUnknown, m_AsyncResult.GetAddressOf()));
+        CheckResult(MFCreateAsyncResult((IMFTrackedSample*)this, AllocatorAsyncCallback, StateUnknown,
+                                        m_AsyncResult.GetAddressOf()));
     }
     catch (const ComException& Exception)
     {
@@ -57,20 +55,50 @@ HRESULT VideoSample::SetAllocator(IMFAsyncCallback* AllocatorAsyncCallback, IUnk
 
 // Everything else goes unchanged to the wrapped sample.
 HRESULT VideoSample::GetItem(REFGUID guidKey, PROPVARIANT* pValue) { return m_Sample->GetItem(guidKey, pValue); }
-HRESULT VideoSample::GetItemType(REFGUID guidKey, MF_ATTRIBUTE_TYPE* pType) { return m_Sample->GetItemType(guidKey, pType); }
-HRESULT VideoSample::CompareItem(REFGUID guidKey, REFPROPVARIANT Value, BOOL* pbResult) { return m_Sample->CompareItem(guidKey, Value, pbResult); }
-HRESULT VideoSample::Compare(IMFAttributes* pTheirs, MF_ATTRIBUTES_MATCH_TYPE MatchType, BOOL* pbResult) { return m_Sample->Compare(pTheirs, MatchType, pbResult); }
+HRESULT VideoSample::GetItemType(REFGUID guidKey, MF_ATTRIBUTE_TYPE* pType)
+{
+    return m_Sample->GetItemType(guidKey, pType);
+}
+HRESULT VideoSample::CompareItem(REFGUID guidKey, REFPROPVARIANT Value, BOOL* pbResult)
+{
+    return m_Sample->CompareItem(guidKey, Value, pbResult);
+}
+HRESULT VideoSample::Compare(IMFAttributes* pTheirs, MF_ATTRIBUTES_MATCH_TYPE MatchType, BOOL* pbResult)
+{
+    return m_Sample->Compare(pTheirs, MatchType, pbResult);
+}
 HRESULT VideoSample::GetUINT32(REFGUID guidKey, UINT32* punValue) { return m_Sample->GetUINT32(guidKey, punValue); }
 HRESULT VideoSample::GetUINT64(REFGUID guidKey, UINT64* punValue) { return m_Sample->GetUINT64(guidKey, punValue); }
 HRESULT VideoSample::GetDouble(REFGUID guidKey, double* pfValue) { return m_Sample->GetDouble(guidKey, pfValue); }
 HRESULT VideoSample::GetGUID(REFGUID guidKey, GUID* pguidValue) { return m_Sample->GetGUID(guidKey, pguidValue); }
-HRESULT VideoSample::GetStringLength(REFGUID guidKey, UINT32* pcchLength) { return m_Sample->GetStringLength(guidKey, pcchLength); }
-HRESULT VideoSample::GetString(REFGUID guidKey, LPWSTR pwszValue, UINT32 cchBufSize, UINT32* pcchLength) { return m_Sample->GetString(guidKey, pwszValue, cchBufSize, pcchLength); }
-HRESULT VideoSample::GetAllocatedString(REFGUID guidKey, LPWSTR* ppwszValue, UINT32* pcchLength) { return m_Sample->GetAllocatedString(guidKey, ppwszValue, pcchLength); }
-HRESULT VideoSample::GetBlobSize(REFGUID guidKey, UINT32* pcbBlobSize) { return m_Sample->GetBlobSize(guidKey, pcbBlobSize); }
-HRESULT VideoSample::GetBlob(REFGUID guidKey, UINT8* pBuf, UINT32 cbBufSize, UINT32* pcbBlobSize) { return m_Sample->GetBlob(guidKey, pBuf, cbBufSize, pcbBlobSize); }
-HRESULT VideoSample::GetAllocatedBlob(REFGUID guidKey, UINT8** ppBuf, UINT32* pcbSize) { return m_Sample->GetAllocatedBlob(guidKey, ppBuf, pcbSize); }
-HRESULT VideoSample::GetUnknown(REFGUID guidKey, REFIID riid, LPVOID* ppv) { return m_Sample->GetUnknown(guidKey, riid, ppv); }
+HRESULT VideoSample::GetStringLength(REFGUID guidKey, UINT32* pcchLength)
+{
+    return m_Sample->GetStringLength(guidKey, pcchLength);
+}
+HRESULT VideoSample::GetString(REFGUID guidKey, LPWSTR pwszValue, UINT32 cchBufSize, UINT32* pcchLength)
+{
+    return m_Sample->GetString(guidKey, pwszValue, cchBufSize, pcchLength);
+}
+HRESULT VideoSample::GetAllocatedString(REFGUID guidKey, LPWSTR* ppwszValue, UINT32* pcchLength)
+{
+    return m_Sample->GetAllocatedString(guidKey, ppwszValue, pcchLength);
+}
+HRESULT VideoSample::GetBlobSize(REFGUID guidKey, UINT32* pcbBlobSize)
+{
+    return m_Sample->GetBlobSize(guidKey, pcbBlobSize);
+}
+HRESULT VideoSample::GetBlob(REFGUID guidKey, UINT8* pBuf, UINT32 cbBufSize, UINT32* pcbBlobSize)
+{
+    return m_Sample->GetBlob(guidKey, pBuf, cbBufSize, pcbBlobSize);
+}
+HRESULT VideoSample::GetAllocatedBlob(REFGUID guidKey, UINT8** ppBuf, UINT32* pcbSize)
+{
+    return m_Sample->GetAllocatedBlob(guidKey, ppBuf, pcbSize);
+}
+HRESULT VideoSample::GetUnknown(REFGUID guidKey, REFIID riid, LPVOID* ppv)
+{
+    return m_Sample->GetUnknown(guidKey, riid, ppv);
+}
 HRESULT VideoSample::SetItem(REFGUID guidKey, REFPROPVARIANT Value) { return m_Sample->SetItem(guidKey, Value); }
 HRESULT VideoSample::DeleteItem(REFGUID guidKey) { return m_Sample->DeleteItem(guidKey); }
 HRESULT VideoSample::DeleteAllItems() { return m_Sample->DeleteAllItems(); }
@@ -79,22 +107,40 @@ HRESULT VideoSample::SetUINT64(REFGUID guidKey, UINT64 unValue) { return m_Sampl
 HRESULT VideoSample::SetDouble(REFGUID guidKey, double fValue) { return m_Sample->SetDouble(guidKey, fValue); }
 HRESULT VideoSample::SetGUID(REFGUID guidKey, REFGUID guidValue) { return m_Sample->SetGUID(guidKey, guidValue); }
 HRESULT VideoSample::SetString(REFGUID guidKey, LPCWSTR wszValue) { return m_Sample->SetString(guidKey, wszValue); }
-HRESULT VideoSample::SetBlob(REFGUID guidKey, const UINT8* pBuf, UINT32 cbBufSize) { return m_Sample->SetBlob(guidKey, pBuf, cbBufSize); }
+HRESULT VideoSample::SetBlob(REFGUID guidKey, const UINT8* pBuf, UINT32 cbBufSize)
+{
+    return m_Sample->SetBlob(guidKey, pBuf, cbBufSize);
+}
 HRESULT VideoSample::SetUnknown(REFGUID guidKey, IUnknown* pUnknown) { return m_Sample->SetUnknown(guidKey, pUnknown); }
 HRESULT VideoSample::LockStore() { return m_Sample->LockStore(); }
 HRESULT VideoSample::UnlockStore() { return m_Sample->UnlockStore(); }
 HRESULT VideoSample::GetCount(UINT32* pcItems) { return m_Sample->GetCount(pcItems); }
-HRESULT VideoSample::GetItemByIndex(UINT32 unIndex, GUID* pguidKey, PROPVARIANT* pValue) { return m_Sample->GetItemByIndex(unIndex, pguidKey, pValue); }
+HRESULT VideoSample::GetItemByIndex(UINT32 unIndex, GUID* pguidKey, PROPVARIANT* pValue)
+{
+    return m_Sample->GetItemByIndex(unIndex, pguidKey, pValue);
+}
 HRESULT VideoSample::CopyAllItems(IMFAttributes* pDest) { return m_Sample->CopyAllItems(pDest); }
 HRESULT VideoSample::GetSampleFlags(DWORD* pdwSampleFlags) { return m_Sample->GetSampleFlags(pdwSampleFlags); }
 HRESULT VideoSample::SetSampleFlags(DWORD dwSampleFlags) { return m_Sample->SetSampleFlags(dwSampleFlags); }
 HRESULT VideoSample::GetSampleTime(LONGLONG* phnsSampleTime) { return m_Sample->GetSampleTime(phnsSampleTime); }
 HRESULT VideoSample::SetSampleTime(LONGLONG hnsSampleTime) { return m_Sample->SetSampleTime(hnsSampleTime); }
-HRESULT VideoSample::GetSampleDuration(LONGLONG* phnsSampleDuration) { return m_Sample->GetSampleDuration(phnsSampleDuration); }
-HRESULT VideoSample::SetSampleDuration(LONGLONG hnsSampleDuration) { return m_Sample->SetSampleDuration(hnsSampleDuration); }
+HRESULT VideoSample::GetSampleDuration(LONGLONG* phnsSampleDuration)
+{
+    return m_Sample->GetSampleDuration(phnsSampleDuration);
+}
+HRESULT VideoSample::SetSampleDuration(LONGLONG hnsSampleDuration)
+{
+    return m_Sample->SetSampleDuration(hnsSampleDuration);
+}
 HRESULT VideoSample::GetBufferCount(DWORD* pdwBufferCount) { return m_Sample->GetBufferCount(pdwBufferCount); }
-HRESULT VideoSample::GetBufferByIndex(DWORD dwIndex, IMFMediaBuffer** ppBuffer) { return m_Sample->GetBufferByIndex(dwIndex, ppBuffer); }
-HRESULT VideoSample::ConvertToContiguousBuffer(IMFMediaBuffer** ppBuffer) { return m_Sample->ConvertToContiguousBuffer(ppBuffer); }
+HRESULT VideoSample::GetBufferByIndex(DWORD dwIndex, IMFMediaBuffer** ppBuffer)
+{
+    return m_Sample->GetBufferByIndex(dwIndex, ppBuffer);
+}
+HRESULT VideoSample::ConvertToContiguousBuffer(IMFMediaBuffer** ppBuffer)
+{
+    return m_Sample->ConvertToContiguousBuffer(ppBuffer);
+}
 HRESULT VideoSample::AddBuffer(IMFMediaBuffer* pBuffer) { return m_Sample->AddBuffer(pBuffer); }
 HRESULT VideoSample::RemoveBufferByIndex(DWORD dwIndex) { return m_Sample->RemoveBufferByIndex(dwIndex); }
 HRESULT VideoSample::RemoveAllBuffers() { return m_Sample->RemoveAllBuffers(); }
@@ -119,7 +165,7 @@ UINT32 ReadSetting(IMFAttributes* Attributes, REFGUID Key, UINT32 Default)
 VideoSampleAllocator::Item::Item(ID3D11Texture2D* Texture, size_t Index)
 {
     Initialize(Texture);
-    CheckResult(m_Sample->SetUINT32(__uuidof(SampleIndex), (UINT32) Index));
+    CheckResult(m_Sample->SetUINT32(__uuidof(SampleIndex), (UINT32)Index));
 }
 
 void VideoSampleAllocator::Item::Initialize(ID3D11Texture2D* Texture)
@@ -129,7 +175,8 @@ void VideoSampleAllocator::Item::Initialize(ID3D11Texture2D* Texture)
     const UINT SubresourceIndex = 0;
     const BOOL BottomUpWhenLinear = FALSE;
     Microsoft::WRL::ComPtr<IMFMediaBuffer> MediaBuffer;
-    CheckResult(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), Texture, SubresourceIndex, BottomUpWhenLinear, MediaBuffer.GetAddressOf()));
+    CheckResult(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), Texture, SubresourceIndex, BottomUpWhenLinear,
+                                          MediaBuffer.GetAddressOf()));
     Microsoft::WRL::ComPtr<IMF2DBuffer> Buffer;
     CheckResult(MediaBuffer.As(&Buffer));
     DWORD Length;
@@ -217,12 +264,15 @@ HRESULT VideoSampleAllocator::InitializeSampleAllocatorEx(DWORD InitialSampleCou
         CheckResult(MFGetAttributeSize(MediaType, MF_MT_FRAME_SIZE, &Width, &Height));
         GUID Subtype;
         CheckResult(MediaType->GetGUID(MF_MT_SUBTYPE, &Subtype));
-        CheckCondition(Subtype == MFVideoFormat_ARGB32 || Subtype == MFVideoFormat_RGB32 || Subtype == MFVideoFormat_NV12 || Subtype == MFVideoFormat_YUY2, E_NOTIMPL);
+        CheckCondition(Subtype == MFVideoFormat_ARGB32 || Subtype == MFVideoFormat_RGB32 ||
+                           Subtype == MFVideoFormat_NV12 || Subtype == MFVideoFormat_YUY2,
+                       E_NOTIMPL);
         const DXGI_FORMAT Format = Subtype == MFVideoFormat_NV12   ? DXGI_FORMAT_NV12
                                    : Subtype == MFVideoFormat_YUY2 ? DXGI_FORMAT_YUY2
                                                                    : DXGI_FORMAT_B8G8R8A8_UNORM;
 
-        const DWORD SampleCount = std::max({InitialSampleCount, MaximalSampleCount, static_cast<DWORD>(MinimumSampleCount)});
+        const DWORD SampleCount =
+            std::max({InitialSampleCount, MaximalSampleCount, static_cast<DWORD>(MinimumSampleCount)});
         CheckCondition(SampleCount > 0, E_FAIL);
 
         auto InitializationLock = m_InitializationLock.LockExclusive();
@@ -244,7 +294,8 @@ HRESULT VideoSampleAllocator::InitializeSampleAllocatorEx(DWORD InitialSampleCou
         Description.Usage = static_cast<D3D11_USAGE>(Usage);
         Description.BindFlags = BindFlags;
         Description.CPUAccessFlags = Usage == D3D11_USAGE_DEFAULT ? 0u : UINT{D3D11_CPU_ACCESS_WRITE};
-        Description.MiscFlags = SharedNtHandleValue  ? UINT{D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX | D3D11_RESOURCE_MISC_SHARED_NTHANDLE}
+        Description.MiscFlags = SharedNtHandleValue
+                                    ? UINT{D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX | D3D11_RESOURCE_MISC_SHARED_NTHANDLE}
                                 : Shared             ? UINT{D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX}
                                 : SharedWithoutMutex ? UINT{D3D11_RESOURCE_MISC_SHARED}
                                                      : 0u;
@@ -294,7 +345,7 @@ HRESULT VideoSampleAllocator::AllocateSample(IMFSample** Sample)
             return MF_E_SAMPLEALLOCATOR_EMPTY;
         Microsoft::WRL::ComPtr<IMFSample> AvailableSample = m_ItemVector[Index].m_Sample;
         CheckResult(AvailableSample->DeleteAllItems());
-        CheckResult(AvailableSample->SetUINT32(__uuidof(SampleIndex), (UINT32) Index));
+        CheckResult(AvailableSample->SetUINT32(__uuidof(SampleIndex), (UINT32)Index));
         m_LastItemIndex = Index;
         Microsoft::WRL::ComPtr<IMFTrackedSample> TrackedSample;
         CheckResult(AvailableSample.As(&TrackedSample));

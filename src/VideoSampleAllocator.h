@@ -95,9 +95,10 @@ DECLARE_TYPE_UUID(SharedNtHandle, "3db9af74-3e9c-45a7-8144-bfa5157c228b", 0x3db9
                   0xa5, 0x15, 0x7c, 0x22, 0x8b);
 
 class VideoSampleAllocator final
-    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
-                                          Microsoft::WRL::ChainInterfaces<IMFVideoSampleAllocatorEx, IMFVideoSampleAllocator>,
-                                          IMFVideoSampleAllocatorCallback, IMFAsyncCallback>
+    : public Microsoft::WRL::RuntimeClass<
+          Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
+          Microsoft::WRL::ChainInterfaces<IMFVideoSampleAllocatorEx, IMFVideoSampleAllocator>,
+          IMFVideoSampleAllocatorCallback, IMFAsyncCallback>
 {
 public:
     // One pool slot: set while its sample is free, empty while it is out.

@@ -11,9 +11,9 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 // A store whose every write fails.
-class ReadOnlyStore final
-    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
-                                          Microsoft::WRL::ChainInterfaces<Platform::AttributesImpl<IMFAttributes>, IMFAttributes>>
+class ReadOnlyStore final : public Microsoft::WRL::RuntimeClass<
+                                Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
+                                Microsoft::WRL::ChainInterfaces<Platform::AttributesImpl<IMFAttributes>, IMFAttributes>>
 {
 public:
     STDMETHODIMP SetItem(REFGUID, REFPROPVARIANT) override { return E_ACCESSDENIED; }

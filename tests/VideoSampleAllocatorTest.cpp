@@ -25,8 +25,8 @@ using Microsoft::WRL::Make;
 namespace {
 
 template <typename... Interfaces>
-using ComClass = Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
-                                              Interfaces...>;
+using ComClass =
+    Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>, Interfaces...>;
 
 // Stands for the shared device: forwards every call, keeps a reference to
 // every texture it makes, records the last texture description asked for and
@@ -262,7 +262,8 @@ protected:
         MFStartup(MF_VERSION);
     }
 
-    HRESULT Initialize(DWORD Initial, DWORD Maximal, IMFAttributes* Attributes, const GUID& Subtype = MFVideoFormat_ARGB32)
+    HRESULT Initialize(DWORD Initial, DWORD Maximal, IMFAttributes* Attributes,
+                       const GUID& Subtype = MFVideoFormat_ARGB32)
     {
         return m_Allocator->InitializeSampleAllocatorEx(Initial, Maximal, Attributes, VideoType(Subtype).Get());
     }
@@ -835,9 +836,9 @@ protected:
         auto Allocator = Make<VideoSampleAllocator>();
         m_Address = FormatW(L"this 0x%p\n", Allocator.Get());
         Allocator->SetDirectXManager(Manager.Get());
-        ASSERT_EQ(Allocator->InitializeSampleAllocatorEx(4, 4, RunAttributes().Get(),
-                                                         VideoType(MFVideoFormat_ARGB32).Get()),
-                  S_OK);
+        ASSERT_EQ(
+            Allocator->InitializeSampleAllocatorEx(4, 4, RunAttributes().Get(), VideoType(MFVideoFormat_ARGB32).Get()),
+            S_OK);
         Allocator->SetCallback(m_Notify.Get());
         for (int Index = 0; Index < 4; ++Index)
         {

@@ -15,7 +15,8 @@ namespace {
 // Stands for the allocator: takes the returning sample back, as a pool
 // slot does, and counts the returns.
 class ReturnCounter final
-    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>, IMFAsyncCallback>
+    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
+                                          IMFAsyncCallback>
 {
 public:
     STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }

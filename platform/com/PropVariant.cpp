@@ -18,23 +18,15 @@ HRESULT PropVariantClear(PROPVARIANT* Value)
     case VT_I4:
     case VT_R8:
     case VT_UI4:
-    case VT_UI8:
-        break;
-    case VT_CLSID:
-        CoTaskMemFree(Value->puuid);
-        break;
-    case VT_LPWSTR:
-        CoTaskMemFree(Value->pwszVal);
-        break;
-    case VT_VECTOR | VT_UI1:
-        CoTaskMemFree(Value->caub.pElems);
-        break;
+    case VT_UI8: break;
+    case VT_CLSID: CoTaskMemFree(Value->puuid); break;
+    case VT_LPWSTR: CoTaskMemFree(Value->pwszVal); break;
+    case VT_VECTOR | VT_UI1: CoTaskMemFree(Value->caub.pElems); break;
     case VT_UNKNOWN:
         if (Value->punkVal)
             Value->punkVal->Release();
         break;
-    default:
-        return E_INVALIDARG;
+    default: return E_INVALIDARG;
     }
     *Value = PROPVARIANT{};
     return S_OK;
@@ -51,8 +43,7 @@ HRESULT PropVariantCopy(PROPVARIANT* Destination, const PROPVARIANT* Source)
     case VT_I4:
     case VT_R8:
     case VT_UI4:
-    case VT_UI8:
-        break;
+    case VT_UI8: break;
     case VT_CLSID:
         Copy.puuid = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
         if (!Copy.puuid)
@@ -79,8 +70,7 @@ HRESULT PropVariantCopy(PROPVARIANT* Destination, const PROPVARIANT* Source)
         if (Copy.punkVal)
             Copy.punkVal->AddRef();
         break;
-    default:
-        return E_INVALIDARG;
+    default: return E_INVALIDARG;
     }
     *Destination = Copy;
     return S_OK;

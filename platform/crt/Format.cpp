@@ -95,7 +95,12 @@ void Translate(const Char* Format, Char* Output)
 
         // Length modifiers: 'h' marks narrow text, 'l' and 'w' wide text; the
         // Windows size prefixes I64, I32 and I become their C forms.
-        enum class Text { Default, Narrow, Wide } TextWidth = Text::Default;
+        enum class Text
+        {
+            Default,
+            Narrow,
+            Wide
+        } TextWidth = Text::Default;
         for (;;)
         {
             if (*Format == 'h' && (Format[1] == 's' || Format[1] == 'S' || Format[1] == 'c' || Format[1] == 'C'))

@@ -132,7 +132,8 @@ void __cxa_rethrow()
 
 [[noreturn]] void std::rethrow_exception(std::exception_ptr Pointer)
 {
-    static const auto Real = Next<void (*)(std::exception_ptr)>("_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE");
+    static const auto Real =
+        Next<void (*)(std::exception_ptr)>("_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE");
     RaiseThrow(ObjectOf(Pointer), Pointer.__cxa_exception_type(), __builtin_return_address(0));
     Real(std::move(Pointer));
     __builtin_unreachable();

@@ -26,8 +26,8 @@ HRESULT CheckDesc(const D3D11_BUFFER_DESC& Desc, const D3D11_SUBRESOURCE_DATA* I
         return E_INVALIDARG;
     // Where the buffer's memory lies: the device's, or the host's for what
     // the CPU writes (dynamic, staging) or reads (staging).
-    Access = Desc.Usage == D3D11_USAGE_DYNAMIC ? Vulkan::Buffer::Access::HostWrite
-             : Desc.Usage != D3D11_USAGE_STAGING ? Vulkan::Buffer::Access::Device
+    Access = Desc.Usage == D3D11_USAGE_DYNAMIC               ? Vulkan::Buffer::Access::HostWrite
+             : Desc.Usage != D3D11_USAGE_STAGING             ? Vulkan::Buffer::Access::Device
              : (Desc.CPUAccessFlags & D3D11_CPU_ACCESS_READ) ? Vulkan::Buffer::Access::HostRead
                                                              : Vulkan::Buffer::Access::HostWrite;
     return CheckUsage(Desc.Usage, Desc.CPUAccessFlags, Desc.BindFlags, 0, InitialData);
@@ -51,8 +51,7 @@ VkBufferUsageFlags UsageOf(UINT BindFlags)
 
 Buffer::Buffer(std::shared_ptr<DeviceState> State, const D3D11_BUFFER_DESC& Desc)
     : DeviceChild(std::move(State)), m_Desc(Desc)
-{
-}
+{}
 
 HRESULT Buffer::Create(const std::shared_ptr<DeviceState>& State, const D3D11_BUFFER_DESC* Desc,
                        const D3D11_SUBRESOURCE_DATA* InitialData, ID3D11Buffer** Result)
@@ -70,8 +69,7 @@ HRESULT Buffer::Create(const std::shared_ptr<DeviceState>& State, const D3D11_BU
     Microsoft::WRL::ComPtr<Buffer> Created = Microsoft::WRL::Make<Buffer>(State, *Desc);
     if (!Created)
         return E_OUTOFMEMORY;
-    Status = Vulkan::Buffer::Create(State->Vulkan(), Desc->ByteWidth, UsageOf(Desc->BindFlags), Access,
-                                    Created->m_Own);
+    Status = Vulkan::Buffer::Create(State->Vulkan(), Desc->ByteWidth, UsageOf(Desc->BindFlags), Access, Created->m_Own);
     if (SUCCEEDED(Status))
         Status = Created->Initialize(InitialData);
     if (FAILED(Status))

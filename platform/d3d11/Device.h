@@ -9,9 +9,8 @@
 
 namespace Platform::D3D11 {
 
-class Device
-    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>, ID3D11Device,
-                                          ID3D10Multithread>
+class Device : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
+                                                   ID3D11Device, ID3D10Multithread>
 {
 public:
     explicit Device(std::shared_ptr<DeviceState> State);
@@ -26,8 +25,8 @@ public:
     STDMETHODIMP CreateInputLayout(const D3D11_INPUT_ELEMENT_DESC* InputElementDescs, UINT NumElements,
                                    const void* ShaderBytecode, SIZE_T BytecodeLength,
                                    ID3D11InputLayout** InputLayout) override;
-    STDMETHODIMP CreateVertexShader(const void* ShaderBytecode, SIZE_T BytecodeLength,
-                                    ID3D11ClassLinkage* ClassLinkage, ID3D11VertexShader** VertexShader) override;
+    STDMETHODIMP CreateVertexShader(const void* ShaderBytecode, SIZE_T BytecodeLength, ID3D11ClassLinkage* ClassLinkage,
+                                    ID3D11VertexShader** VertexShader) override;
     STDMETHODIMP CreatePixelShader(const void* ShaderBytecode, SIZE_T BytecodeLength, ID3D11ClassLinkage* ClassLinkage,
                                    ID3D11PixelShader** PixelShader) override;
     STDMETHODIMP_(D3D_FEATURE_LEVEL) GetFeatureLevel() override { return m_State->FeatureLevel(); }

@@ -10,7 +10,8 @@ HRESULT CheckUsage(D3D11_USAGE Usage, UINT CPUAccessFlags, UINT BindFlags, UINT 
     {
     case D3D11_USAGE_DEFAULT: return CpuAccess ? E_INVALIDARG : S_OK;
     case D3D11_USAGE_IMMUTABLE: return CpuAccess || !InitialData ? E_INVALIDARG : S_OK;
-    case D3D11_USAGE_DYNAMIC: return CpuAccess != D3D11_CPU_ACCESS_WRITE || (BindFlags & NotDynamic) ? E_INVALIDARG : S_OK;
+    case D3D11_USAGE_DYNAMIC:
+        return CpuAccess != D3D11_CPU_ACCESS_WRITE || (BindFlags & NotDynamic) ? E_INVALIDARG : S_OK;
     case D3D11_USAGE_STAGING: return !CpuAccess || BindFlags ? E_INVALIDARG : S_OK;
     default: return E_INVALIDARG;
     }

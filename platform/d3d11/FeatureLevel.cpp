@@ -5,8 +5,8 @@ namespace Platform::D3D11 {
 D3D_FEATURE_LEVEL FeatureLevelOf(const VkPhysicalDeviceFeatures& Features, const VkPhysicalDeviceLimits& Limits)
 {
     const bool Level10 = Features.geometryShader && Features.independentBlend && Features.dualSrcBlend &&
-                         Features.depthClamp && Limits.maxImageDimension2D >= 8192 &&
-                         Limits.maxColorAttachments >= 8 && Limits.maxVertexInputAttributes >= 16;
+                         Features.depthClamp && Limits.maxImageDimension2D >= 8192 && Limits.maxColorAttachments >= 8 &&
+                         Limits.maxVertexInputAttributes >= 16;
     const bool Level10_1 = Level10 && Features.imageCubeArray && Features.sampleRateShading;
     const bool Level11 = Level10_1 && Features.tessellationShader && Features.textureCompressionBC &&
                          Features.fragmentStoresAndAtomics && Features.drawIndirectFirstInstance &&

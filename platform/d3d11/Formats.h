@@ -18,7 +18,7 @@ struct FormatInfo
     VkFormat m_Vulkan;
     uint32_t m_TexelBytes; // of the first plane; YUY2 counts 2 bytes a pixel
     uint32_t m_Planes;
-    bool m_Texture; // usable for textures (else only for vertices)
+    bool m_Texture;  // usable for textures (else only for vertices)
     bool m_EvenSize; // chroma subsampled: width (and height when planar) even
     // The typeless format of its family: formats of one family copy into
     // each other bit for bit.

@@ -31,8 +31,7 @@ VkPrimitiveTopology TopologyOf(D3D11_PRIMITIVE_TOPOLOGY Topology, bool& Known)
 
 ImmediateContext::ImmediateContext(IUnknown* Device, std::shared_ptr<DeviceState> State)
     : m_Device(Device), m_State(std::move(State))
-{
-}
+{}
 
 ImmediateContext::~ImmediateContext() = default;
 
@@ -47,8 +46,7 @@ STDMETHODIMP_(void) ImmediateContext::VSSetConstantBuffers(UINT StartSlot, UINT 
                                                            ID3D11Buffer* const* ConstantBuffers)
 {
     Lock Guard(m_State->m_Lock);
-    for (UINT Index = 0; ConstantBuffers && Index < NumBuffers && StartSlot + Index < ConstantBufferSlots;
-         ++Index)
+    for (UINT Index = 0; ConstantBuffers && Index < NumBuffers && StartSlot + Index < ConstantBufferSlots; ++Index)
         m_VertexConstantBuffers[StartSlot + Index] = Own<Buffer>(ConstantBuffers[Index]);
 }
 
@@ -56,8 +54,7 @@ STDMETHODIMP_(void) ImmediateContext::PSSetConstantBuffers(UINT StartSlot, UINT 
                                                            ID3D11Buffer* const* ConstantBuffers)
 {
     Lock Guard(m_State->m_Lock);
-    for (UINT Index = 0; ConstantBuffers && Index < NumBuffers && StartSlot + Index < ConstantBufferSlots;
-         ++Index)
+    for (UINT Index = 0; ConstantBuffers && Index < NumBuffers && StartSlot + Index < ConstantBufferSlots; ++Index)
         m_PixelConstantBuffers[StartSlot + Index] = Own<Buffer>(ConstantBuffers[Index]);
 }
 
@@ -137,8 +134,9 @@ void ImmediateContext::AddConstantBuffers(Vulkan::DrawCall& Call, const ShaderPr
         // An unbound constant buffer reads as zeros, as in Direct3D.
         const Buffer* Bound = Buffers[Slot].Get();
         const bool Usable = Bound && (Bound->Desc().BindFlags & D3D11_BIND_CONSTANT_BUFFER);
-        Call.m_Uniforms.push_back({BindingBase + Slot, Usable ? Bound->Storage()
-                                                              : Vulkan::BufferSlice::Whole(m_State->m_Commands.ZeroBuffer())});
+        Call.m_Uniforms.push_back(
+            {BindingBase + Slot,
+             Usable ? Bound->Storage() : Vulkan::BufferSlice::Whole(m_State->m_Commands.ZeroBuffer())});
     }
 }
 
@@ -162,9 +160,9 @@ bool ImmediateContext::DescribeVertexInput(Vulkan::DrawCall& Call)
         if (UsedSlots & (1u << Element->m_Slot))
             continue;
         UsedSlots |= 1u << Element->m_Slot;
-        Description.m_Bindings.push_back({Element->m_Slot, m_Strides[Element->m_Slot],
-                                          Element->m_PerInstance ? VK_VERTEX_INPUT_RATE_INSTANCE
-                                                                 : VK_VERTEX_INPUT_RATE_VERTEX});
+        Description.m_Bindings.push_back(
+            {Element->m_Slot, m_Strides[Element->m_Slot],
+             Element->m_PerInstance ? VK_VERTEX_INPUT_RATE_INSTANCE : VK_VERTEX_INPUT_RATE_VERTEX});
         // An unbound vertex buffer reads as zeros, as in Direct3D.
         const Buffer* Bound = m_VertexBuffers[Element->m_Slot].Get();
         if (Bound)
@@ -179,8 +177,8 @@ bool ImmediateContext::DescribeVertexInput(Vulkan::DrawCall& Call)
 bool ImmediateContext::DescribeDraw(Vulkan::DrawCall& Call)
 {
     Call.Clear();
-    if (!m_VertexShader || !m_PixelShader || m_ViewportCount == 0 || m_Viewport.Width <= 0 ||
-        m_Viewport.Height <= 0 || !m_RenderTargets[0])
+    if (!m_VertexShader || !m_PixelShader || m_ViewportCount == 0 || m_Viewport.Width <= 0 || m_Viewport.Height <= 0 ||
+        !m_RenderTargets[0])
         return false;
     bool KnownTopology = false;
     Vulkan::PipelineDescription& Description = Call.m_Pipeline;
@@ -211,8 +209,9 @@ bool ImmediateContext::DescribeDraw(Vulkan::DrawCall& Call)
         Description.m_ColorFormats.push_back(View->m_View->Format());
     }
     // Direct3D's y axis points up: a negative height keeps the picture upright.
-    Call.m_Viewport = {m_Viewport.TopLeftX, m_Viewport.TopLeftY + m_Viewport.Height, m_Viewport.Width,
-                       -m_Viewport.Height, m_Viewport.MinDepth, m_Viewport.MaxDepth};
+    Call.m_Viewport = {m_Viewport.TopLeftX, m_Viewport.TopLeftY + m_Viewport.Height,
+                       m_Viewport.Width,    -m_Viewport.Height,
+                       m_Viewport.MinDepth, m_Viewport.MaxDepth};
     AddConstantBuffers(Call, Vertex, m_VertexConstantBuffers, VertexStageBindingBase);
     AddConstantBuffers(Call, Pixel, m_PixelConstantBuffers, PixelStageBindingBase);
     return true;
@@ -317,7 +316,8 @@ STDMETHODIMP ImmediateContext::Map(ID3D11Resource* Resource, UINT Subresource, D
     {
         MappedResource->pData = Data;
         MappedResource->RowPitch = Texture ? Texture->m_Layout[0].m_RowPitch : Object->Desc().ByteWidth;
-        MappedResource->DepthPitch = Texture ? static_cast<UINT>(HostSize(Texture->m_Layout)) : Object->Desc().ByteWidth;
+        MappedResource->DepthPitch =
+            Texture ? static_cast<UINT>(HostSize(Texture->m_Layout)) : Object->Desc().ByteWidth;
     }
     return S_OK;
 }
@@ -348,8 +348,8 @@ void ImmediateContext::CopyTextureRegion(Texture2D& Destination, UINT DstX, UINT
                                          const D3D11_BOX& Box)
 {
     const uint32_t Width = Box.right - Box.left, Height = Box.bottom - Box.top;
-    const bool Whole = DstX == 0 && DstY == 0 && Width == Destination.Desc().Width &&
-                       Height == Destination.Desc().Height;
+    const bool Whole =
+        DstX == 0 && DstY == 0 && Width == Destination.Desc().Width && Height == Destination.Desc().Height;
     std::vector<VkImageCopy> ImageRegions;
     std::vector<VkBufferImageCopy> HostRegions;
     // Planes of subsampled formats shrink with their subsampling.
@@ -407,8 +407,8 @@ void ImmediateContext::CopyHostRegion(Texture2D& Destination, UINT DstX, UINT Ds
                                 uint64_t(DstX / ScaleX) * Target.m_TexelBytes,
                             RowBytes});
     }
-    m_State->m_Commands.CopyBuffer(Vulkan::BufferSlice::Whole(Source.m_Host), Vulkan::BufferSlice::Whole(Destination.m_Host),
-                                   Rows);
+    m_State->m_Commands.CopyBuffer(Vulkan::BufferSlice::Whole(Source.m_Host),
+                                   Vulkan::BufferSlice::Whole(Destination.m_Host), Rows);
 }
 
 void ImmediateContext::CopyBufferRegion(Buffer& Destination, UINT DstX, Buffer& Source, UINT Left, UINT Right)
@@ -418,10 +418,9 @@ void ImmediateContext::CopyBufferRegion(Buffer& Destination, UINT DstX, Buffer& 
     m_State->m_Commands.CopyBuffer(Source.Storage(), Destination.Storage(), {&Region, 1});
 }
 
-STDMETHODIMP_(void) ImmediateContext::CopySubresourceRegion(ID3D11Resource* DstResource, UINT DstSubresource,
-                                                            UINT DstX, UINT DstY, UINT DstZ,
-                                                            ID3D11Resource* SrcResource, UINT SrcSubresource,
-                                                            const D3D11_BOX* SrcBox)
+STDMETHODIMP_(void) ImmediateContext::CopySubresourceRegion(ID3D11Resource* DstResource, UINT DstSubresource, UINT DstX,
+                                                            UINT DstY, UINT DstZ, ID3D11Resource* SrcResource,
+                                                            UINT SrcSubresource, const D3D11_BOX* SrcBox)
 {
     Lock Guard(m_State->m_Lock);
     if (DstSubresource != 0 || SrcSubresource != 0 || DstZ != 0 || DstResource == SrcResource)
@@ -489,8 +488,7 @@ STDMETHODIMP_(void) ImmediateContext::CopyResource(ID3D11Resource* DstResource, 
     }
 }
 
-void ImmediateContext::UpdateTexture(Texture2D& Texture, const D3D11_BOX* DstBox, const void* SrcData,
-                                     UINT SrcRowPitch)
+void ImmediateContext::UpdateTexture(Texture2D& Texture, const D3D11_BOX* DstBox, const void* SrcData, UINT SrcRowPitch)
 {
     if (Texture.Desc().Usage != D3D11_USAGE_DEFAULT || Texture.Format().m_Planes != 1 || !Texture.m_Image)
         return;
@@ -537,8 +535,7 @@ STDMETHODIMP_(void) ImmediateContext::UpdateSubresource(ID3D11Resource* DstResou
         UpdateTexture(*Texture, DstBox, SrcData, SrcRowPitch);
 }
 
-STDMETHODIMP_(void) ImmediateContext::ClearRenderTargetView(ID3D11RenderTargetView* Target,
-                                                            const FLOAT ColorRGBA[4])
+STDMETHODIMP_(void) ImmediateContext::ClearRenderTargetView(ID3D11RenderTargetView* Target, const FLOAT ColorRGBA[4])
 {
     Lock Guard(m_State->m_Lock);
     RenderTargetView* View = Own<RenderTargetView>(Target);

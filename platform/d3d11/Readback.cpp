@@ -51,9 +51,9 @@ HRESULT TextureReadback::PrepareBuffer(const std::shared_ptr<DeviceState>& State
     if (m_State == State && m_Buffer && m_Buffer->Size() >= Size)
         return S_OK;
     m_Buffer.reset();
-    const HRESULT Status =
-        Vulkan::Buffer::Create(State->Vulkan(), Size, VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_STORAGE_BUFFER_BIT,
-                               Vulkan::Buffer::Access::HostRead, m_Buffer);
+    const HRESULT Status = Vulkan::Buffer::Create(State->Vulkan(), Size,
+                                                  VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_STORAGE_BUFFER_BIT,
+                                                  Vulkan::Buffer::Access::HostRead, m_Buffer);
     if (SUCCEEDED(Status))
         m_State = State;
     return Status;
@@ -79,8 +79,8 @@ HRESULT TextureReadback::Begin(ID3D11Texture2D* Texture, Output Format)
     const Vulkan::BufferSlice Target = Vulkan::BufferSlice::Whole(m_Buffer);
     if (Format == Output::Nv12)
     {
-        const Vulkan::Nv12Planes Planes = {Width, Height, m_Layout[0].m_Offset, m_Layout[0].m_RowPitch,
-                                           m_Layout[1].m_Offset, m_Layout[1].m_RowPitch};
+        const Vulkan::Nv12Planes Planes = {
+            Width, Height, m_Layout[0].m_Offset, m_Layout[0].m_RowPitch, m_Layout[1].m_Offset, m_Layout[1].m_RowPitch};
         Status = Commands.ConvertToNv12(Source.m_Image, Target, Planes);
         if (FAILED(Status))
             return Status;

@@ -7,8 +7,7 @@ namespace Platform::D3D11 {
 RenderTargetView::RenderTargetView(std::shared_ptr<DeviceState> State, Texture2D* Texture,
                                    const D3D11_RENDER_TARGET_VIEW_DESC& Desc)
     : DeviceChild(std::move(State)), m_Texture(Texture), m_Desc(Desc)
-{
-}
+{}
 
 HRESULT RenderTargetView::Create(const std::shared_ptr<DeviceState>& State, ID3D11Resource* Resource,
                                  const D3D11_RENDER_TARGET_VIEW_DESC* Desc, ID3D11RenderTargetView** Result)
@@ -17,7 +16,8 @@ HRESULT RenderTargetView::Create(const std::shared_ptr<DeviceState>& State, ID3D
         *Result = nullptr;
     // Buffer views are not part of this platform.
     Texture2D* Target = ImplementationOf<Texture2D>(Resource);
-    if (!Target || Target->State() != State || !(Target->Desc().BindFlags & D3D11_BIND_RENDER_TARGET) || !Target->m_Image)
+    if (!Target || Target->State() != State || !(Target->Desc().BindFlags & D3D11_BIND_RENDER_TARGET) ||
+        !Target->m_Image)
         return E_INVALIDARG;
     D3D11_RENDER_TARGET_VIEW_DESC Effective = {};
     Effective.Format = Target->Desc().Format;

@@ -16,15 +16,12 @@ ShaderCode::ComponentType ComponentTypeOf(DXGI_FORMAT Format)
     case DXGI_FORMAT_R32G32_UINT:
     case DXGI_FORMAT_R32_UINT:
     case DXGI_FORMAT_R16_UINT:
-    case DXGI_FORMAT_R8G8B8A8_UINT:
-        return ShaderCode::ComponentType::UnsignedInt;
+    case DXGI_FORMAT_R8G8B8A8_UINT: return ShaderCode::ComponentType::UnsignedInt;
     case DXGI_FORMAT_R32G32B32A32_SINT:
     case DXGI_FORMAT_R32G32B32_SINT:
     case DXGI_FORMAT_R32G32_SINT:
-    case DXGI_FORMAT_R32_SINT:
-        return ShaderCode::ComponentType::SignedInt;
-    default:
-        return ShaderCode::ComponentType::Float;
+    case DXGI_FORMAT_R32_SINT: return ShaderCode::ComponentType::SignedInt;
+    default: return ShaderCode::ComponentType::Float;
     }
 }
 
@@ -97,7 +94,7 @@ HRESULT InputLayout::Create(const std::shared_ptr<DeviceState>& State, const D3D
         Item.m_Format = Format->m_Vulkan;
         Item.m_Slot = Desc.InputSlot;
         Item.m_Offset = Desc.AlignedByteOffset == D3D11_APPEND_ALIGNED_ELEMENT ? NextOffset[Desc.InputSlot]
-                                                                              : Desc.AlignedByteOffset;
+                                                                               : Desc.AlignedByteOffset;
         Item.m_PerInstance = Desc.InputSlotClass == D3D11_INPUT_PER_INSTANCE_DATA;
         Item.m_StepRate = Desc.InstanceDataStepRate;
         NextOffset[Desc.InputSlot] = Item.m_Offset + Format->m_TexelBytes;

@@ -32,8 +32,7 @@ public:
 
     Shader(std::shared_ptr<DeviceState> State, ShaderProgram Program)
         : Base(std::move(State)), m_Program(std::move(Program))
-    {
-    }
+    {}
 
     static HRESULT Create(const std::shared_ptr<DeviceState>& State, const void* Code, SIZE_T Length,
                           Interface** Result)
@@ -74,11 +73,10 @@ public:
 
     InputLayout(std::shared_ptr<DeviceState> State, std::vector<Element> Elements)
         : DeviceChild(std::move(State)), m_Id(m_State->NextId()), m_Elements(std::move(Elements))
-    {
-    }
+    {}
 
-    static HRESULT Create(const std::shared_ptr<DeviceState>& State, const D3D11_INPUT_ELEMENT_DESC* Descs,
-                          UINT Count, const void* Code, SIZE_T Length, ID3D11InputLayout** Result);
+    static HRESULT Create(const std::shared_ptr<DeviceState>& State, const D3D11_INPUT_ELEMENT_DESC* Descs, UINT Count,
+                          const void* Code, SIZE_T Length, ID3D11InputLayout** Result);
 
     // The element that feeds an input, or null.
     const Element* Find(const ShaderCode::Input& Input) const;

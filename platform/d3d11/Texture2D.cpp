@@ -16,8 +16,7 @@ void CopyInitialData(const D3D11_SUBRESOURCE_DATA& Data, const std::vector<Plane
         const size_t RowBytes = size_t(Plane.m_Width) * Plane.m_TexelBytes;
         const size_t SourcePitch = Data.SysMemPitch ? Data.SysMemPitch : RowBytes;
         for (uint32_t Row = 0; Row < Plane.m_Height; ++Row)
-            std::memcpy(Target + Plane.m_Offset + size_t(Row) * Plane.m_RowPitch, Source + Row * SourcePitch,
-                        RowBytes);
+            std::memcpy(Target + Plane.m_Offset + size_t(Row) * Plane.m_RowPitch, Source + Row * SourcePitch, RowBytes);
         Source += SourcePitch * Plane.m_Height;
     }
 }
@@ -64,8 +63,7 @@ std::vector<VkBufferImageCopy> HostRegions(const std::vector<PlaneLayout>& Layou
 
 Texture2D::Texture2D(std::shared_ptr<DeviceState> State, const D3D11_TEXTURE2D_DESC& Desc, const FormatInfo& Format)
     : DeviceChild(std::move(State)), m_Desc(Desc), m_Format(Format)
-{
-}
+{}
 
 HRESULT Texture2D::Create(const std::shared_ptr<DeviceState>& State, const D3D11_TEXTURE2D_DESC* Desc,
                           const D3D11_SUBRESOURCE_DATA* InitialData, ID3D11Texture2D** Result)

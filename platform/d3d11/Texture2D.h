@@ -25,8 +25,8 @@ public:
     const FormatInfo& Format() const { return m_Format; }
 
     std::shared_ptr<Vulkan::Image> m_Image; // null for staging textures
-    std::shared_ptr<Vulkan::Buffer> m_Host;  // staging and dynamic textures
-    std::vector<PlaneLayout> m_Layout;       // of the host memory
+    std::shared_ptr<Vulkan::Buffer> m_Host; // staging and dynamic textures
+    std::vector<PlaneLayout> m_Layout;      // of the host memory
 
 private:
     HRESULT CreateImage(const D3D11_TEXTURE2D_DESC& Desc);

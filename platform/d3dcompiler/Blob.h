@@ -10,7 +10,8 @@
 
 namespace Platform {
 
-class Blob : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>, ID3D10Blob>
+class Blob
+    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>, ID3D10Blob>
 {
 public:
     explicit Blob(std::vector<uint8_t> Bytes) : m_Bytes(std::move(Bytes)) {}

@@ -86,13 +86,12 @@ void InitializeCompiler()
 // What the compiler honours (column-major packing is how it lays matrices
 // out anyway; strictness and warnings as errors it keeps) or may ignore
 // without changing the code's meaning (hints, debug information).
-constexpr UINT AcceptedFlags = D3DCOMPILE_DEBUG | D3DCOMPILE_SKIP_VALIDATION | D3DCOMPILE_SKIP_OPTIMIZATION |
-                               D3DCOMPILE_PACK_MATRIX_COLUMN_MAJOR | D3DCOMPILE_PARTIAL_PRECISION |
-                               D3DCOMPILE_NO_PRESHADER | D3DCOMPILE_AVOID_FLOW_CONTROL |
-                               D3DCOMPILE_PREFER_FLOW_CONTROL | D3DCOMPILE_ENABLE_STRICTNESS |
-                               D3DCOMPILE_OPTIMIZATION_LEVEL2 | D3DCOMPILE_WARNINGS_ARE_ERRORS |
-                               D3DCOMPILE_RESOURCES_MAY_ALIAS | D3DCOMPILE_ALL_RESOURCES_BOUND |
-                               D3DCOMPILE_DEBUG_NAME_FOR_SOURCE | D3DCOMPILE_DEBUG_NAME_FOR_BINARY;
+constexpr UINT AcceptedFlags =
+    D3DCOMPILE_DEBUG | D3DCOMPILE_SKIP_VALIDATION | D3DCOMPILE_SKIP_OPTIMIZATION | D3DCOMPILE_PACK_MATRIX_COLUMN_MAJOR |
+    D3DCOMPILE_PARTIAL_PRECISION | D3DCOMPILE_NO_PRESHADER | D3DCOMPILE_AVOID_FLOW_CONTROL |
+    D3DCOMPILE_PREFER_FLOW_CONTROL | D3DCOMPILE_ENABLE_STRICTNESS | D3DCOMPILE_OPTIMIZATION_LEVEL2 |
+    D3DCOMPILE_WARNINGS_ARE_ERRORS | D3DCOMPILE_RESOURCES_MAY_ALIAS | D3DCOMPILE_ALL_RESOURCES_BOUND |
+    D3DCOMPILE_DEBUG_NAME_FOR_SOURCE | D3DCOMPILE_DEBUG_NAME_FOR_BINARY;
 
 std::string Hexadecimal(UINT Value)
 {
@@ -172,8 +171,8 @@ bool CompileToSpirv(const Request& Request, Platform::ShaderCode::Module& Module
         return false;
     // glslang only warns about a missing entry point and makes an empty one;
     // for the compiler that it stands in for, that is an error.
-    const std::string Missing = std::string("ERROR: ") + Request.m_Name + ": entry point '" + Request.m_EntryPoint +
-                                "' not found\n";
+    const std::string Missing =
+        std::string("ERROR: ") + Request.m_Name + ": entry point '" + Request.m_EntryPoint + "' not found\n";
     if (Program.getIntermediate(Language)->getNumEntryPoints() == 0)
     {
         Log += Missing;
@@ -225,8 +224,12 @@ HRESULT D3DCompile(LPCVOID SrcData, SIZE_T SrcDataSize, LPCSTR SourceName, const
                         ErrorMsgs);
             return E_INVALIDARG;
         }
-        Request Request = {static_cast<const char*>(SrcData), static_cast<int>(SrcDataSize),
-                           SourceName ? SourceName : "", Preamble(Defines), Entrypoint, {}};
+        Request Request = {static_cast<const char*>(SrcData),
+                           static_cast<int>(SrcDataSize),
+                           SourceName ? SourceName : "",
+                           Preamble(Defines),
+                           Entrypoint,
+                           {}};
         if (!ParseProfile(Target, Request.m_Profile))
         {
             MessageBlob(std::string("error: unrecognized target profile '") + Target + "'\n", ErrorMsgs);

@@ -160,8 +160,7 @@ HRESULT Parse(const void* Code, size_t Size, Module& Module)
     {
         uint32_t Type = 0;
         if (!In.String(Item.m_Semantic) || !In.Word(Item.m_SemanticIndex) || !In.Word(Item.m_Location) ||
-            !In.Word(Type) || Type > static_cast<uint32_t>(ComponentType::UnsignedInt) ||
-            !In.Word(Item.m_Components))
+            !In.Word(Type) || Type > static_cast<uint32_t>(ComponentType::UnsignedInt) || !In.Word(Item.m_Components))
             return E_INVALIDARG;
         Item.m_Type = static_cast<ComponentType>(Type);
     }
@@ -263,8 +262,7 @@ void Inventory::Take(uint32_t Opcode, const uint32_t* Operands, size_t Count, Re
         if (Count >= 3)
             m_Variables[Operands[1]] = {Operands[0], Operands[2]};
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -328,8 +326,8 @@ void ReadResources(Inventory& Found, Reflection& Result)
             else
                 Result.m_ConstantBuffers |= 1u << Binding.m_Binding;
         }
-        else if (Item.m_Storage == spv::StorageClassUniformConstant || Item.m_Storage == spv::StorageClassStorageBuffer ||
-                 Item.m_Storage == spv::StorageClassPushConstant)
+        else if (Item.m_Storage == spv::StorageClassUniformConstant ||
+                 Item.m_Storage == spv::StorageClassStorageBuffer || Item.m_Storage == spv::StorageClassPushConstant)
             Result.m_OtherResources = true;
     }
 }
@@ -339,10 +337,8 @@ void ReadResources(Inventory& Found, Reflection& Result)
 HRESULT Reflect(const std::vector<uint32_t>& Spirv, Reflection& Result)
 {
     Inventory Found;
-    const bool WellFormed =
-        ForEachInstruction(Spirv, [&](uint32_t Opcode, const uint32_t* Operands, size_t Count, size_t) {
-            Found.Take(Opcode, Operands, Count, Result);
-        });
+    const bool WellFormed = ForEachInstruction(Spirv, [&](uint32_t Opcode, const uint32_t* Operands, size_t Count,
+                                                          size_t) { Found.Take(Opcode, Operands, Count, Result); });
     if (!WellFormed)
         return E_INVALIDARG;
     ReadInputs(Found, Result);
@@ -354,20 +350,21 @@ void StripHlslDecorations(std::vector<uint32_t>& Spirv)
 {
     std::vector<uint32_t> Kept(Spirv.begin(), Spirv.begin() + std::min(Spirv.size(), HeaderWords));
     Kept.reserve(Spirv.size());
-    const bool WellFormed = ForEachInstruction(Spirv, [&](uint32_t Opcode, const uint32_t* Operands, size_t Count,
-                                                          size_t Index) {
-        bool Drop = Opcode == spv::OpDecorateString || Opcode == spv::OpMemberDecorateString ||
-                    (Opcode == spv::OpDecorateId && Count >= 2 && Operands[1] == spv::DecorationHlslCounterBufferGOOGLE);
-        if (Opcode == spv::OpExtension)
-        {
-            size_t Used = 0;
-            const std::string Name = ReadString(Operands, Count, Used);
-            Drop = Name == "SPV_GOOGLE_hlsl_functionality1" || Name == "SPV_GOOGLE_decorate_string" ||
-                   Name == "SPV_GOOGLE_user_type";
-        }
-        if (!Drop)
-            Kept.insert(Kept.end(), Spirv.begin() + Index, Spirv.begin() + Index + Count + 1);
-    });
+    const bool WellFormed =
+        ForEachInstruction(Spirv, [&](uint32_t Opcode, const uint32_t* Operands, size_t Count, size_t Index) {
+            bool Drop =
+                Opcode == spv::OpDecorateString || Opcode == spv::OpMemberDecorateString ||
+                (Opcode == spv::OpDecorateId && Count >= 2 && Operands[1] == spv::DecorationHlslCounterBufferGOOGLE);
+            if (Opcode == spv::OpExtension)
+            {
+                size_t Used = 0;
+                const std::string Name = ReadString(Operands, Count, Used);
+                Drop = Name == "SPV_GOOGLE_hlsl_functionality1" || Name == "SPV_GOOGLE_decorate_string" ||
+                       Name == "SPV_GOOGLE_user_type";
+            }
+            if (!Drop)
+                Kept.insert(Kept.end(), Spirv.begin() + Index, Spirv.begin() + Index + Count + 1);
+        });
     if (WellFormed)
         Spirv = std::move(Kept);
 }

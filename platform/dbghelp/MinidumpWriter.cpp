@@ -52,8 +52,8 @@ ULONG32 Protection(const MemoryRegion& Region)
 // whose reads can have effects or hang.
 bool IsDumpable(const MemoryRegion& Region)
 {
-    return Region.Read && Region.Name != "[vvar]" && Region.Name != "[vvar_vclock]" &&
-           Region.Name != "[vsyscall]" && Region.Name.rfind("/dev/", 0) != 0;
+    return Region.Read && Region.Name != "[vvar]" && Region.Name != "[vvar_vclock]" && Region.Name != "[vsyscall]" &&
+           Region.Name.rfind("/dev/", 0) != 0;
 }
 
 // Linux minidumps carry the signal that stopped the thread where Windows
@@ -364,8 +364,7 @@ void MinidumpWriter::WriteFullMemory()
 
 BOOL MiniDumpWriteDump(HANDLE Process, DWORD ProcessId, HANDLE File, MINIDUMP_TYPE DumpType,
                        PMINIDUMP_EXCEPTION_INFORMATION ExceptionParam,
-                       PMINIDUMP_USER_STREAM_INFORMATION UserStreamParam,
-                       PMINIDUMP_CALLBACK_INFORMATION CallbackParam)
+                       PMINIDUMP_USER_STREAM_INFORMATION UserStreamParam, PMINIDUMP_CALLBACK_INFORMATION CallbackParam)
 {
     Platform::HandleObject ProcessObject, FileObject;
     if (!Platform::FindHandle(Process, Platform::HandleKind::Process, ProcessObject) ||

@@ -88,8 +88,8 @@ BOOL SymRefreshModuleList(HANDLE Process)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    Found->second.Modules = Platform::FindModules(Found->second.ProcessId,
-                                                  Platform::ReadMemoryMap(Found->second.ProcessId));
+    Found->second.Modules =
+        Platform::FindModules(Found->second.ProcessId, Platform::ReadMemoryMap(Found->second.ProcessId));
     return TRUE;
 }
 

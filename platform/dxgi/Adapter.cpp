@@ -29,10 +29,11 @@ void Describe(const AdapterDescription& Source, Description& Target)
 } // namespace
 
 Adapter::Adapter(std::shared_ptr<Vulkan::Instance> Instance, size_t Index, IDXGIFactory* Parent)
-    : m_Instance(std::move(Instance)), m_Index(Index), m_Parent(Parent),
+    : m_Instance(std::move(Instance)),
+      m_Index(Index),
+      m_Parent(Parent),
       m_Description(DescribeAdapter(m_Instance->PhysicalDevices(), Index))
-{
-}
+{}
 
 STDMETHODIMP Adapter::SetPrivateData(REFGUID, UINT, const void*) { return E_NOTIMPL; }
 STDMETHODIMP Adapter::SetPrivateDataInterface(REFGUID, const IUnknown*) { return E_NOTIMPL; }

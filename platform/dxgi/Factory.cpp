@@ -85,7 +85,6 @@ HRESULT CreateFactory(REFIID Riid, void** Result)
 
 } // namespace
 
-
 HRESULT CreateDXGIFactory2(UINT Flags, REFIID Riid, void** Factory)
 {
     if (Flags & ~DXGI_CREATE_FACTORY_DEBUG)

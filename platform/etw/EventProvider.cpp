@@ -23,8 +23,7 @@
 #include <libloaderapi.h>
 
 namespace Platform::Etw {
-namespace
-{
+namespace {
 // The level a listening session asks for: the tracepoint is TRACE_DEBUG,
 // which is what TraceLogging calls verbose.
 constexpr UCHAR EnabledLevel = 5;
@@ -117,8 +116,8 @@ DWORD LoadLttngProvider(const char* Path, const OstrelLttngProviderApi*& Api)
         return ERROR_MOD_NOT_FOUND;
     auto GetApi = reinterpret_cast<OstrelLttngGetProviderApiFunction>(dlsym(Library, OSTREL_LTTNG_PROVIDER_ENTRY));
     const OstrelLttngProviderApi* Found = GetApi != nullptr ? GetApi() : nullptr;
-    if (Found == nullptr || Found->Version != OSTREL_LTTNG_PROVIDER_API_VERSION ||
-        Found->IsMessageEnabled == nullptr || Found->WriteMessage == nullptr)
+    if (Found == nullptr || Found->Version != OSTREL_LTTNG_PROVIDER_API_VERSION || Found->IsMessageEnabled == nullptr ||
+        Found->WriteMessage == nullptr)
         return ERROR_PROC_NOT_FOUND;
     Api = Found;
     return ERROR_SUCCESS;
@@ -132,8 +131,7 @@ void OverrideLttngProviderForTesting(const OstrelLttngProviderApi* Api)
 
 using namespace Platform::Etw;
 
-ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext,
-                    PREGHANDLE RegHandle)
+ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext, PREGHANDLE RegHandle)
 {
     if (RegHandle == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -168,8 +166,8 @@ ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID Ca
                            Enabled ? EVENT_CONTROL_CODE_ENABLE_PROVIDER : EVENT_CONTROL_CODE_DISABLE_PROVIDER,
                            Enabled ? EnabledLevel : 0, 0, 0, nullptr, CallbackContext);
         };
-        auto Watcher = std::make_unique<EnableStateWatcher>(
-            IsEnabled, Notify, std::chrono::milliseconds(EnablePollIntervalMilliseconds));
+        auto Watcher = std::make_unique<EnableStateWatcher>(IsEnabled, Notify,
+                                                            std::chrono::milliseconds(EnablePollIntervalMilliseconds));
         // A session that already listens is reported before EventRegister
         // returns, before the handle can be used (and unregistered).
         const bool Started = Watcher->Start();
@@ -205,8 +203,7 @@ ULONG EventSetInformation(REGHANDLE RegHandle, EVENT_INFO_CLASS InformationClass
     case EventProviderUseDescriptorType:
         // Descriptor types are always honoured; the flag changes nothing.
         return EventInformation != nullptr && InformationLength == 1 ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
-    default:
-        return ERROR_NOT_SUPPORTED;
+    default: return ERROR_NOT_SUPPORTED;
     }
 }
 

@@ -3,8 +3,7 @@
 #include <cstring>
 
 namespace Platform::Etw {
-namespace
-{
+namespace {
 // Flags in a field's type byte.
 constexpr uint8_t InTypeChainFlag = 0x80; // an out-type byte follows
 constexpr uint8_t InTypeArrayMask = 0x60; // constant, variable or custom count
@@ -102,28 +101,22 @@ size_t FixedValueSize(uint8_t InType)
     switch (InType)
     {
     case InTypeInt8:
-    case InTypeUInt8:
-        return 1;
+    case InTypeUInt8: return 1;
     case InTypeInt16:
-    case InTypeUInt16:
-        return 2;
+    case InTypeUInt16: return 2;
     case InTypeInt32:
     case InTypeUInt32:
     case InTypeFloat:
     case InTypeBool32:
-    case InTypeHexInt32:
-        return 4;
+    case InTypeHexInt32: return 4;
     case InTypeInt64:
     case InTypeUInt64:
     case InTypeDouble:
     case InTypeFileTime:
-    case InTypeHexInt64:
-        return 8;
+    case InTypeHexInt64: return 8;
     case InTypeGuid:
-    case InTypeSystemTime:
-        return 16;
-    default:
-        return 0;
+    case InTypeSystemTime: return 16;
+    default: return 0;
     }
 }
 

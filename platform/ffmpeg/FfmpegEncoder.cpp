@@ -40,8 +40,7 @@ HRESULT FfmpegEncoder::Open(const FfmpegVideoSettings& Settings, bool GlobalHead
     if (m_Context)
         return MF_E_INVALIDREQUEST;
     InstallFfmpegLog();
-    const AVPixelFormat Planar =
-        Settings.InputFormat == FfmpegInputFormat::Nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
+    const AVPixelFormat Planar = Settings.InputFormat == FfmpegInputFormat::Nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
 
     // A hardware encoder is a bonus, and only one on the device that renders:
     // any failure on its way falls through to the next candidate.

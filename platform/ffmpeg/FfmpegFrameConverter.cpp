@@ -24,8 +24,8 @@ FfmpegFrameConverter::~FfmpegFrameConverter()
     sws_freeContext(m_Context);
 }
 
-HRESULT FfmpegFrameConverter::Initialize(FfmpegInputFormat Input, uint32_t Width, uint32_t Height,
-                                         AVPixelFormat Output, unsigned Threads)
+HRESULT FfmpegFrameConverter::Initialize(FfmpegInputFormat Input, uint32_t Width, uint32_t Height, AVPixelFormat Output,
+                                         unsigned Threads)
 {
     if (m_Width != 0)
         return MF_E_INVALIDREQUEST;

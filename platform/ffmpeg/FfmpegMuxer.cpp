@@ -66,10 +66,7 @@ HRESULT FfmpegMuxer::Open(const std::string& Path)
     return S_OK;
 }
 
-bool FfmpegMuxer::NeedsGlobalHeader() const
-{
-    return m_Context && (m_Context->oformat->flags & AVFMT_GLOBALHEADER);
-}
+bool FfmpegMuxer::NeedsGlobalHeader() const { return m_Context && (m_Context->oformat->flags & AVFMT_GLOBALHEADER); }
 
 HRESULT FfmpegMuxer::AddStream(const AVCodecContext* Encoder, AVRational FrameRate)
 {

@@ -41,11 +41,10 @@ bool ValidSettings(const FfmpegVideoSettings& Settings)
     // 4:2:0 wants even sizes; H.264 levels end at 16384 on a side. Rates
     // and ratios stay within what a time base can hold.
     return Settings.Width > 0 && Settings.Height > 0 && Settings.Width <= 16384 && Settings.Height <= 16384 &&
-           Settings.Width % 2 == 0 && Settings.Height % 2 == 0 && Settings.FrameRateN > 0 &&
-           Settings.FrameRateD > 0 && Settings.FrameRateN <= INT32_MAX && Settings.FrameRateD <= INT32_MAX &&
-           Settings.PixelAspectN > 0 && Settings.PixelAspectD > 0 && Settings.PixelAspectN <= INT32_MAX &&
-           Settings.PixelAspectD <= INT32_MAX && Settings.AverageBitrate <= INT32_MAX &&
-           Settings.QueueCapacity > 0;
+           Settings.Width % 2 == 0 && Settings.Height % 2 == 0 && Settings.FrameRateN > 0 && Settings.FrameRateD > 0 &&
+           Settings.FrameRateN <= INT32_MAX && Settings.FrameRateD <= INT32_MAX && Settings.PixelAspectN > 0 &&
+           Settings.PixelAspectD > 0 && Settings.PixelAspectN <= INT32_MAX && Settings.PixelAspectD <= INT32_MAX &&
+           Settings.AverageBitrate <= INT32_MAX && Settings.QueueCapacity > 0;
 }
 
 } // namespace
@@ -132,8 +131,7 @@ HRESULT FfmpegVideoWriter::StartOnWorker()
     if (FAILED(Result))
         return Result;
     auto Converter = std::make_unique<FfmpegFrameConverter>();
-    Result = Converter->Initialize(m_Settings.InputFormat, m_Settings.Width, m_Settings.Height,
-                                   Encoder->FrameFormat());
+    Result = Converter->Initialize(m_Settings.InputFormat, m_Settings.Width, m_Settings.Height, Encoder->FrameFormat());
     if (FAILED(Result))
         return Result;
     Result = m_Muxer->AddStream(Encoder->Context(), AVRational{static_cast<int>(m_Settings.FrameRateN),

@@ -13,7 +13,7 @@ constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
 
 // Answers TRUE when it has handled the event; otherwise the next handler is
 // asked, and after the last the process ends by the event.
-typedef BOOL (WINAPI* PHANDLER_ROUTINE)(DWORD CtrlType);
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD CtrlType);
 
 // Console modes; a handle to a terminal reports these output modes.
 constexpr DWORD ENABLE_PROCESSED_OUTPUT = 0x1;

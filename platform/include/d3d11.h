@@ -289,8 +289,9 @@ struct ID3D11DeviceContext : ID3D11DeviceChild
                                   UINT NumClassInstances) = 0;
     STDMETHOD_(void, DrawIndexed)(UINT IndexCount, UINT StartIndexLocation, INT BaseVertexLocation) = 0;
     STDMETHOD_(void, Draw)(UINT VertexCount, UINT StartVertexLocation) = 0;
-    STDMETHOD(Map)(ID3D11Resource* Resource, UINT Subresource, D3D11_MAP MapType, UINT MapFlags,
-                   D3D11_MAPPED_SUBRESOURCE* MappedResource) = 0;
+    STDMETHOD(Map)
+    (ID3D11Resource* Resource, UINT Subresource, D3D11_MAP MapType, UINT MapFlags,
+     D3D11_MAPPED_SUBRESOURCE* MappedResource) = 0;
     STDMETHOD_(void, Unmap)(ID3D11Resource* Resource, UINT Subresource) = 0;
     STDMETHOD_(void, PSSetConstantBuffers)(UINT StartSlot, UINT NumBuffers, ID3D11Buffer* const* ConstantBuffers) = 0;
     STDMETHOD_(void, IASetInputLayout)(ID3D11InputLayout* InputLayout) = 0;
@@ -319,22 +320,24 @@ DECLARE_UUIDOF(ID3D11DeviceContext, 0xc0bfa96c, 0xe089, 0x44fb, 0x8e, 0xaf, 0x26
 
 struct ID3D11Device : IUnknown
 {
-    STDMETHOD(CreateBuffer)(const D3D11_BUFFER_DESC* Desc, const D3D11_SUBRESOURCE_DATA* InitialData,
-                            ID3D11Buffer** Buffer) = 0;
-    STDMETHOD(CreateTexture2D)(const D3D11_TEXTURE2D_DESC* Desc, const D3D11_SUBRESOURCE_DATA* InitialData,
-                               ID3D11Texture2D** Texture2D) = 0;
-    STDMETHOD(CreateRenderTargetView)(ID3D11Resource* Resource, const D3D11_RENDER_TARGET_VIEW_DESC* Desc,
-                                      ID3D11RenderTargetView** RTView) = 0;
+    STDMETHOD(CreateBuffer)
+    (const D3D11_BUFFER_DESC* Desc, const D3D11_SUBRESOURCE_DATA* InitialData, ID3D11Buffer** Buffer) = 0;
+    STDMETHOD(CreateTexture2D)
+    (const D3D11_TEXTURE2D_DESC* Desc, const D3D11_SUBRESOURCE_DATA* InitialData, ID3D11Texture2D** Texture2D) = 0;
+    STDMETHOD(CreateRenderTargetView)
+    (ID3D11Resource* Resource, const D3D11_RENDER_TARGET_VIEW_DESC* Desc, ID3D11RenderTargetView** RTView) = 0;
     // Fails with E_INVALIDARG when an input of the vertex shader's signature
     // has no element of the same semantic; elements that the shader does not
     // read are allowed.
-    STDMETHOD(CreateInputLayout)(const D3D11_INPUT_ELEMENT_DESC* InputElementDescs, UINT NumElements,
-                                 const void* ShaderBytecodeWithInputSignature, SIZE_T BytecodeLength,
-                                 ID3D11InputLayout** InputLayout) = 0;
-    STDMETHOD(CreateVertexShader)(const void* ShaderBytecode, SIZE_T BytecodeLength, ID3D11ClassLinkage* ClassLinkage,
-                                  ID3D11VertexShader** VertexShader) = 0;
-    STDMETHOD(CreatePixelShader)(const void* ShaderBytecode, SIZE_T BytecodeLength, ID3D11ClassLinkage* ClassLinkage,
-                                 ID3D11PixelShader** PixelShader) = 0;
+    STDMETHOD(CreateInputLayout)
+    (const D3D11_INPUT_ELEMENT_DESC* InputElementDescs, UINT NumElements, const void* ShaderBytecodeWithInputSignature,
+     SIZE_T BytecodeLength, ID3D11InputLayout** InputLayout) = 0;
+    STDMETHOD(CreateVertexShader)
+    (const void* ShaderBytecode, SIZE_T BytecodeLength, ID3D11ClassLinkage* ClassLinkage,
+     ID3D11VertexShader** VertexShader) = 0;
+    STDMETHOD(CreatePixelShader)
+    (const void* ShaderBytecode, SIZE_T BytecodeLength, ID3D11ClassLinkage* ClassLinkage,
+     ID3D11PixelShader** PixelShader) = 0;
     STDMETHOD_(D3D_FEATURE_LEVEL, GetFeatureLevel)() = 0;
     STDMETHOD_(UINT, GetCreationFlags)() = 0;
     STDMETHOD(GetDeviceRemovedReason)() = 0;

@@ -40,6 +40,5 @@ constexpr UINT D3DCOMPILE_DEBUG_NAME_FOR_BINARY = 0x800000;
 // descriptor tables, software targets, unknown ones) fail with E_INVALIDARG;
 // hints that leave the code's meaning alone are accepted.
 HRESULT D3DCompile(LPCVOID SrcData, SIZE_T SrcDataSize, LPCSTR SourceName, const D3D_SHADER_MACRO* Defines,
-                   ID3DInclude* Include, LPCSTR Entrypoint, LPCSTR Target, UINT Flags1, UINT Flags2,
-                   ID3DBlob** Code, ID3DBlob** ErrorMsgs);
-
+                   ID3DInclude* Include, LPCSTR Entrypoint, LPCSTR Target, UINT Flags1, UINT Flags2, ID3DBlob** Code,
+                   ID3DBlob** ErrorMsgs);

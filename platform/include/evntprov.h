@@ -60,8 +60,7 @@ constexpr ULONG EVENT_CONTROL_CODE_ENABLE_PROVIDER = 1;
 constexpr ULONG EVENT_CONTROL_CODE_CAPTURE_STATE = 2;
 
 typedef void (*PENABLECALLBACK)(LPCGUID SourceId, ULONG IsEnabled, UCHAR Level, ULONGLONG MatchAnyKeyword,
-                                ULONGLONG MatchAllKeyword, PEVENT_FILTER_DESCRIPTOR FilterData,
-                                PVOID CallbackContext);
+                                ULONGLONG MatchAllKeyword, PEVENT_FILTER_DESCRIPTOR FilterData, PVOID CallbackContext);
 
 enum EVENT_INFO_CLASS
 {
@@ -75,8 +74,7 @@ enum EVENT_INFO_CLASS
 // EVENT_CONTROL_CODE_ENABLE_PROVIDER and the session's level when a tracing
 // session starts listening, and with EVENT_CONTROL_CODE_DISABLE_PROVIDER when
 // it stops. Returns ERROR_SUCCESS or a Win32 error (no tracing on the system).
-ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext,
-                    PREGHANDLE RegHandle);
+ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext, PREGHANDLE RegHandle);
 ULONG EventSetInformation(REGHANDLE RegHandle, EVENT_INFO_CLASS InformationClass, PVOID EventInformation,
                           ULONG InformationLength);
 // Writes one self-describing event: descriptor 0 holds the provider traits,

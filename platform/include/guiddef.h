@@ -38,10 +38,10 @@ constexpr GUID GUID_NULL = {};
 template <typename Type>
 struct UuidOfTraits;
 
-#define DECLARE_UUIDOF(Type, D1, D2, D3, B0, B1, B2, B3, B4, B5, B6, B7) \
-    template <>                                                          \
-    struct UuidOfTraits<Type>                                            \
-    {                                                                    \
+#define DECLARE_UUIDOF(Type, D1, D2, D3, B0, B1, B2, B3, B4, B5, B6, B7)              \
+    template <>                                                                       \
+    struct UuidOfTraits<Type>                                                         \
+    {                                                                                 \
         static constexpr GUID Value = {D1, D2, D3, {B0, B1, B2, B3, B4, B5, B6, B7}}; \
     }
 

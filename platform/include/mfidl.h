@@ -11,16 +11,14 @@ struct IMFVideoSampleAllocator : IUnknown
     STDMETHOD(InitializeSampleAllocator)(DWORD cRequestedFrames, IMFMediaType* pMediaType) = 0;
     STDMETHOD(AllocateSample)(IMFSample** ppSample) = 0;
 };
-DECLARE_UUIDOF(IMFVideoSampleAllocator, 0x86cbc910, 0xe533, 0x4751, 0x8e, 0x3b, 0xf1, 0x9b, 0x5b, 0x80, 0x6a,
-               0x03);
+DECLARE_UUIDOF(IMFVideoSampleAllocator, 0x86cbc910, 0xe533, 0x4751, 0x8e, 0x3b, 0xf1, 0x9b, 0x5b, 0x80, 0x6a, 0x03);
 
 struct IMFVideoSampleAllocatorEx : IMFVideoSampleAllocator
 {
-    STDMETHOD(InitializeSampleAllocatorEx)(DWORD cInitialSamples, DWORD cMaximumSamples, IMFAttributes* pAttributes,
-                                           IMFMediaType* pMediaType) = 0;
+    STDMETHOD(InitializeSampleAllocatorEx)
+    (DWORD cInitialSamples, DWORD cMaximumSamples, IMFAttributes* pAttributes, IMFMediaType* pMediaType) = 0;
 };
-DECLARE_UUIDOF(IMFVideoSampleAllocatorEx, 0x545b3a48, 0x3283, 0x4f62, 0x86, 0x6f, 0xa6, 0x2d, 0x8f, 0x59, 0x8f,
-               0x9f);
+DECLARE_UUIDOF(IMFVideoSampleAllocatorEx, 0x545b3a48, 0x3283, 0x4f62, 0x86, 0x6f, 0xa6, 0x2d, 0x8f, 0x59, 0x8f, 0x9f);
 
 struct IMFVideoSampleAllocatorNotify : IUnknown
 {
@@ -34,8 +32,8 @@ struct IMFVideoSampleAllocatorCallback : IUnknown
     STDMETHOD(SetCallback)(IMFVideoSampleAllocatorNotify* pNotify) = 0;
     STDMETHOD(GetFreeSampleCount)(LONG* plSamples) = 0;
 };
-DECLARE_UUIDOF(IMFVideoSampleAllocatorCallback, 0x992388b4, 0x3372, 0x4f67, 0x8b, 0x6f, 0xc8, 0x4c, 0x07, 0x1f,
-               0x47, 0x51);
+DECLARE_UUIDOF(IMFVideoSampleAllocatorCallback, 0x992388b4, 0x3372, 0x4f67, 0x8b, 0x6f, 0xc8, 0x4c, 0x07, 0x1f, 0x47,
+               0x51);
 
 struct IMFDXGIDeviceManager : IUnknown
 {

@@ -29,8 +29,8 @@ struct MF_SINK_WRITER_STATISTICS
 struct IMFSinkWriter : IUnknown
 {
     STDMETHOD(AddStream)(IMFMediaType* pTargetMediaType, DWORD* pdwStreamIndex) = 0;
-    STDMETHOD(SetInputMediaType)(DWORD dwStreamIndex, IMFMediaType* pInputMediaType,
-                                 IMFAttributes* pEncodingParameters) = 0;
+    STDMETHOD(SetInputMediaType)
+    (DWORD dwStreamIndex, IMFMediaType* pInputMediaType, IMFAttributes* pEncodingParameters) = 0;
     STDMETHOD(BeginWriting)() = 0;
     STDMETHOD(WriteSample)(DWORD dwStreamIndex, IMFSample* pSample) = 0;
     STDMETHOD(SendStreamTick)(DWORD dwStreamIndex, LONGLONG llTimestamp) = 0;

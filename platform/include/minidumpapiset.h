@@ -230,5 +230,4 @@ typedef MINIDUMP_CALLBACK_INFORMATION* PMINIDUMP_CALLBACK_INFORMATION;
 // record's flags, address and parameters are kept.
 BOOL MiniDumpWriteDump(HANDLE Process, DWORD ProcessId, HANDLE File, MINIDUMP_TYPE DumpType,
                        PMINIDUMP_EXCEPTION_INFORMATION ExceptionParam,
-                       PMINIDUMP_USER_STREAM_INFORMATION UserStreamParam,
-                       PMINIDUMP_CALLBACK_INFORMATION CallbackParam);
+                       PMINIDUMP_USER_STREAM_INFORMATION UserStreamParam, PMINIDUMP_CALLBACK_INFORMATION CallbackParam);

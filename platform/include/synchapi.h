@@ -27,7 +27,8 @@ struct SRWLOCK
 };
 typedef SRWLOCK* PSRWLOCK;
 
-#define SRWLOCK_INIT {}
+#define SRWLOCK_INIT \
+    {}
 
 void InitializeSRWLock(PSRWLOCK Lock);
 void AcquireSRWLockExclusive(PSRWLOCK Lock);

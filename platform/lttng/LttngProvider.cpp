@@ -6,12 +6,8 @@
 
 #include "Lttng/LttngProviderApi.h"
 
-namespace
-{
-int IsMessageEnabled()
-{
-    return lttng_ust_tracepoint_enabled(OstrelTraceLoggingProvider, Message) ? 1 : 0;
-}
+namespace {
+int IsMessageEnabled() { return lttng_ust_tracepoint_enabled(OstrelTraceLoggingProvider, Message) ? 1 : 0; }
 
 void WriteMessage(const char* SourceFile, uint32_t SourceLine, const char* SourceFunction, const char* Text)
 {

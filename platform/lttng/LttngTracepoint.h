@@ -16,14 +16,13 @@
 
 // The field names are those of the TraceLogging event the tool writes, so a
 // trace reads the same under both systems.
-LTTNG_UST_TRACEPOINT_EVENT(
-    OstrelTraceLoggingProvider, Message,
-    LTTNG_UST_TP_ARGS(const char*, SourceFileArg, uint32_t, SourceLineArg, const char*, SourceFunctionArg,
-                      const char*, TextArg),
-    LTTNG_UST_TP_FIELDS(lttng_ust_field_string(SourceFile, SourceFileArg)
-                            lttng_ust_field_integer(uint32_t, SourceLine, SourceLineArg)
-                                lttng_ust_field_string(SourceFunction, SourceFunctionArg)
-                                    lttng_ust_field_string(TextA, TextArg)))
+LTTNG_UST_TRACEPOINT_EVENT(OstrelTraceLoggingProvider, Message,
+                           LTTNG_UST_TP_ARGS(const char*, SourceFileArg, uint32_t, SourceLineArg, const char*,
+                                             SourceFunctionArg, const char*, TextArg),
+                           LTTNG_UST_TP_FIELDS(lttng_ust_field_string(SourceFile, SourceFileArg)
+                                                   lttng_ust_field_integer(uint32_t, SourceLine, SourceLineArg)
+                                                       lttng_ust_field_string(SourceFunction, SourceFunctionArg)
+                                                           lttng_ust_field_string(TextA, TextArg)))
 
 // The tool's trace lines are verbose (level 5); TRACE_DEBUG is LTTng's match.
 LTTNG_UST_TRACEPOINT_LOGLEVEL(OstrelTraceLoggingProvider, Message, LTTNG_UST_TRACEPOINT_LOGLEVEL_DEBUG)

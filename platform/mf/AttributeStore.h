@@ -71,7 +71,10 @@ class AttributesImpl : public Interface
 {
 public:
     STDMETHODIMP GetItem(REFGUID Key, PROPVARIANT* Value) override { return m_Attributes.GetItem(Key, Value); }
-    STDMETHODIMP GetItemType(REFGUID Key, MF_ATTRIBUTE_TYPE* Type) override { return m_Attributes.GetItemType(Key, Type); }
+    STDMETHODIMP GetItemType(REFGUID Key, MF_ATTRIBUTE_TYPE* Type) override
+    {
+        return m_Attributes.GetItemType(Key, Type);
+    }
     STDMETHODIMP CompareItem(REFGUID Key, REFPROPVARIANT Value, BOOL* Result) override
     {
         return m_Attributes.CompareItem(Key, Value, Result);

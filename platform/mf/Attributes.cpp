@@ -10,12 +10,12 @@ namespace {
 
 using namespace Microsoft::WRL;
 
-class Attributes final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, ChainInterfaces<AttributesImpl<IMFAttributes>, IMFAttributes>>
-{
-};
+class Attributes final
+    : public RuntimeClass<RuntimeClassFlags<ClassicCom>, ChainInterfaces<AttributesImpl<IMFAttributes>, IMFAttributes>>
+{};
 
-class MediaType final
-    : public RuntimeClass<RuntimeClassFlags<ClassicCom>, ChainInterfaces<AttributesImpl<IMFMediaType>, IMFMediaType, IMFAttributes>>
+class MediaType final : public RuntimeClass<RuntimeClassFlags<ClassicCom>,
+                                            ChainInterfaces<AttributesImpl<IMFMediaType>, IMFMediaType, IMFAttributes>>
 {
 public:
     STDMETHODIMP GetMajorType(GUID* MajorType) override

@@ -22,10 +22,12 @@ class DxgiSurfaceBuffer final
 {
 public:
     DxgiSurfaceBuffer(ID3D11Texture2D* Texture, UINT Subresource)
-        : m_Texture(Texture), m_Subresource(Subresource), m_Planes(PlanesOf(Texture)),
-          m_ContiguousLength(ContiguousLengthOf(m_Planes)), m_Length(m_ContiguousLength)
-    {
-    }
+        : m_Texture(Texture),
+          m_Subresource(Subresource),
+          m_Planes(PlanesOf(Texture)),
+          m_ContiguousLength(ContiguousLengthOf(m_Planes)),
+          m_Length(m_ContiguousLength)
+    {}
 
     // IMFMediaBuffer
     STDMETHODIMP Lock(BYTE** Buffer, DWORD* MaxLength, DWORD* CurrentLength) override

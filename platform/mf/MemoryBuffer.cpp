@@ -16,10 +16,8 @@ class MemoryBuffer final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IM
 {
 public:
     explicit MemoryBuffer(DWORD MaxLength)
-        : m_Data(static_cast<BYTE*>(std::aligned_alloc(64, (MaxLength + 63u) / 64u * 64u + 64u))),
-          m_Length(MaxLength)
-    {
-    }
+        : m_Data(static_cast<BYTE*>(std::aligned_alloc(64, (MaxLength + 63u) / 64u * 64u + 64u))), m_Length(MaxLength)
+    {}
     ~MemoryBuffer() override { std::free(m_Data); }
 
     bool IsValid() const { return m_Data != nullptr; }

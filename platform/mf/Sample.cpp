@@ -15,8 +15,8 @@ namespace {
 
 using namespace Microsoft::WRL;
 
-class Sample final
-    : public RuntimeClass<RuntimeClassFlags<ClassicCom>, ChainInterfaces<AttributesImpl<IMFSample>, IMFSample, IMFAttributes>>
+class Sample final : public RuntimeClass<RuntimeClassFlags<ClassicCom>,
+                                         ChainInterfaces<AttributesImpl<IMFSample>, IMFSample, IMFAttributes>>
 {
 public:
     STDMETHODIMP GetSampleFlags(DWORD* Flags) override

@@ -32,10 +32,14 @@ void ReadbackRing::Give(D3D11::TextureReadback* Readback)
 
 SampleFrame::SampleFrame(IMFSample* Sample, ReadbackRing& Ring, D3D11::TextureReadback& Fallback,
                          FfmpegInputFormat Declared, bool Convert, uint32_t Width, uint32_t Height)
-    : m_Sample(Sample), m_Ring(Ring), m_Fallback(Fallback), m_Declared(Declared), m_Convert(Convert), m_Width(Width),
+    : m_Sample(Sample),
+      m_Ring(Ring),
+      m_Fallback(Fallback),
+      m_Declared(Declared),
+      m_Convert(Convert),
+      m_Width(Width),
       m_Height(Height)
-{
-}
+{}
 
 void SampleFrame::Start()
 {

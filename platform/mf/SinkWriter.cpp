@@ -36,10 +36,12 @@ class SinkWriter final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IMFS
 {
 public:
     SinkWriter(ComPtr<IMFDXGIDeviceManager> DeviceManager, bool AllowHardware, SinkWriterConversion Conversion)
-        : m_DeviceManager(std::move(DeviceManager)), m_AllowHardware(AllowHardware), m_Conversion(Conversion),
-          m_Device(ManagedDevice(m_DeviceManager.Get())), m_Adapter(DescribeAdapter(m_Device.Get()))
-    {
-    }
+        : m_DeviceManager(std::move(DeviceManager)),
+          m_AllowHardware(AllowHardware),
+          m_Conversion(Conversion),
+          m_Device(ManagedDevice(m_DeviceManager.Get())),
+          m_Adapter(DescribeAdapter(m_Device.Get()))
+    {}
 
     HRESULT Open(LPCWSTR Path) { return m_Writer.Open(Utf8FromWide(Path)); }
 
@@ -55,8 +57,8 @@ public:
         if (FAILED(TargetMediaType->GetGUID(MF_MT_MAJOR_TYPE, &Major)) || Major != MFMediaType_Video ||
             FAILED(TargetMediaType->GetGUID(MF_MT_SUBTYPE, &Subtype)) || Subtype != MFVideoFormat_H264 ||
             FAILED(MFGetAttributeSize(TargetMediaType, MF_MT_FRAME_SIZE, &Settings.Width, &Settings.Height)) ||
-            FAILED(MFGetAttributeRatio(TargetMediaType, MF_MT_FRAME_RATE, &Settings.FrameRateN,
-                                       &Settings.FrameRateD)) ||
+            FAILED(
+                MFGetAttributeRatio(TargetMediaType, MF_MT_FRAME_RATE, &Settings.FrameRateN, &Settings.FrameRateD)) ||
             FAILED(TargetMediaType->GetUINT32(MF_MT_AVG_BITRATE, &Settings.AverageBitrate)))
             return MF_E_INVALIDMEDIATYPE;
         if (FAILED(MFGetAttributeRatio(TargetMediaType, MF_MT_PIXEL_ASPECT_RATIO, &Settings.PixelAspectN,
@@ -131,8 +133,8 @@ public:
             return Result;
         if (BufferCount == 0)
             return E_INVALIDARG;
-        auto* Frame = new (std::nothrow) SampleFrame(Sample, m_Readbacks, m_Readback, m_Declared, m_Convert,
-                                                    m_Settings->Width, m_Settings->Height);
+        auto* Frame = new (std::nothrow)
+            SampleFrame(Sample, m_Readbacks, m_Readback, m_Declared, m_Convert, m_Settings->Width, m_Settings->Height);
         if (!Frame)
             return E_OUTOFMEMORY;
         Frame->Start();
@@ -210,7 +212,7 @@ private:
     std::optional<FfmpegVideoSettings> m_Settings;
     bool m_InputSet = false;
     FfmpegInputFormat m_Declared = FfmpegInputFormat::B8G8R8A8; // the samples' pixels
-    bool m_Convert = false;                                      // B8G8R8A8 textures to NV12 on the device
+    bool m_Convert = false;                                     // B8G8R8A8 textures to NV12 on the device
     // Readbacks begun by WriteSample, and the worker's own for frames that
     // found none free.
     ReadbackRing m_Readbacks{ReadbackCount};

@@ -72,8 +72,7 @@ class AsyncResult final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IMF
 public:
     AsyncResult(IUnknown* Object, IMFAsyncCallback* Callback, IUnknown* State)
         : m_Object(Object), m_Callback(Callback), m_State(State)
-    {
-    }
+    {}
 
     STDMETHODIMP GetState(IUnknown** State) override
     {

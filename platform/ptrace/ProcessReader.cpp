@@ -80,8 +80,8 @@ std::vector<MemoryRegion> ReadMemoryMap(pid_t ProcessId, std::string* Text)
         char Permissions[8] = {};
         unsigned long Start = 0, Stop = 0, Offset = 0;
         int NameOffset = 0;
-        if (std::sscanf(Line.c_str(), "%lx-%lx %7s %lx %*s %*u %n", &Start, &Stop, Permissions, &Offset,
-                        &NameOffset) < 4)
+        if (std::sscanf(Line.c_str(), "%lx-%lx %7s %lx %*s %*u %n", &Start, &Stop, Permissions, &Offset, &NameOffset) <
+            4)
             continue;
         Region.Start = Start;
         Region.End = Stop;

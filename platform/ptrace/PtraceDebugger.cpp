@@ -295,8 +295,7 @@ void PtraceDebugger::ResumeAll()
             if (State.m_GroupStop)
                 ptrace(PTRACE_LISTEN, Id, nullptr, nullptr);
             else
-                ptrace(PTRACE_CONT, Id, nullptr,
-                       reinterpret_cast<void*>(static_cast<intptr_t>(State.m_ResumeSignal)));
+                ptrace(PTRACE_CONT, Id, nullptr, reinterpret_cast<void*>(static_cast<intptr_t>(State.m_ResumeSignal)));
             State.m_Stopped = false;
             State.m_ResumeSignal = 0;
         }
@@ -448,8 +447,9 @@ bool PtraceDebugger::TranslateChannelRecord(pid_t ThreadId, const siginfo_t& Inf
         Event = NewEvent(OUTPUT_DEBUG_STRING_EVENT, ThreadId);
         Event.u.DebugString.lpDebugStringData = reinterpret_cast<LPSTR>(Record.ExceptionInformation[1]);
         Event.u.DebugString.fUnicode = Record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C;
-        Event.u.DebugString.nDebugStringLength = static_cast<WORD>(
-            Record.ExceptionInformation[0] < MaximumStringLength ? Record.ExceptionInformation[0] : MaximumStringLength);
+        Event.u.DebugString.nDebugStringLength =
+            static_cast<WORD>(Record.ExceptionInformation[0] < MaximumStringLength ? Record.ExceptionInformation[0]
+                                                                                   : MaximumStringLength);
         Queue(Event, false);
         return true;
     }

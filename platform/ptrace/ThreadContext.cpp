@@ -60,8 +60,8 @@ bool PtraceDebugger::ReadContext(pid_t ThreadId, CONTEXT& Context) const
     static_assert(sizeof FloatingPoint == sizeof Context.FltSave);
     std::memcpy(&Context.FltSave, &FloatingPoint, sizeof FloatingPoint);
     Context.MxCsr = FloatingPoint.mxcsr;
-    DWORD64* Debug[] = {&Context.Dr0, &Context.Dr1, &Context.Dr2, &Context.Dr3, nullptr, nullptr, &Context.Dr6,
-                        &Context.Dr7};
+    DWORD64* Debug[] = {&Context.Dr0, &Context.Dr1, &Context.Dr2, &Context.Dr3,
+                        nullptr,      nullptr,      &Context.Dr6, &Context.Dr7};
     for (size_t Index = 0; Index < std::size(Debug); ++Index)
         if (Debug[Index])
         {

@@ -88,8 +88,8 @@ Dependency Plan(AccessState& State, const Access& Use, bool Image, bool Discard)
 
 void BarrierBatch::Merge(const Dependency& Needed)
 {
-    m_SourceStages |= Needed.m_SourceStages ? Needed.m_SourceStages
-                                            : VkPipelineStageFlags(VK_PIPELINE_STAGE_TOP_OF_PIPE_BIT);
+    m_SourceStages |=
+        Needed.m_SourceStages ? Needed.m_SourceStages : VkPipelineStageFlags(VK_PIPELINE_STAGE_TOP_OF_PIPE_BIT);
     m_TargetStages |= Needed.m_TargetStages;
 }
 

@@ -54,7 +54,8 @@ HRESULT ColorConversion::Initialize()
     VkDescriptorSetLayoutBinding Bindings[2] = {};
     Bindings[0] = {0, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 1, VK_SHADER_STAGE_COMPUTE_BIT, &m_Sampler};
     Bindings[1] = {1, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr};
-    auto SetInfo = Vulkan::Describe<VkDescriptorSetLayoutCreateInfo>(VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO);
+    auto SetInfo =
+        Vulkan::Describe<VkDescriptorSetLayoutCreateInfo>(VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO);
     SetInfo.flags = VK_DESCRIPTOR_SET_LAYOUT_CREATE_PUSH_DESCRIPTOR_BIT_KHR;
     SetInfo.bindingCount = 2;
     SetInfo.pBindings = Bindings;
@@ -74,7 +75,8 @@ HRESULT ColorConversion::Initialize()
     VK_RETURN_IF_FAILED(vkCreateShaderModule(Handle, &ModuleInfo, nullptr, &m_Module));
 
     auto PipelineInfo = Vulkan::Describe<VkComputePipelineCreateInfo>(VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO);
-    PipelineInfo.stage = Vulkan::Describe<VkPipelineShaderStageCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO);
+    PipelineInfo.stage =
+        Vulkan::Describe<VkPipelineShaderStageCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO);
     PipelineInfo.stage.stage = VK_SHADER_STAGE_COMPUTE_BIT;
     PipelineInfo.stage.module = m_Module;
     PipelineInfo.stage.pName = "main";
@@ -100,9 +102,12 @@ void ColorConversion::Record(VkCommandBuffer Commands, VkImageView Source, VkBuf
     Writes[0].pImageInfo = &Image;
     Writes[1].descriptorType = VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
     Writes[1].pBufferInfo = &Buffer;
-    const PushConstants Constants = {Planes.m_Width, Planes.m_Height,
-                                     static_cast<uint32_t>(Planes.m_LumaOffset / 4), Planes.m_LumaPitch / 4,
-                                     static_cast<uint32_t>(Planes.m_ChromaOffset / 4), Planes.m_ChromaPitch / 4};
+    const PushConstants Constants = {Planes.m_Width,
+                                     Planes.m_Height,
+                                     static_cast<uint32_t>(Planes.m_LumaOffset / 4),
+                                     Planes.m_LumaPitch / 4,
+                                     static_cast<uint32_t>(Planes.m_ChromaOffset / 4),
+                                     Planes.m_ChromaPitch / 4};
     vkCmdBindPipeline(Commands, VK_PIPELINE_BIND_POINT_COMPUTE, m_Pipeline);
     m_Device->m_CmdPushDescriptorSet(Commands, VK_PIPELINE_BIND_POINT_COMPUTE, m_Layout, 0, 2, Writes);
     vkCmdPushConstants(Commands, m_Layout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof Constants, &Constants);

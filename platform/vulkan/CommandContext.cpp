@@ -54,8 +54,7 @@ void DrawCall::Clear()
 
 CommandContext::CommandContext(std::shared_ptr<Device> Device)
     : m_Device(Device), m_Stream(Device), m_Pipelines(Device), m_Ring(Device)
-{
-}
+{}
 
 CommandContext::~CommandContext()
 {
@@ -78,8 +77,8 @@ HRESULT CommandContext::Initialize(const std::vector<VkDescriptorSetLayoutBindin
     std::memset(m_ZeroBuffer->Mapped(), 0, ZeroBufferSize);
     m_ZeroBuffer->FlushHostRange();
     const VkPhysicalDeviceLimits& Limits = m_Device->Adapter().m_Properties.limits;
-    m_UploadAlignment = std::max<VkDeviceSize>({16, Limits.minUniformBufferOffsetAlignment,
-                                                Limits.minStorageBufferOffsetAlignment});
+    m_UploadAlignment =
+        std::max<VkDeviceSize>({16, Limits.minUniformBufferOffsetAlignment, Limits.minStorageBufferOffsetAlignment});
     return S_OK;
 }
 
@@ -141,8 +140,8 @@ void CommandContext::ResolveClear(VkCommandBuffer Commands, const std::shared_pt
     m_Barriers.Add(*Target, TransferWrite, true);
     m_Barriers.Record(Commands);
     const VkImageSubresourceRange Range = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
-    vkCmdClearColorImage(Commands, Target->Handle(), VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, &*Target->m_PendingClear,
-                         1, &Range);
+    vkCmdClearColorImage(Commands, Target->Handle(), VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, &*Target->m_PendingClear, 1,
+                         &Range);
     Target->m_PendingClear.reset();
     Touch(Target);
 }
@@ -324,7 +323,8 @@ void CommandContext::AddReads(const DrawCall& Call, std::vector<std::pair<Buffer
         Reads.push_back({Stream.m_Buffer.m_Buffer.get(),
                          {VK_PIPELINE_STAGE_VERTEX_INPUT_BIT, VK_ACCESS_VERTEX_ATTRIBUTE_READ_BIT}});
     if (Call.m_Indices.m_Buffer)
-        Reads.push_back({Call.m_Indices.m_Buffer.get(), {VK_PIPELINE_STAGE_VERTEX_INPUT_BIT, VK_ACCESS_INDEX_READ_BIT}});
+        Reads.push_back(
+            {Call.m_Indices.m_Buffer.get(), {VK_PIPELINE_STAGE_VERTEX_INPUT_BIT, VK_ACCESS_INDEX_READ_BIT}});
     for (const UniformBuffer& Uniform : Call.m_Uniforms)
         Reads.push_back({Uniform.m_Buffer.m_Buffer.get(),
                          {PipelineStagesOf(m_Pipelines.StagesOf(Uniform.m_Binding)), VK_ACCESS_UNIFORM_READ_BIT}});

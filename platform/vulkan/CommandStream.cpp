@@ -40,7 +40,8 @@ HRESULT CommandStream::CreateTimers()
     vkGetPhysicalDeviceQueueFamilyProperties(m_Device->Adapter().m_Handle, &Count, nullptr);
     std::vector<VkQueueFamilyProperties> Families(Count);
     vkGetPhysicalDeviceQueueFamilyProperties(m_Device->Adapter().m_Handle, &Count, Families.data());
-    const uint32_t ValidBits = m_Device->QueueFamily() < Count ? Families[m_Device->QueueFamily()].timestampValidBits : 0;
+    const uint32_t ValidBits =
+        m_Device->QueueFamily() < Count ? Families[m_Device->QueueFamily()].timestampValidBits : 0;
     const float Period = m_Device->Adapter().m_Properties.limits.timestampPeriod;
     if (ValidBits == 0 || Period <= 0)
         return S_OK; // untimed: the busy time stays 0
@@ -108,7 +109,8 @@ VkCommandBuffer CommandStream::Commands()
     }
     else
     {
-        auto AllocateInfo = Vulkan::Describe<VkCommandBufferAllocateInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO);
+        auto AllocateInfo =
+            Vulkan::Describe<VkCommandBufferAllocateInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO);
         AllocateInfo.commandPool = m_Pool;
         AllocateInfo.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
         AllocateInfo.commandBufferCount = 1;
@@ -150,7 +152,8 @@ HRESULT CommandStream::Submit()
     const uint64_t Value = m_Submitted + 1;
     if (Result == VK_SUCCESS)
     {
-        auto TimelineInfo = Vulkan::Describe<VkTimelineSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_TIMELINE_SEMAPHORE_SUBMIT_INFO);
+        auto TimelineInfo =
+            Vulkan::Describe<VkTimelineSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_TIMELINE_SEMAPHORE_SUBMIT_INFO);
         TimelineInfo.signalSemaphoreValueCount = 1;
         TimelineInfo.pSignalSemaphoreValues = &Value;
         auto SubmitInfo = Vulkan::Describe<VkSubmitInfo>(VK_STRUCTURE_TYPE_SUBMIT_INFO, &TimelineInfo);
@@ -258,4 +261,3 @@ void CommandStream::Retire()
 }
 
 } // namespace Platform::Vulkan
-

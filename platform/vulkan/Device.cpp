@@ -9,8 +9,7 @@ namespace Platform::Vulkan {
 
 Device::Device(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter)
     : m_Instance(std::move(Instance)), m_Adapter(Adapter)
-{
-}
+{}
 
 HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter,
                        std::shared_ptr<Device>& Result)
@@ -52,14 +51,17 @@ HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice&
     Features.robustBufferAccess = Adapter.m_Features.robustBufferAccess;
     // Maintenance 4 lets a vertex stage write outputs that the fragment
     // stage does not read.
-    auto Maintenance4 = Vulkan::Describe<VkPhysicalDeviceMaintenance4Features>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_MAINTENANCE_4_FEATURES);
+    auto Maintenance4 = Vulkan::Describe<VkPhysicalDeviceMaintenance4Features>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_MAINTENANCE_4_FEATURES);
     Maintenance4.maintenance4 = VK_TRUE;
-    auto DynamicRendering = Vulkan::Describe<VkPhysicalDeviceDynamicRenderingFeatures>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DYNAMIC_RENDERING_FEATURES,
-        Adapter.m_Maintenance4 ? &Maintenance4 : nullptr);
+    auto DynamicRendering = Vulkan::Describe<VkPhysicalDeviceDynamicRenderingFeatures>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DYNAMIC_RENDERING_FEATURES, Adapter.m_Maintenance4 ? &Maintenance4 : nullptr);
     DynamicRendering.dynamicRendering = VK_TRUE;
-    auto Timeline = Vulkan::Describe<VkPhysicalDeviceTimelineSemaphoreFeatures>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_TIMELINE_SEMAPHORE_FEATURES, &DynamicRendering);
+    auto Timeline = Vulkan::Describe<VkPhysicalDeviceTimelineSemaphoreFeatures>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_TIMELINE_SEMAPHORE_FEATURES, &DynamicRendering);
     Timeline.timelineSemaphore = VK_TRUE;
-    auto Features2 = Vulkan::Describe<VkPhysicalDeviceFeatures2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2, &Timeline);
+    auto Features2 =
+        Vulkan::Describe<VkPhysicalDeviceFeatures2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2, &Timeline);
     Features2.features = Features;
 
     auto CreateInfo = Vulkan::Describe<VkDeviceCreateInfo>(VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO, &Features2);
@@ -93,8 +95,7 @@ Device::~Device()
 }
 
 HRESULT Device::Allocate(const VkMemoryRequirements& Requirements, VkMemoryPropertyFlags Required,
-                         VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory,
-                         VkMemoryPropertyFlags& Obtained) const
+                         VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained) const
 {
     const VkPhysicalDeviceMemoryProperties& Properties = m_Adapter.m_MemoryProperties;
     const std::optional<uint32_t> Chosen =

@@ -26,9 +26,7 @@ HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBuff
     VkMemoryPropertyFlags Required = 0, Preferred = 0, Obtained = 0;
     switch (Access)
     {
-    case Access::Device:
-        Preferred = VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT;
-        break;
+    case Access::Device: Preferred = VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT; break;
     case Access::HostWrite:
         Required = VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT;
         Preferred = VK_MEMORY_PROPERTY_HOST_COHERENT_BIT;
@@ -38,7 +36,8 @@ HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBuff
         Preferred = VK_MEMORY_PROPERTY_HOST_CACHED_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT;
         break;
     }
-    const HRESULT Allocated = Created->m_Device->Allocate(Requirements, Required, Preferred, Created->m_Memory, Obtained);
+    const HRESULT Allocated =
+        Created->m_Device->Allocate(Requirements, Required, Preferred, Created->m_Memory, Obtained);
     if (FAILED(Allocated))
         return Allocated;
     VK_RETURN_IF_FAILED(vkBindBufferMemory(Handle, Created->m_Handle, Created->m_Memory, 0));
@@ -107,8 +106,8 @@ HRESULT Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t 
     VkMemoryRequirements Requirements;
     vkGetImageMemoryRequirements(Handle, Created->m_Handle, &Requirements);
     VkMemoryPropertyFlags Obtained = 0;
-    const HRESULT Allocated = Created->m_Device->Allocate(Requirements, 0, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT,
-                                                          Created->m_Memory, Obtained);
+    const HRESULT Allocated =
+        Created->m_Device->Allocate(Requirements, 0, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT, Created->m_Memory, Obtained);
     if (FAILED(Allocated))
         return Allocated;
     VK_RETURN_IF_FAILED(vkBindImageMemory(Handle, Created->m_Handle, Created->m_Memory, 0));

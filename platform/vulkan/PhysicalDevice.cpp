@@ -28,7 +28,8 @@ PhysicalDevice::PhysicalDevice(VkPhysicalDevice Handle) : m_Handle(Handle)
 void PhysicalDevice::ReadIdentity()
 {
     auto IdProperties = Vulkan::Describe<VkPhysicalDeviceIDProperties>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_ID_PROPERTIES);
-    auto Properties2 = Vulkan::Describe<VkPhysicalDeviceProperties2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PROPERTIES_2, &IdProperties);
+    auto Properties2 =
+        Vulkan::Describe<VkPhysicalDeviceProperties2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PROPERTIES_2, &IdProperties);
     vkGetPhysicalDeviceProperties2(m_Handle, &Properties2);
     m_Properties = Properties2.properties;
     std::copy(std::begin(IdProperties.deviceUUID), std::end(IdProperties.deviceUUID), m_Uuid.begin());
@@ -38,10 +39,14 @@ void PhysicalDevice::ReadIdentity()
 
 void PhysicalDevice::ReadFeatures()
 {
-    auto Features13 = Vulkan::Describe<VkPhysicalDeviceVulkan13Features>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_3_FEATURES);
-    auto Features12 = Vulkan::Describe<VkPhysicalDeviceVulkan12Features>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_2_FEATURES);
-    auto DynamicRendering = Vulkan::Describe<VkPhysicalDeviceDynamicRenderingFeatures>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DYNAMIC_RENDERING_FEATURES);
-    auto Maintenance4 = Vulkan::Describe<VkPhysicalDeviceMaintenance4Features>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_MAINTENANCE_4_FEATURES);
+    auto Features13 =
+        Vulkan::Describe<VkPhysicalDeviceVulkan13Features>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_3_FEATURES);
+    auto Features12 =
+        Vulkan::Describe<VkPhysicalDeviceVulkan12Features>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_2_FEATURES);
+    auto DynamicRendering = Vulkan::Describe<VkPhysicalDeviceDynamicRenderingFeatures>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DYNAMIC_RENDERING_FEATURES);
+    auto Maintenance4 = Vulkan::Describe<VkPhysicalDeviceMaintenance4Features>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_MAINTENANCE_4_FEATURES);
     auto Features2 = Vulkan::Describe<VkPhysicalDeviceFeatures2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2);
     const bool Version13 = m_Properties.apiVersion >= VK_API_VERSION_1_3;
     const bool Version12 = m_Properties.apiVersion >= VK_API_VERSION_1_2;
@@ -65,16 +70,17 @@ void PhysicalDevice::ReadFeatures()
     vkGetPhysicalDeviceFeatures2(m_Handle, &Features2);
     m_Features = Features2.features;
 
-    const bool Rendering = Version13 ? Features13.dynamicRendering == VK_TRUE
-                                     : DynamicRendering.dynamicRendering == VK_TRUE;
-    m_Usable = Version12 && Features12.timelineSemaphore && Rendering &&
-               HasExtension(VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME);
+    const bool Rendering =
+        Version13 ? Features13.dynamicRendering == VK_TRUE : DynamicRendering.dynamicRendering == VK_TRUE;
+    m_Usable =
+        Version12 && Features12.timelineSemaphore && Rendering && HasExtension(VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME);
     m_Maintenance4 = Version13 ? Features13.maintenance4 == VK_TRUE : Maintenance4.maintenance4 == VK_TRUE;
 }
 
 void PhysicalDevice::ReadLocation()
 {
-    auto Pci = Vulkan::Describe<VkPhysicalDevicePCIBusInfoPropertiesEXT>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PCI_BUS_INFO_PROPERTIES_EXT);
+    auto Pci = Vulkan::Describe<VkPhysicalDevicePCIBusInfoPropertiesEXT>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PCI_BUS_INFO_PROPERTIES_EXT);
     auto Drm = Vulkan::Describe<VkPhysicalDeviceDrmPropertiesEXT>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DRM_PROPERTIES_EXT);
     auto Properties2 = Vulkan::Describe<VkPhysicalDeviceProperties2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PROPERTIES_2);
     void** Next = &Properties2.pNext;

@@ -27,7 +27,8 @@ HRESULT PipelineCache::Initialize(const std::vector<VkDescriptorSetLayoutBinding
     VK_RETURN_IF_FAILED(vkCreatePipelineCache(Handle, &CacheInfo, nullptr, &m_Cache));
 
     m_Bindings = UniformBindings;
-    auto SetInfo = Vulkan::Describe<VkDescriptorSetLayoutCreateInfo>(VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO);
+    auto SetInfo =
+        Vulkan::Describe<VkDescriptorSetLayoutCreateInfo>(VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO);
     SetInfo.flags = VK_DESCRIPTOR_SET_LAYOUT_CREATE_PUSH_DESCRIPTOR_BIT_KHR;
     SetInfo.bindingCount = static_cast<uint32_t>(m_Bindings.size());
     SetInfo.pBindings = m_Bindings.data();
@@ -84,48 +85,57 @@ HRESULT PipelineCache::Get(const PipelineDescription& Description, VkPipeline& P
 HRESULT PipelineCache::Create(const PipelineDescription& Description, VkPipeline& Pipeline)
 {
     VkPipelineShaderStageCreateInfo Stages[2] = {};
-    Stages[0] = Vulkan::Describe<std::remove_reference_t<decltype(Stages[0])>>(VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO);
+    Stages[0] = Vulkan::Describe<std::remove_reference_t<decltype(Stages[0])>>(
+        VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO);
     Stages[0].stage = VK_SHADER_STAGE_VERTEX_BIT;
     Stages[0].module = Description.m_VertexShader;
     Stages[0].pName = Description.m_VertexEntryPoint;
-    Stages[1] = Vulkan::Describe<std::remove_reference_t<decltype(Stages[1])>>(VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO);
+    Stages[1] = Vulkan::Describe<std::remove_reference_t<decltype(Stages[1])>>(
+        VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO);
     Stages[1].stage = VK_SHADER_STAGE_FRAGMENT_BIT;
     Stages[1].module = Description.m_PixelShader;
     Stages[1].pName = Description.m_PixelEntryPoint;
 
-    auto VertexInput = Vulkan::Describe<VkPipelineVertexInputStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_VERTEX_INPUT_STATE_CREATE_INFO);
+    auto VertexInput = Vulkan::Describe<VkPipelineVertexInputStateCreateInfo>(
+        VK_STRUCTURE_TYPE_PIPELINE_VERTEX_INPUT_STATE_CREATE_INFO);
     VertexInput.vertexBindingDescriptionCount = static_cast<uint32_t>(Description.m_Bindings.size());
     VertexInput.pVertexBindingDescriptions = Description.m_Bindings.data();
     VertexInput.vertexAttributeDescriptionCount = static_cast<uint32_t>(Description.m_Attributes.size());
     VertexInput.pVertexAttributeDescriptions = Description.m_Attributes.data();
 
-    auto InputAssembly = Vulkan::Describe<VkPipelineInputAssemblyStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_INPUT_ASSEMBLY_STATE_CREATE_INFO);
+    auto InputAssembly = Vulkan::Describe<VkPipelineInputAssemblyStateCreateInfo>(
+        VK_STRUCTURE_TYPE_PIPELINE_INPUT_ASSEMBLY_STATE_CREATE_INFO);
     InputAssembly.topology = Description.m_Topology;
 
-    auto Viewport = Vulkan::Describe<VkPipelineViewportStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_VIEWPORT_STATE_CREATE_INFO);
+    auto Viewport =
+        Vulkan::Describe<VkPipelineViewportStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_VIEWPORT_STATE_CREATE_INFO);
     Viewport.viewportCount = 1;
     Viewport.scissorCount = 1;
 
     // Solid, depth clipped, culled as the description says.
-    auto Rasterization = Vulkan::Describe<VkPipelineRasterizationStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_RASTERIZATION_STATE_CREATE_INFO);
+    auto Rasterization = Vulkan::Describe<VkPipelineRasterizationStateCreateInfo>(
+        VK_STRUCTURE_TYPE_PIPELINE_RASTERIZATION_STATE_CREATE_INFO);
     Rasterization.polygonMode = VK_POLYGON_MODE_FILL;
     Rasterization.cullMode = Description.m_CullMode;
     Rasterization.frontFace = Description.m_FrontFace;
     Rasterization.lineWidth = 1.0f;
 
-    auto Multisample = Vulkan::Describe<VkPipelineMultisampleStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO);
+    auto Multisample = Vulkan::Describe<VkPipelineMultisampleStateCreateInfo>(
+        VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO);
     Multisample.rasterizationSamples = VK_SAMPLE_COUNT_1_BIT;
 
     std::vector<VkPipelineColorBlendAttachmentState> Attachments(Description.m_ColorFormats.size());
     for (VkPipelineColorBlendAttachmentState& Attachment : Attachments)
-        Attachment.colorWriteMask = VK_COLOR_COMPONENT_R_BIT | VK_COLOR_COMPONENT_G_BIT | VK_COLOR_COMPONENT_B_BIT |
-                                    VK_COLOR_COMPONENT_A_BIT;
-    auto Blend = Vulkan::Describe<VkPipelineColorBlendStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_COLOR_BLEND_STATE_CREATE_INFO);
+        Attachment.colorWriteMask =
+            VK_COLOR_COMPONENT_R_BIT | VK_COLOR_COMPONENT_G_BIT | VK_COLOR_COMPONENT_B_BIT | VK_COLOR_COMPONENT_A_BIT;
+    auto Blend =
+        Vulkan::Describe<VkPipelineColorBlendStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_COLOR_BLEND_STATE_CREATE_INFO);
     Blend.attachmentCount = static_cast<uint32_t>(Attachments.size());
     Blend.pAttachments = Attachments.data();
 
     const VkDynamicState DynamicStates[] = {VK_DYNAMIC_STATE_VIEWPORT, VK_DYNAMIC_STATE_SCISSOR};
-    auto Dynamic = Vulkan::Describe<VkPipelineDynamicStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_DYNAMIC_STATE_CREATE_INFO);
+    auto Dynamic =
+        Vulkan::Describe<VkPipelineDynamicStateCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_DYNAMIC_STATE_CREATE_INFO);
     Dynamic.dynamicStateCount = 2;
     Dynamic.pDynamicStates = DynamicStates;
 
@@ -133,7 +143,8 @@ HRESULT PipelineCache::Create(const PipelineDescription& Description, VkPipeline
     Rendering.colorAttachmentCount = static_cast<uint32_t>(Description.m_ColorFormats.size());
     Rendering.pColorAttachmentFormats = Description.m_ColorFormats.data();
 
-    auto CreateInfo = Vulkan::Describe<VkGraphicsPipelineCreateInfo>(VK_STRUCTURE_TYPE_GRAPHICS_PIPELINE_CREATE_INFO, &Rendering);
+    auto CreateInfo =
+        Vulkan::Describe<VkGraphicsPipelineCreateInfo>(VK_STRUCTURE_TYPE_GRAPHICS_PIPELINE_CREATE_INFO, &Rendering);
     CreateInfo.stageCount = 2;
     CreateInfo.pStages = Stages;
     CreateInfo.pVertexInputState = &VertexInput;

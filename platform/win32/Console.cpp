@@ -120,8 +120,7 @@ void Dispatch()
         bool Handled = false;
         {
             std::lock_guard Guard(Instance.Lock);
-            for (auto Handler = Instance.Handlers.rbegin(); !Handled && Handler != Instance.Handlers.rend();
-                 ++Handler)
+            for (auto Handler = Instance.Handlers.rbegin(); !Handled && Handler != Instance.Handlers.rend(); ++Handler)
                 Handled = (*Handler)(CtrlTypeOf(Signal)) != FALSE;
         }
         // Nobody took it: the event ends the process, as it would have

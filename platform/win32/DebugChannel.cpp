@@ -93,8 +93,8 @@ void RaiseException(DWORD ExceptionCode, DWORD ExceptionFlags, DWORD NumberOfArg
     Record.ExceptionCode = ExceptionCode;
     Record.ExceptionFlags = ExceptionFlags;
     Record.ExceptionAddress = __builtin_return_address(0);
-    Record.NumberParameters = NumberOfArguments < EXCEPTION_MAXIMUM_PARAMETERS ? NumberOfArguments
-                                                                               : EXCEPTION_MAXIMUM_PARAMETERS;
+    Record.NumberParameters =
+        NumberOfArguments < EXCEPTION_MAXIMUM_PARAMETERS ? NumberOfArguments : EXCEPTION_MAXIMUM_PARAMETERS;
     for (DWORD Index = 0; Arguments && Index < Record.NumberParameters; ++Index)
         Record.ExceptionInformation[Index] = Arguments[Index];
 

@@ -62,8 +62,8 @@ BOOL ReadProcessMemory(HANDLE Process, LPCVOID BaseAddress, LPVOID Buffer, SIZE_
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const SIZE_T Done = Platform::ReadProcessBytes(Object.ProcessId, reinterpret_cast<uint64_t>(BaseAddress), Buffer,
-                                                   Size);
+    const SIZE_T Done =
+        Platform::ReadProcessBytes(Object.ProcessId, reinterpret_cast<uint64_t>(BaseAddress), Buffer, Size);
     if (Done < Size)
     {
         // Unreadable memory is a partial copy, as on the platform.

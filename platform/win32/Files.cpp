@@ -120,8 +120,7 @@ HANDLE CreateFileW(LPCWSTR FileName, DWORD DesiredAccess, DWORD ShareMode, LPSEC
     return Handle;
 }
 
-BOOL WriteFile(HANDLE File, LPCVOID Buffer, DWORD NumberOfBytesToWrite, LPDWORD NumberOfBytesWritten,
-               LPVOID Overlapped)
+BOOL WriteFile(HANDLE File, LPCVOID Buffer, DWORD NumberOfBytesToWrite, LPDWORD NumberOfBytesWritten, LPVOID Overlapped)
 {
     Platform::HandleObject Object;
     if (Overlapped)
@@ -251,8 +250,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD Flags, LPCSTR MultiByteStr, int Mul
     const size_t Length = MultiByte < 0 ? std::strlen(MultiByteStr) + 1 : static_cast<size_t>(MultiByte);
     std::wstring Text;
     if (!Platform::WideFromUtf8(std::string_view(MultiByteStr, Length), Text,
-                               (Flags & MB_ERR_INVALID_CHARS) ? Platform::InvalidUtf8::Fail
-                                                              : Platform::InvalidUtf8::Replace))
+                                (Flags & MB_ERR_INVALID_CHARS) ? Platform::InvalidUtf8::Fail
+                                                               : Platform::InvalidUtf8::Replace))
     {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;

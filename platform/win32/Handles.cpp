@@ -188,8 +188,8 @@ BOOL CloseHandle(HANDLE Handle)
             const pid_t ProcessId = Found->second.ProcessId;
             LastOfProcess = true;
             for (const auto& [OtherFd, Other] : Handles.Objects)
-                LastOfProcess = LastOfProcess && (OtherFd == Fd || Other.Kind != HandleKind::Process ||
-                                                  Other.ProcessId != ProcessId);
+                LastOfProcess = LastOfProcess &&
+                                (OtherFd == Fd || Other.Kind != HandleKind::Process || Other.ProcessId != ProcessId);
         }
         Handles.Objects.erase(Fd);
     }

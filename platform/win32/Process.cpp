@@ -136,10 +136,9 @@ BOOL CreateProcessW(LPCWSTR ApplicationName, LPWSTR CommandLine, LPSECURITY_ATTR
         posix_spawn_file_actions_addchdir_np(&Actions, Platform::Utf8FromWide(CurrentDirectory).c_str());
     pid_t ProcessId = 0;
     // Without an application name the program is searched as the shell does.
-    const int Error = ApplicationName ? posix_spawn(&ProcessId, Program.c_str(), &Actions, &Attributes,
-                                                    Pointers.data(), environ)
-                                      : posix_spawnp(&ProcessId, Program.c_str(), &Actions, &Attributes,
-                                                     Pointers.data(), environ);
+    const int Error = ApplicationName
+                          ? posix_spawn(&ProcessId, Program.c_str(), &Actions, &Attributes, Pointers.data(), environ)
+                          : posix_spawnp(&ProcessId, Program.c_str(), &Actions, &Attributes, Pointers.data(), environ);
     posix_spawn_file_actions_destroy(&Actions);
     posix_spawnattr_destroy(&Attributes);
     if (Error)
@@ -158,8 +157,7 @@ BOOL CreateProcessW(LPCWSTR ApplicationName, LPWSTR CommandLine, LPSECURITY_ATTR
     Thread.Kind = Platform::HandleKind::Thread;
     Thread.ThreadId = ProcessId;
     Thread.Fd = Platform::OpenThreadFd(ProcessId, ProcessId);
-    ProcessInformation->hProcess =
-        Platform::AddHandle(Process, ProcessAttributes && ProcessAttributes->bInheritHandle);
+    ProcessInformation->hProcess = Platform::AddHandle(Process, ProcessAttributes && ProcessAttributes->bInheritHandle);
     ProcessInformation->hThread = Platform::AddHandle(Thread, ThreadAttributes && ThreadAttributes->bInheritHandle);
     ProcessInformation->dwProcessId = static_cast<DWORD>(ProcessId);
     ProcessInformation->dwThreadId = static_cast<DWORD>(ProcessId);
@@ -224,4 +222,3 @@ DWORD GetModuleFileNameW(HMODULE Module, LPWSTR FileName, DWORD Size)
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(Path.size());
 }
-

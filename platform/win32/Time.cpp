@@ -18,8 +18,7 @@ void Sleep(DWORD Milliseconds)
 {
     timespec Remaining{static_cast<time_t>(Milliseconds / 1000), static_cast<long>(Milliseconds % 1000) * 1000000L};
     while (nanosleep(&Remaining, &Remaining) == -1 && errno == EINTR)
-    {
-    }
+    {}
 }
 
 int MulDiv(int Number, int Numerator, int Denominator)

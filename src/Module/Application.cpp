@@ -85,6 +85,7 @@ Application::Application(const Arguments& Arguments)
     // negative one would make the loop ask for billions of frames. Without an
     // output path there is no run, and the syntax is all that is printed.
     if (!m_OutputPath.empty())
-        CheckCondition(MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD) >= 0,
+        CheckCondition(MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD) >=
+                           0,
                        E_INVALIDARG);
 }

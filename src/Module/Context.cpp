@@ -45,9 +45,9 @@ Microsoft::WRL::ComPtr<ID3DBlob> Application::Context::CompileShader(const char*
 
     Microsoft::WRL::ComPtr<ID3DBlob> Blob;
     Microsoft::WRL::ComPtr<ID3DBlob> MessageBlob;
-    const HRESULT CompileResult = D3DCompile(ResourceData, ResourceSize, nullptr, nullptr, nullptr, EntryPoint, Target,
-                                             D3DCOMPILE_ENABLE_STRICTNESS, 0, Blob.GetAddressOf(),
-                                             MessageBlob.GetAddressOf());
+    const HRESULT CompileResult =
+        D3DCompile(ResourceData, ResourceSize, nullptr, nullptr, nullptr, EntryPoint, Target,
+                   D3DCOMPILE_ENABLE_STRICTNESS, 0, Blob.GetAddressOf(), MessageBlob.GetAddressOf());
     if (MessageBlob)
         TRACE(L"D3D Compile Error, %hs\n", static_cast<const char*>(MessageBlob->GetBufferPointer()));
     CheckResult(CompileResult);
@@ -62,7 +62,9 @@ Application::Context::Context(const Configuration& Configuration) : m_Configurat
     CheckResult(m_DxgiAdapter1->GetDesc1(&m_DxgiAdapterDesc1));
 
     const UINT CreateDeviceFlags = 0;
-    CheckResult(D3D11CreateDevice(m_DxgiAdapter1.Get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, CreateDeviceFlags, nullptr, 0, D3D11_SDK_VERSION, m_Device.GetAddressOf(), &m_FeatureLevel, m_DeviceContext.GetAddressOf()));
+    CheckResult(D3D11CreateDevice(m_DxgiAdapter1.Get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, CreateDeviceFlags, nullptr, 0,
+                                  D3D11_SDK_VERSION, m_Device.GetAddressOf(), &m_FeatureLevel,
+                                  m_DeviceContext.GetAddressOf()));
 
     const float Width = static_cast<float>(m_Configuration.m_FrameSizeW);
     const float Height = static_cast<float>(m_Configuration.m_FrameSizeH);
@@ -102,7 +104,8 @@ Application::Context::Context(const Configuration& Configuration) : m_Configurat
     CheckResult(m_Device->CreateBuffer(&ConstantBufferDesc, nullptr, m_ConstantBuffer.GetAddressOf()));
 
     Microsoft::WRL::ComPtr<ID3DBlob> VertexShaderBlob = CompileShader("VS", "vs_4_0");
-    CheckResult(m_Device->CreateVertexShader(VertexShaderBlob->GetBufferPointer(), VertexShaderBlob->GetBufferSize(), nullptr, m_VertexShader.GetAddressOf()));
+    CheckResult(m_Device->CreateVertexShader(VertexShaderBlob->GetBufferPointer(), VertexShaderBlob->GetBufferSize(),
+                                             nullptr, m_VertexShader.GetAddressOf()));
 
     // The vertex record carries no texture coordinate: the shader's TEXCOORD
     // input, which it only passes on, reads the position, so that no read
@@ -113,11 +116,13 @@ Application::Context::Context(const Configuration& Configuration) : m_Configurat
         {"TEXCOORD", 0, DXGI_FORMAT_R32G32_FLOAT, 0, offsetof(Vertex, Position), D3D11_INPUT_PER_VERTEX_DATA, 0},
     };
     const UINT InputElementCount = static_cast<UINT>(std::size(InputElementDesc));
-    CheckResult(m_Device->CreateInputLayout(InputElementDesc, InputElementCount, VertexShaderBlob->GetBufferPointer(), VertexShaderBlob->GetBufferSize(), m_VertexInputLayout.GetAddressOf()));
+    CheckResult(m_Device->CreateInputLayout(InputElementDesc, InputElementCount, VertexShaderBlob->GetBufferPointer(),
+                                            VertexShaderBlob->GetBufferSize(), m_VertexInputLayout.GetAddressOf()));
     m_DeviceContext->IASetInputLayout(m_VertexInputLayout.Get());
 
     Microsoft::WRL::ComPtr<ID3DBlob> PixelShaderBlob = CompileShader("PS", "ps_4_0");
-    CheckResult(m_Device->CreatePixelShader(PixelShaderBlob->GetBufferPointer(), PixelShaderBlob->GetBufferSize(), nullptr, m_PixelShader.GetAddressOf()));
+    CheckResult(m_Device->CreatePixelShader(PixelShaderBlob->GetBufferPointer(), PixelShaderBlob->GetBufferSize(),
+                                            nullptr, m_PixelShader.GetAddressOf()));
 
     // The quad: red grows from left to right, green from bottom to top.
     Vertex Vertices[] = {

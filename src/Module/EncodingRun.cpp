@@ -101,10 +101,12 @@ HRESULT Application::Do()
         CheckResult(MFCreateMediaType(Argb32MediaType.GetAddressOf()));
         CheckResult(Argb32MediaType->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
         CheckResult(Argb32MediaType->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_ARGB32));
-        CheckResult(MFSetAttributeSize(Argb32MediaType.Get(), MF_MT_FRAME_SIZE, m_Configuration.m_FrameSizeW, m_Configuration.m_FrameSizeH));
+        CheckResult(MFSetAttributeSize(Argb32MediaType.Get(), MF_MT_FRAME_SIZE, m_Configuration.m_FrameSizeW,
+                                       m_Configuration.m_FrameSizeH));
         CheckResult(MFSetAttributeRatio(Argb32MediaType.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1));
         CheckResult(Argb32MediaType->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive));
-        CheckResult(MFSetAttributeRatio(Argb32MediaType.Get(), MF_MT_FRAME_RATE, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD));
+        CheckResult(MFSetAttributeRatio(Argb32MediaType.Get(), MF_MT_FRAME_RATE, m_Configuration.m_FrameRateN,
+                                        m_Configuration.m_FrameRateD));
 
         ComPtr<ID3D10Multithread> Multithread;
         CheckResult(Context.m_Device.As(&Multithread));
@@ -121,9 +123,11 @@ HRESULT Application::Do()
         {
             ComPtr<IMFAttributes> Attributes;
             CheckResult(MFCreateAttributes(Attributes.GetAddressOf(), 8));
-            CheckResult(Attributes->SetUINT32(MF_SA_D3D11_BINDFLAGS, D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET));
+            CheckResult(
+                Attributes->SetUINT32(MF_SA_D3D11_BINDFLAGS, D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET));
             CheckResult(Attributes->SetUINT32(MF_SA_D3D11_USAGE, D3D11_USAGE_DEFAULT));
-            CheckResult(VideoSampleAllocatorEx->InitializeSampleAllocatorEx(16, 64, Attributes.Get(), Argb32MediaType.Get()));
+            CheckResult(
+                VideoSampleAllocatorEx->InitializeSampleAllocatorEx(16, 64, Attributes.Get(), Argb32MediaType.Get()));
         }
 
         ComPtr<IMFMediaType> H264MediaType;
@@ -142,21 +146,24 @@ HRESULT Application::Do()
             CheckResult(MFCreateAttributes(Attributes.GetAddressOf(), 8));
             CheckResult(Attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1));
             CheckResult(Attributes->SetUnknown(MF_SINK_WRITER_D3D_MANAGER, DeviceManager.Get()));
-            CheckResult(MFCreateSinkWriterFromURL(m_OutputPath.c_str(), nullptr, Attributes.Get(), SinkWriter.GetAddressOf()));
+            CheckResult(
+                MFCreateSinkWriterFromURL(m_OutputPath.c_str(), nullptr, Attributes.Get(), SinkWriter.GetAddressOf()));
         }
         DWORD StreamIndex;
         CheckResult(SinkWriter->AddStream(H264MediaType.Get(), &StreamIndex));
         CheckResult(SinkWriter->SetInputMediaType(StreamIndex, Argb32MediaType.Get(), nullptr));
         CheckResult(SinkWriter->BeginWriting());
 
-        const UINT32 FrameCount = static_cast<UINT32>(MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD));
+        const UINT32 FrameCount = static_cast<UINT32>(
+            MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD));
         const DWORD StartTick = GetTickCount();
         Progress Progress(FrameCount, GetTickCount64());
         Statistics Statistics;
         for (UINT32 FrameIndex = 0; FrameIndex < FrameCount; ++FrameIndex)
         {
             CheckResult(ConsoleCtrlHandlerWrapper);
-            const LONGLONG SampleTime = MFllMulDiv(FrameIndex, 1000 * 10000LL * m_Configuration.m_FrameRateD, m_Configuration.m_FrameRateN, 0);
+            const LONGLONG SampleTime =
+                MFllMulDiv(FrameIndex, 1000 * 10000LL * m_Configuration.m_FrameRateD, m_Configuration.m_FrameRateN, 0);
             auto Stamp = Statistics::Clock::now();
             Context.Render(static_cast<float>(SampleTime) / 10000000.0f);
             Statistics.Submit(Stamp);
@@ -165,7 +172,8 @@ HRESULT Application::Do()
             Stamp = Statistics::Clock::now();
             for (;;)
             {
-                const HRESULT AllocateSampleResult = VideoSampleAllocatorEx->AllocateSample(Sample.ReleaseAndGetAddressOf());
+                const HRESULT AllocateSampleResult =
+                    VideoSampleAllocatorEx->AllocateSample(Sample.ReleaseAndGetAddressOf());
                 if (AllocateSampleResult != MF_E_SAMPLEALLOCATOR_EMPTY)
                 {
                     CheckResult(AllocateSampleResult);
@@ -188,7 +196,10 @@ HRESULT Application::Do()
             Statistics.Submit(Stamp);
 
             CheckResult(Sample->SetSampleTime(SampleTime));
-            CheckResult(Sample->SetSampleDuration(MFllMulDiv(FrameIndex + 1, 1000 * 10000LL * m_Configuration.m_FrameRateD, m_Configuration.m_FrameRateN, 0) - SampleTime));
+            CheckResult(
+                Sample->SetSampleDuration(MFllMulDiv(FrameIndex + 1, 1000 * 10000LL * m_Configuration.m_FrameRateD,
+                                                     m_Configuration.m_FrameRateN, 0) -
+                                          SampleTime));
             if (FrameIndex == 0)
                 CheckResult(Sample->SetUINT32(MFSampleExtension_Discontinuity, 1));
             CheckResult(Sample->SetUINT32(MFSampleExtension_CleanPoint, 1));

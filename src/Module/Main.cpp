@@ -100,9 +100,7 @@ int main()
         CheckResult(RoInitializeWrapper);
         switch (FindMode(Arguments))
         {
-        case Mode::Syntax:
-            PrintSyntax();
-            break;
+        case Mode::Syntax: PrintSyntax(); break;
         case Mode::EnumerateAdapters:
         {
             // One line per adapter, in enumeration order. Failures leave main

@@ -142,8 +142,7 @@ public:
         // The summary on standard error when it is a console; the JSON file
         // where OSTREL_STATISTICS names one (a failure to write it is said on
         // standard error and changes nothing else).
-        static void Report(const Figures& Figures, const Configuration& Configuration,
-                           const std::wstring& OutputPath);
+        static void Report(const Figures& Figures, const Configuration& Configuration, const std::wstring& OutputPath);
 
         // "llvmpipe, libx264 superfast: render 13.1 ms, readback 1.1 ms, ...
         // a frame; waited 0.4 s".

@@ -18,10 +18,11 @@ bool StandardErrorIsConsole()
 } // namespace
 
 Application::Progress::Progress(UINT32 FrameCount, ULONGLONG StartTick)
-    : m_Console(StandardErrorIsConsole()), m_FrameCount(FrameCount), m_StartTick(StartTick),
+    : m_Console(StandardErrorIsConsole()),
+      m_FrameCount(FrameCount),
+      m_StartTick(StartTick),
       m_NextDraw(StartTick + DrawInterval)
-{
-}
+{}
 
 std::string Application::Progress::Text(UINT32 FramesWritten, UINT32 FrameCount, ULONGLONG Elapsed)
 {

@@ -50,7 +50,8 @@ std::wstring StatisticsPath()
 
 HRESULT WriteWholeFile(const std::wstring& Path, const std::string& Text)
 {
-    const HANDLE File = CreateFileW(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE File =
+        CreateFileW(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (File == INVALID_HANDLE_VALUE)
         return HRESULT_FROM_WIN32(GetLastError());
     DWORD Written = 0;
@@ -92,7 +93,8 @@ Application::Statistics::Figures Application::Statistics::Collect(const wchar_t*
     Result.m_Encode = Encode / 1e7;
     Result.m_Mux = Mux / 1e7;
     wchar_t Encoder[256] = {};
-    if (SUCCEEDED(Timings->GetString(WriterTimings::Encoder, Encoder, static_cast<UINT32>(std::size(Encoder)), nullptr)))
+    if (SUCCEEDED(
+            Timings->GetString(WriterTimings::Encoder, Encoder, static_cast<UINT32>(std::size(Encoder)), nullptr)))
         Result.m_Encoder = Encoder;
     return Result;
 }
@@ -119,7 +121,8 @@ std::string Application::Statistics::Json(const Figures& Figures, const Configur
     std::string Text = "{\n";
     Text += Format("  \"version\": \"%hs\",\n", OSTREL_VERSION);
     Text += "  \"adapter\": " + JsonString(Figures.m_Adapter) + ",\n";
-    Text += "  \"encoder\": " + (Figures.m_Encoder.empty() ? std::string("null") : JsonString(Figures.m_Encoder)) + ",\n";
+    Text +=
+        "  \"encoder\": " + (Figures.m_Encoder.empty() ? std::string("null") : JsonString(Figures.m_Encoder)) + ",\n";
     Text += "  \"output\": " + JsonString(OutputPath) + ",\n";
     Text += Format("  \"adapter_index\": %u,\n  \"width\": %u,\n  \"height\": %u,\n", Configuration.m_DxgiAdapterIndex,
                    Configuration.m_FrameSizeW, Configuration.m_FrameSizeH);
@@ -130,9 +133,9 @@ std::string Application::Statistics::Json(const Figures& Figures, const Configur
             ", \"render_on_device\": " + (Figures.m_DeviceKnown ? "true" : "false") +
             ", \"submit\": " + Milliseconds(Figures.m_Submit);
     if (Figures.m_WriterStages)
-        Text += ", \"readback\": " + Milliseconds(Figures.m_Readback) + ", \"convert\": " +
-                Milliseconds(Figures.m_Convert) + ", \"encode\": " + Milliseconds(Figures.m_Encode) +
-                ", \"mux\": " + Milliseconds(Figures.m_Mux);
+        Text += ", \"readback\": " + Milliseconds(Figures.m_Readback) +
+                ", \"convert\": " + Milliseconds(Figures.m_Convert) +
+                ", \"encode\": " + Milliseconds(Figures.m_Encode) + ", \"mux\": " + Milliseconds(Figures.m_Mux);
     Text += "},\n";
     Text += Format("  \"waited_seconds\": {\"sample\": %.3f, \"writer\": %.3f}\n}\n", Figures.m_WaitForSample,
                    Figures.m_WaitForWriter);
@@ -153,8 +156,10 @@ void Application::Statistics::Report(const Figures& Figures, const Configuration
     const HRESULT Result = WriteWholeFile(Path, Json(Figures, Configuration, OutputPath));
     if (FAILED(Result))
     {
-        std::fprintf(stderr, "%s\n", Format("Ostrel: statistics not written to %ls: 0x%08X", Path.c_str(),
-                                            static_cast<unsigned>(Result)).c_str());
+        std::fprintf(
+            stderr, "%s\n",
+            Format("Ostrel: statistics not written to %ls: 0x%08X", Path.c_str(), static_cast<unsigned>(Result))
+                .c_str());
         std::fflush(stderr);
     }
 }

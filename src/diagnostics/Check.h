@@ -11,27 +11,27 @@
 [[noreturn]] void ThrowBareFailure(const TraceLocation& Location, HRESULT Result, const char* Expression);
 
 // The expression yields an HRESULT, evaluated once; a negative one fails.
-#define CheckResult(Expression)                                                 \
-    do                                                                          \
-    {                                                                           \
-        const HRESULT CheckResultValue = (Expression);                          \
-        if (FAILED(CheckResultValue))                                           \
-        {                                                                       \
-            TRACE_LOCATION_HERE;                                                \
-            ThrowFailure(TraceLocationValue, CheckResultValue, #Expression);    \
-        }                                                                       \
+#define CheckResult(Expression)                                              \
+    do                                                                       \
+    {                                                                        \
+        const HRESULT CheckResultValue = (Expression);                       \
+        if (FAILED(CheckResultValue))                                        \
+        {                                                                    \
+            TRACE_LOCATION_HERE;                                             \
+            ThrowFailure(TraceLocationValue, CheckResultValue, #Expression); \
+        }                                                                    \
     } while (0)
 
 // A false condition fails with the given HRESULT, through Thrower; Text is
 // the condition as written.
-#define CheckConditionThrough(Thrower, Condition, Text, Result)                 \
-    do                                                                          \
-    {                                                                           \
-        if (!(Condition))                                                       \
-        {                                                                       \
-            TRACE_LOCATION_HERE;                                                \
-            Thrower(TraceLocationValue, (Result), Text);                        \
-        }                                                                       \
+#define CheckConditionThrough(Thrower, Condition, Text, Result) \
+    do                                                          \
+    {                                                           \
+        if (!(Condition))                                       \
+        {                                                       \
+            TRACE_LOCATION_HERE;                                \
+            Thrower(TraceLocationValue, (Result), Text);        \
+        }                                                       \
     } while (0)
 
 // A zero or null Win32 result fails with the thread's last error, through

@@ -141,8 +141,8 @@ int ParentProcessDebug::ReportException(HANDLE Process, const EXCEPTION_RECORD& 
         if (Known)
         {
             Items.push_back(Known->m_DisplayName);
-            const bool Fits = Known->m_ExactSize ? Data.m_DataSize == Known->m_MinimumSize
-                                                 : Data.m_DataSize >= Known->m_MinimumSize;
+            const bool Fits =
+                Known->m_ExactSize ? Data.m_DataSize == Known->m_MinimumSize : Data.m_DataSize >= Known->m_MinimumSize;
             if (Fits)
             {
                 const uint8_t* Bytes = Data.m_Data + Known->m_ValueOffset;
@@ -175,16 +175,15 @@ int ParentProcessDebug::ReportException(HANDLE Process, const EXCEPTION_RECORD& 
     return 1;
 }
 
-void ParentProcessDebug::WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD ThreadId,
-                                       const EXCEPTION_RECORD& Record, const std::vector<std::wstring>& NameParts,
-                                       MINIDUMP_TYPE MinidumpType)
+void ParentProcessDebug::WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD ThreadId, const EXCEPTION_RECORD& Record,
+                                       const std::vector<std::wstring>& NameParts, MINIDUMP_TYPE MinidumpType)
 {
     // Beside the executable: its folder, separator included, and the name.
     const std::wstring& Executable = ModuleFileName();
     const std::wstring Path = Executable.substr(0, PathFindFileNameW(Executable.c_str()) - Executable.c_str()) +
                               Join(NameParts, L"-") + L".dmp";
-    const HANDLE FileHandle =
-        CreateFileW(Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE FileHandle = CreateFileW(Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
     CheckWin32Bare(FileHandle != INVALID_HANDLE_VALUE);
     UniqueHandle File(FileHandle);
     UniqueHandle Thread;
@@ -205,5 +204,6 @@ void ParentProcessDebug::WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD Th
             }
         }
     }
-    CheckWin32Bare(Written || MiniDumpWriteDump(Process, ProcessId, File.get(), MinidumpType, nullptr, nullptr, nullptr));
+    CheckWin32Bare(Written ||
+                   MiniDumpWriteDump(Process, ProcessId, File.get(), MinidumpType, nullptr, nullptr, nullptr));
 }

@@ -69,9 +69,9 @@ std::wstring ParentProcessDebug::ChildCommandLine(const wchar_t* ExecutablePath,
     CommandLine += L"\"";
     if (Settings.m_DisableDebugOutput)
         CommandLine += L" -DisableDebugOutput";
-    CommandLine += FormatW(L" -ParentProcessDebug %d %d %d", static_cast<int>(ProcessId),
-                           static_cast<int>(Settings.m_MinidumpType),
-                           static_cast<int>(reinterpret_cast<intptr_t>(Event)));
+    CommandLine +=
+        FormatW(L" -ParentProcessDebug %d %d %d", static_cast<int>(ProcessId),
+                static_cast<int>(Settings.m_MinidumpType), static_cast<int>(reinterpret_cast<intptr_t>(Event)));
     return CommandLine;
 }
 
@@ -100,8 +100,8 @@ void ParentProcessDebug::StartChild(const Settings& Settings)
     }
 }
 
-bool ParentProcessDebug::ReadChildArguments(const Arguments& Arguments, uint32_t& DisableDebugOutput,
-                                            DWORD& ProcessId, DWORD& MinidumpType, HANDLE& Event)
+bool ParentProcessDebug::ReadChildArguments(const Arguments& Arguments, uint32_t& DisableDebugOutput, DWORD& ProcessId,
+                                            DWORD& MinidumpType, HANDLE& Event)
 {
     DisableDebugOutput = 0;
     ProcessId = MinidumpType = 0;
@@ -230,8 +230,8 @@ void ParentProcessDebug::Run(DWORD ProcessId, DWORD MinidumpType, HANDLE Event)
                                          DUPLICATE_SAME_ACCESS))
                         ThrowLastError();
                     Process.reset(Duplicate);
-                    Symbols = SymInitializeW(Process.get(), nullptr, FALSE) ? SymbolState::Initialized
-                                                                            : SymbolState::Failed;
+                    Symbols =
+                        SymInitializeW(Process.get(), nullptr, FALSE) ? SymbolState::Initialized : SymbolState::Failed;
                 }
                 break;
             }
@@ -253,8 +253,8 @@ void ParentProcessDebug::Run(DWORD ProcessId, DWORD MinidumpType, HANDLE Event)
                     const auto NameParts = DumpNameParts(ProcessId, DumpCounter++, Code);
                     try
                     {
-                        WriteMinidump(DebugEvent.dwProcessId, Process.get(), DebugEvent.dwThreadId, Record,
-                                      NameParts, static_cast<MINIDUMP_TYPE>(MinidumpType));
+                        WriteMinidump(DebugEvent.dwProcessId, Process.get(), DebugEvent.dwThreadId, Record, NameParts,
+                                      static_cast<MINIDUMP_TYPE>(MinidumpType));
                     }
                     catch (long)
                     {

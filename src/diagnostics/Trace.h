@@ -167,15 +167,15 @@ constexpr TraceFunctionName<Size> QualifiedFunctionName(const char (&Signature)[
 #define TRACE_LOCATION_HERE \
     const TraceLocation TraceLocationValue = (TraceLocation{__FILE__, 0, __LINE__, __FUNCTION__})
 #else
-#define TRACE_LOCATION_HERE                                                                    \
+#define TRACE_LOCATION_HERE                                                                   \
     static constexpr auto TraceSiteFunctionName = QualifiedFunctionName(__PRETTY_FUNCTION__); \
     const TraceLocation TraceLocationValue = (TraceLocation{__FILE__, 0, __LINE__, TraceSiteFunctionName.c_str()})
 #endif
 
 // Traces one line at the calling site: TRACE(L"this 0x%p\n", this).
-#define TRACE(...)                                \
-    do                                            \
-    {                                             \
-        TRACE_LOCATION_HERE;                      \
-        Trace(TraceLocationValue, __VA_ARGS__);   \
+#define TRACE(...)                              \
+    do                                          \
+    {                                           \
+        TRACE_LOCATION_HERE;                    \
+        Trace(TraceLocationValue, __VA_ARGS__); \
     } while (0)

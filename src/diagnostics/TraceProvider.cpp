@@ -19,11 +19,10 @@ TRACE_METADATA_KEPT const TraceLoggingMetadata g_TraceLoggingMetadata = {
      {0xb27b8c26, 0x18db, 0x5314, {0x91, 0x21, 0x63, 0x05, 0x84, 0xfb, 0xc4, 0x3c}},
      2 + sizeof "OstrelTraceLoggingProvider",
      "OstrelTraceLoggingProvider"},
-    {6, 11, TraceEventLevel, 0, 0, 58, 0, "Message",
-     "SourceFile", 2,      // NUL-terminated ANSI string
-     "SourceLine", 8,      // unsigned 32-bit integer
-     "SourceFunction", 2,  // NUL-terminated ANSI string
-     "TextA", 1},          // NUL-terminated wide string
+    {6, 11, TraceEventLevel, 0, 0, 58, 0, "Message", "SourceFile", 2, // NUL-terminated ANSI string
+     "SourceLine", 8,                                                 // unsigned 32-bit integer
+     "SourceFunction", 2,                                             // NUL-terminated ANSI string
+     "TextA", 1},                                                     // NUL-terminated wide string
 };
 
 static_assert(sizeof g_TraceLoggingMetadata.Header == 16);

@@ -78,8 +78,8 @@ TEST(Configuration, EveryOptionInAnyCaseAndAlias)
 {
     Application::Configuration Configuration;
     std::wstring OutputPath;
-    EXPECT_EQ(Configure({L"-AI", L"2", L"-RESOLUTION", L"1280", L"720", L"out.mp4", L"-Ra", L"30000/1001", L"-d",
-                         L"3", L"-b", L"2500000", L"-debug:full", L"-DISABLEDEBUGOUTPUT"},
+    EXPECT_EQ(Configure({L"-AI", L"2", L"-RESOLUTION", L"1280", L"720", L"out.mp4", L"-Ra", L"30000/1001", L"-d", L"3",
+                         L"-b", L"2500000", L"-debug:full", L"-DISABLEDEBUGOUTPUT"},
                         &Configuration, &OutputPath),
               "");
     EXPECT_EQ(Configuration.m_DxgiAdapterIndex, 2u);

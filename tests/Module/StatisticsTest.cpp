@@ -57,7 +57,8 @@ TEST(Statistics, TheJsonHoldsTheSettingsAndStaysAsciiWhateverTheNames)
          {"\"adapter\": \"GPU \\\"x\\\" \\\\ caf\\u00e9 \\ud83c\\udfac\"", "\"output\": \"a\\ufffd.mp4\"",
           "\"encoder\": \"libx264 superfast\"", "\"width\": 640", "\"height\": 1080", "\"frame_rate\": [30000, 1001]",
           "\"frames\": 100", "\"elapsed_seconds\": 3.250", "\"render\": 19.800", "\"render_on_device\": true",
-          "\"submit\": 0.500", "\"readback\": 1.100", "\"mux\": 0.100", "\"waited_seconds\": {\"sample\": 0.250, \"writer\": 0.150}"})
+          "\"submit\": 0.500", "\"readback\": 1.100", "\"mux\": 0.100",
+          "\"waited_seconds\": {\"sample\": 0.250, \"writer\": 0.150}"})
         EXPECT_NE(Json.find(Expected), std::string::npos) << Expected << " in " << Json;
     // No encoder named, no writer stages: null, and the stages left out.
     Figures.m_Encoder.clear();

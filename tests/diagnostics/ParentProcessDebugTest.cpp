@@ -82,7 +82,8 @@ TEST(ParentProcessDebugSettings, ChildCommandLineAndItsReading)
     uint32_t Disable = 0;
     DWORD ProcessId = 0, Type = 0;
     HANDLE ReadEvent = nullptr;
-    ASSERT_TRUE(ParentProcessDebug::ReadChildArguments(Split(CommandLine.c_str()), Disable, ProcessId, Type, ReadEvent));
+    ASSERT_TRUE(
+        ParentProcessDebug::ReadChildArguments(Split(CommandLine.c_str()), Disable, ProcessId, Type, ReadEvent));
     EXPECT_EQ(Disable, 1u);
     EXPECT_EQ(ProcessId, 4242u);
     EXPECT_EQ(Type, 0x1826u);
@@ -99,10 +100,10 @@ TEST(ParentProcessDebugSettings, ChildCommandLineAndItsReading)
     // The child's names are case-sensitive; a process id is required.
     EXPECT_FALSE(ParentProcessDebug::ReadChildArguments(Split(L"x -parentprocessdebug 12"), Disable, ProcessId, Type,
                                                         ReadEvent));
-    EXPECT_FALSE(ParentProcessDebug::ReadChildArguments(Split(L"x -ParentProcessDebug"), Disable, ProcessId, Type,
+    EXPECT_FALSE(
+        ParentProcessDebug::ReadChildArguments(Split(L"x -ParentProcessDebug"), Disable, ProcessId, Type, ReadEvent));
+    EXPECT_FALSE(ParentProcessDebug::ReadChildArguments(Split(L"x -ParentProcessDebug 0 1 2"), Disable, ProcessId, Type,
                                                         ReadEvent));
-    EXPECT_FALSE(ParentProcessDebug::ReadChildArguments(Split(L"x -ParentProcessDebug 0 1 2"), Disable, ProcessId,
-                                                        Type, ReadEvent));
     ASSERT_TRUE(ParentProcessDebug::ReadChildArguments(Split(L"x -disabledebugoutput -ParentProcessDebug 3"), Disable,
                                                        ProcessId, Type, ReadEvent));
     EXPECT_EQ(Disable, 0u);
@@ -120,8 +121,8 @@ TEST(FilterException, Rules)
         Exception.m_Value = Value;
         return FilterException(Exception);
     };
-    EXPECT_EQ(Filter(L"", "", 0x406D1388), 0);                      // a thread gets a name
-    EXPECT_EQ(Filter(L"/x/ostrel", "", 0x406D1388), 1);             // from a module it is no naming
+    EXPECT_EQ(Filter(L"", "", 0x406D1388), 0);          // a thread gets a name
+    EXPECT_EQ(Filter(L"/x/ostrel", "", 0x406D1388), 1); // from a module it is no naming
     EXPECT_EQ(Filter(L"", "", 0xC0000005), 1);
     EXPECT_EQ(Filter(L"C:\\W\\D3DSCache.dll", ComError, 0x80004005), 0);
     EXPECT_EQ(Filter(L"C:\\W\\d3dscache.DLL", ComError, 0x887A0033), 0);
@@ -365,8 +366,8 @@ TEST(ParentProcessDebug, DebugsItsParentOnly)
     STARTUPINFOW StartupInfo = {};
     StartupInfo.cb = sizeof StartupInfo;
     PROCESS_INFORMATION Stranger = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, Line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &StartupInfo,
-                               &Stranger));
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, Line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &StartupInfo, &Stranger));
     ParentProcessDebug Debug;
     long Result = 0;
     try

@@ -17,17 +17,19 @@ struct Widget
     Widget() { TRACE(L"constructed %d\n", 7); }
     void Fail() { CheckCondition(1 + 1 == 3, E_FAIL); }
     template <typename Type>
-    static void Generic() { TRACE(L"generic\n"); }
+    static void Generic()
+    {
+        TRACE(L"generic\n");
+    }
 };
 
 // Stands in for the LTTng provider library: a session always listens, and
 // the messages written are kept.
 std::vector<std::string> Written;
-const OstrelLttngProviderApi ListeningSession = {
-    OSTREL_LTTNG_PROVIDER_API_VERSION, [] { return 1; },
-    [](const char*, uint32_t, const char* Function, const char* Text) {
-        Written.push_back(std::string(Function) + ": " + Text);
-    }};
+const OstrelLttngProviderApi ListeningSession = {OSTREL_LTTNG_PROVIDER_API_VERSION, [] { return 1; },
+                                                 [](const char*, uint32_t, const char* Function, const char* Text) {
+                                                     Written.push_back(std::string(Function) + ": " + Text);
+                                                 }};
 
 void TraceAtLevel(UCHAR Level)
 {
@@ -55,8 +57,9 @@ TEST(Trace, LineNamesBaseFileLineAndQualifiedFunction)
     EXPECT_EQ(Lines[0].rfind(L"TraceTest.cpp(", 0), 0u);
     EXPECT_EQ(Suffix(Lines[0]), L"Widget::Widget: constructed 7\n");
     EXPECT_EQ(Suffix(Lines[1]), L"Widget::Generic: generic\n");
-    EXPECT_EQ(Lines[2], L"TraceTest.cpp(" + std::to_wstring(LambdaLine) +
-                            L"): Trace_LineNamesBaseFileLineAndQualifiedFunction_Test::TestBody: in lambda narrow wide\n");
+    EXPECT_EQ(Lines[2],
+              L"TraceTest.cpp(" + std::to_wstring(LambdaLine) +
+                  L"): Trace_LineNamesBaseFileLineAndQualifiedFunction_Test::TestBody: in lambda narrow wide\n");
 }
 
 TEST(Trace, SourceNameIsCutAtEitherSeparator)
@@ -70,7 +73,8 @@ TEST(Trace, SourceNameIsCutAtEitherSeparator)
 
 TEST(Trace, QualifiedFunctionNameDropsReturnTypeAndParameters)
 {
-    static constexpr auto Method = QualifiedFunctionName("HRESULT VideoSample::SetAllocator(IMFAsyncCallback*, IUnknown*)");
+    static constexpr auto Method =
+        QualifiedFunctionName("HRESULT VideoSample::SetAllocator(IMFAsyncCallback*, IUnknown*)");
     static constexpr auto Constructor = QualifiedFunctionName("Application::Application(const Arguments&)");
     static constexpr auto Main = QualifiedFunctionName("int main()");
     static constexpr auto Template =
@@ -80,7 +84,8 @@ TEST(Trace, QualifiedFunctionNameDropsReturnTypeAndParameters)
     EXPECT_STREQ(Constructor.c_str(), "Application::Application");
     EXPECT_STREQ(Main.c_str(), "main");
     EXPECT_STREQ(Template.c_str(), "Outer<int, char>::Get");
-    static constexpr auto Holder = QualifiedFunctionName("void MF::PropVariantT<Unused>::Clear() [with int Unused = 1]");
+    static constexpr auto Holder =
+        QualifiedFunctionName("void MF::PropVariantT<Unused>::Clear() [with int Unused = 1]");
     EXPECT_STREQ(Holder.c_str(), "MF::PropVariantT<1>::Clear");
     EXPECT_STREQ(Lambda.c_str(), "Application::Do");
 }
@@ -90,7 +95,8 @@ TEST(Trace, QualifiedFunctionNameReadsClangSignaturesToo)
     static constexpr auto Unnamed = QualifiedFunctionName("void (anonymous namespace)::Helper(int)");
     static constexpr auto Member = QualifiedFunctionName("void (anonymous namespace)::Anon::M()");
     static constexpr auto Template = QualifiedFunctionName("static void Outer<int, char>::Get() [A = int, B = char]");
-    static constexpr auto Lambda = QualifiedFunctionName("auto Application::Do()::(anonymous class)::operator()() const");
+    static constexpr auto Lambda =
+        QualifiedFunctionName("auto Application::Do()::(anonymous class)::operator()() const");
     static constexpr auto GccUnnamed = QualifiedFunctionName("void {anonymous}::Anon::M()");
     EXPECT_STREQ(Unnamed.c_str(), "Helper");
     EXPECT_STREQ(Member.c_str(), "Anon::M");
@@ -240,8 +246,8 @@ TEST(TraceProvider, TheEventGoesOnlyToSessionsThatTakeVerboseEvents)
     RegisterTraceProvider();
     {
         DebugOutputCapture Capture; // the lines themselves go to the debugger channel only
-        TraceAtLevel(3); // warnings
-        TraceAtLevel(4); // information
+        TraceAtLevel(3);            // warnings
+        TraceAtLevel(4);            // information
         EXPECT_TRUE(Written.empty());
         TraceAtLevel(5); // verbose
         TraceAtLevel(0); // every level
@@ -256,14 +262,15 @@ TEST(TraceProvider, TheEventGoesOnlyToSessionsThatTakeVerboseEvents)
 TEST(TraceProvider, MetadataBlobsAreByteExact)
 {
     const unsigned char Expected[] = {
-        'E', 'T', 'W', '0', 16, 0, 0, 1, 0x86, 0x0E, 0x04, 0x88, 0x2B, 0x05, 0x8A, 0xBB, // area header
-        4, 0x26, 0x8c, 0x7b, 0xb2, 0xdb, 0x18, 0x14, 0x53, 0x91, 0x21, 0x63, 0x05, 0x84, 0xfb, 0xc4, 0x3c, // GUID
-        29, 0, 'O', 's', 't', 'r', 'e', 'l', 'T', 'r', 'a', 'c', 'e', 'L', 'o', 'g', 'g', 'i', 'n', 'g', 'P', 'r',
-        'o', 'v', 'i', 'd', 'e', 'r', 0, // traits
-        6, 11, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, // event record
-        58, 0, 0, 'M', 'e', 's', 's', 'a', 'g', 'e', 0, 'S', 'o', 'u', 'r', 'c', 'e', 'F', 'i', 'l', 'e', 0, 2, 'S',
-        'o', 'u', 'r', 'c', 'e', 'L', 'i', 'n', 'e', 0, 8, 'S', 'o', 'u', 'r', 'c', 'e', 'F', 'u', 'n', 'c', 't', 'i',
-        'o', 'n', 0, 2, 'T', 'e', 'x', 't', 'A', 0, 1};
+        'E', 'T',  'W',  '0',  16,   0,    0,    1,    0x86, 0x0E, 0x04, 0x88, 0x2B, 0x05, 0x8A, 0xBB, // area header
+        4,   0x26, 0x8c, 0x7b, 0xb2, 0xdb, 0x18, 0x14, 0x53, 0x91, 0x21, 0x63, 0x05, 0x84, 0xfb, 0xc4, 0x3c, // GUID
+        29,  0,    'O',  's',  't',  'r',  'e',  'l',  'T',  'r',  'a',  'c',  'e',  'L',  'o',  'g',  'g',
+        'i', 'n',  'g',  'P',  'r',  'o',  'v',  'i',  'd',  'e',  'r',  0, // traits
+        6,   11,   5,    0,    0,    0,    0,    0,    0,    0,    0,    0, // event record
+        58,  0,    0,    'M',  'e',  's',  's',  'a',  'g',  'e',  0,    'S',  'o',  'u',  'r',  'c',  'e',
+        'F', 'i',  'l',  'e',  0,    2,    'S',  'o',  'u',  'r',  'c',  'e',  'L',  'i',  'n',  'e',  0,
+        8,   'S',  'o',  'u',  'r',  'c',  'e',  'F',  'u',  'n',  'c',  't',  'i',  'o',  'n',  0,    2,
+        'T', 'e',  'x',  't',  'A',  0,    1};
     ASSERT_EQ(sizeof g_TraceLoggingMetadata, sizeof Expected);
     EXPECT_EQ(std::memcmp(&g_TraceLoggingMetadata, Expected, sizeof Expected), 0);
     // Registration finds the GUID right before the traits.

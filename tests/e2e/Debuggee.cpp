@@ -45,8 +45,7 @@ void ThrowAndCatch(long Value)
         throw Value;
     }
     catch (long)
-    {
-    }
+    {}
 }
 
 void Rethrow()
@@ -63,8 +62,7 @@ void Rethrow()
         }
     }
     catch (long)
-    {
-    }
+    {}
     std::exception_ptr Pointer;
     try
     {
@@ -79,8 +77,7 @@ void Rethrow()
         std::rethrow_exception(Pointer);
     }
     catch (long)
-    {
-    }
+    {}
 }
 
 // A frame larger than the stack's guard gap below it: the overflow faults

@@ -41,7 +41,8 @@ int main(int ArgumentCount, char** Arguments)
         if (FAILED(Frame.m_Result))
             return 1;
         FILE* File = std::fopen(Arguments[6], "wb");
-        bool Written = File && std::fwrite(Frame.m_Pixels.data(), 1, Frame.m_Pixels.size(), File) == Frame.m_Pixels.size();
+        bool Written =
+            File && std::fwrite(Frame.m_Pixels.data(), 1, Frame.m_Pixels.size(), File) == Frame.m_Pixels.size();
         if (File && std::fclose(File) != 0)
             Written = false;
         if (!Written)

@@ -33,7 +33,8 @@ inline const D3D11_INPUT_ELEMENT_DESC Layout[] = {
 };
 
 inline ComPtr<ID3D11Texture2D> Texture(UINT Width, UINT Height, DXGI_FORMAT Format, D3D11_USAGE Usage, UINT Bind,
-                                UINT Cpu = 0, const void* Data = nullptr, UINT Pitch = 0, HRESULT* Result = nullptr)
+                                       UINT Cpu = 0, const void* Data = nullptr, UINT Pitch = 0,
+                                       HRESULT* Result = nullptr)
 {
     D3D11_TEXTURE2D_DESC Desc = {Width, Height, 1, 1, Format, {1, 0}, Usage, Bind, Cpu, 0};
     D3D11_SUBRESOURCE_DATA Initial = {Data, Pitch, 0};
@@ -62,8 +63,8 @@ public:
         EXPECT_EQ(Shared.m_Device->CreateVertexShader(Vs.m_Code->GetBufferPointer(), Vs.m_Code->GetBufferSize(),
                                                       nullptr, m_Vs.GetAddressOf()),
                   S_OK);
-        EXPECT_EQ(Shared.m_Device->CreatePixelShader(Ps.m_Code->GetBufferPointer(), Ps.m_Code->GetBufferSize(),
-                                                     nullptr, m_Ps.GetAddressOf()),
+        EXPECT_EQ(Shared.m_Device->CreatePixelShader(Ps.m_Code->GetBufferPointer(), Ps.m_Code->GetBufferSize(), nullptr,
+                                                     m_Ps.GetAddressOf()),
                   S_OK);
         EXPECT_EQ(Shared.m_Device->CreateInputLayout(Layout, 2, Vs.m_Code->GetBufferPointer(),
                                                      Vs.m_Code->GetBufferSize(), m_Layout.GetAddressOf()),
@@ -76,8 +77,8 @@ public:
     void Draw(const std::vector<Vertex>& Triangles, const float Tint[4], bool BindConstants = true)
     {
         Graphics::Device& Shared = Graphics::Shared();
-        D3D11_BUFFER_DESC Desc = {UINT(Triangles.size() * sizeof(Vertex)), D3D11_USAGE_IMMUTABLE,
-                                  D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
+        D3D11_BUFFER_DESC Desc = {
+            UINT(Triangles.size() * sizeof(Vertex)), D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
         D3D11_SUBRESOURCE_DATA Data = {Triangles.data(), 0, 0};
         ComPtr<ID3D11Buffer> Vertices;
         ASSERT_EQ(Shared.m_Device->CreateBuffer(&Desc, &Data, Vertices.GetAddressOf()), S_OK);
@@ -123,6 +124,5 @@ inline std::vector<Vertex> Quad(float R, float G, float B)
                  BR = {{1, -1}, {R, G, B, 1}};
     return {BL, TL, TR, BL, TR, BR};
 }
-
 
 } // namespace Graphics

@@ -72,8 +72,8 @@ inline bool WriteBgra(const std::string& Path, const uint8_t* Pixels, uint32_t W
     };
     static const uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::fwrite(Signature, 1, 8, File);
-    Chunk("IHDR", {uint8_t(Width >> 24), uint8_t(Width >> 16), uint8_t(Width >> 8), uint8_t(Width), uint8_t(Height >> 24),
-                   uint8_t(Height >> 16), uint8_t(Height >> 8), uint8_t(Height), 8, 2, 0, 0, 0});
+    Chunk("IHDR", {uint8_t(Width >> 24), uint8_t(Width >> 16), uint8_t(Width >> 8), uint8_t(Width),
+                   uint8_t(Height >> 24), uint8_t(Height >> 16), uint8_t(Height >> 8), uint8_t(Height), 8, 2, 0, 0, 0});
     Chunk("IDAT", Zlib);
     Chunk("IEND", {});
     return std::fclose(File) == 0;

@@ -52,8 +52,7 @@ public:
     }
     template <typename Other, typename = std::enable_if_t<std::is_convertible_v<Other*, Interface*>>>
     ComPtr(ComPtr<Other>&& Value) noexcept : m_Pointer(Value.Detach())
-    {
-    }
+    {}
     ~ComPtr() { InternalRelease(); }
 
     ComPtr& operator=(const ComPtr& Other) noexcept

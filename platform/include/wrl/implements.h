@@ -18,8 +18,7 @@ enum RuntimeClassType : unsigned
 
 template <unsigned Flags>
 struct RuntimeClassFlags
-{
-};
+{};
 
 // A list entry that implements First and also answers for the interfaces
 // it derives from (an IMFSample is an IMFAttributes). First may also be a
@@ -27,13 +26,15 @@ struct RuntimeClassFlags
 // implementation of the attribute methods.
 template <typename First, typename... Bases>
 struct ChainInterfaces : First
-{
-};
+{};
 
 namespace Details {
 
 template <typename Type>
-concept HasUuid = requires { UuidOfTraits<Type>::Value; };
+concept HasUuid = requires
+{
+    UuidOfTraits<Type>::Value;
+};
 
 template <typename Entry>
 struct InterfaceEntry

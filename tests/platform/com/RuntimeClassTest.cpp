@@ -20,9 +20,9 @@ int Alive = 0;
 // A texture (and with it a resource and a device child) that is also an
 // async callback, counting its lifetime.
 class Object final
-    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
-                                          Microsoft::WRL::ChainInterfaces<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild>,
-                                          IMFAsyncCallback>
+    : public Microsoft::WRL::RuntimeClass<
+          Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
+          Microsoft::WRL::ChainInterfaces<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild>, IMFAsyncCallback>
 {
 public:
     Object() { ++Alive; }
@@ -41,8 +41,8 @@ public:
 };
 
 // Another class behind the same interface.
-class Other final
-    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>, IMFAsyncCallback>
+class Other final : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
+                                                        IMFAsyncCallback>
 {
 public:
     STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }

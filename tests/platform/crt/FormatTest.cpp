@@ -28,8 +28,10 @@ TEST(SecureFormat, WideTextInNarrowOutputKeepsEscapedBytesWidthAndPrecision)
     const wchar_t Name[] = {L'a', static_cast<wchar_t>(0xDCFF), L'b', L'\0'};
     char Narrow[64];
     EXPECT_EQ(_snprintf_s(Narrow, 64, _TRUNCATE, "[%ls] %d", Name, 7), 7);
-    EXPECT_STREQ(Narrow, "[a\xFF" "b] 7");
-    _snprintf_s(Narrow, 64, _TRUNCATE, "[%5ls|%-5S|%.3ls|%ls]", L"ab", L"cd", L"\u00e9\u00e9", static_cast<const wchar_t*>(nullptr));
+    EXPECT_STREQ(Narrow, "[a\xFF"
+                         "b] 7");
+    _snprintf_s(Narrow, 64, _TRUNCATE, "[%5ls|%-5S|%.3ls|%ls]", L"ab", L"cd", L"\u00e9\u00e9",
+                static_cast<const wchar_t*>(nullptr));
     // The precision counts bytes and never cuts a character.
     EXPECT_STREQ(Narrow, "[   ab|cd   |\xC3\xA9|(null)]");
 }

@@ -23,8 +23,8 @@ TEST(D3D11Device, CreationChecksItsArgumentsAndReportsTheLevelReached)
 {
     ComPtr<ID3D11Device> Device;
     D3D_FEATURE_LEVEL Level = {};
-    EXPECT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_WARP, nullptr, 0, nullptr, 0, 6, Device.GetAddressOf(),
-                                &Level, nullptr),
+    EXPECT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_WARP, nullptr, 0, nullptr, 0, 6, Device.GetAddressOf(), &Level,
+                                nullptr),
               E_INVALIDARG);
     EXPECT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_UNKNOWN, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
                                 Device.GetAddressOf(), &Level, nullptr),
@@ -68,8 +68,8 @@ TEST(D3D11Device, RefusesResourcesItCannotMake)
     HRESULT Result = S_OK;
     Texture(0, 4, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_DEFAULT, 0, 0, nullptr, 0, &Result);
     EXPECT_EQ(Result, E_INVALIDARG);
-    Texture(4, 4, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_STAGING, D3D11_BIND_RENDER_TARGET,
-            D3D11_CPU_ACCESS_READ, nullptr, 0, &Result);
+    Texture(4, 4, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_STAGING, D3D11_BIND_RENDER_TARGET, D3D11_CPU_ACCESS_READ,
+            nullptr, 0, &Result);
     EXPECT_EQ(Result, E_INVALIDARG);
     Texture(3, 4, DXGI_FORMAT_NV12, D3D11_USAGE_DEFAULT, 0, 0, nullptr, 0, &Result);
     EXPECT_EQ(Result, E_INVALIDARG) << "NV12 needs an even size";
@@ -79,9 +79,11 @@ TEST(D3D11Device, RefusesResourcesItCannotMake)
     ID3D11Device* Device = Graphics::Shared().m_Device.Get();
     ComPtr<ID3D11Buffer> Buffer;
     D3D11_BUFFER_DESC Desc = {20, D3D11_USAGE_DEFAULT, D3D11_BIND_CONSTANT_BUFFER, 0, 0, 0};
-    EXPECT_EQ(Device->CreateBuffer(&Desc, nullptr, Buffer.ReleaseAndGetAddressOf()), E_INVALIDARG) << "16-byte multiples";
+    EXPECT_EQ(Device->CreateBuffer(&Desc, nullptr, Buffer.ReleaseAndGetAddressOf()), E_INVALIDARG)
+        << "16-byte multiples";
     Desc = {16, D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
-    EXPECT_EQ(Device->CreateBuffer(&Desc, nullptr, Buffer.ReleaseAndGetAddressOf()), E_INVALIDARG) << "immutable needs data";
+    EXPECT_EQ(Device->CreateBuffer(&Desc, nullptr, Buffer.ReleaseAndGetAddressOf()), E_INVALIDARG)
+        << "immutable needs data";
 
     // A view of a texture that is no render target.
     ComPtr<ID3D11Texture2D> Plain = Texture(4, 4, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_DEFAULT, 0);
@@ -96,8 +98,8 @@ TEST(D3D11Device, ChildrenOutliveTheirDevice)
     ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_WARP, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
                                 Device.GetAddressOf(), nullptr, Context.GetAddressOf()),
               S_OK);
-    D3D11_TEXTURE2D_DESC Desc = {8, 8, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT,
-                                 D3D11_BIND_RENDER_TARGET, 0, 0};
+    D3D11_TEXTURE2D_DESC Desc = {
+        8, 8, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT, D3D11_BIND_RENDER_TARGET, 0, 0};
     ComPtr<ID3D11Texture2D> Texture;
     ASSERT_EQ(Device->CreateTexture2D(&Desc, nullptr, Texture.GetAddressOf()), S_OK);
     ComPtr<ID3D11RenderTargetView> View;

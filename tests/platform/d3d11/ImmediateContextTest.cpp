@@ -73,9 +73,8 @@ TEST(D3D11Context, CopiesUpdatesAndClearsReachTheHost)
 TEST(D3D11Context, DynamicAndPlanarTexturesRoundTrip)
 {
     Graphics::Device& Shared = Graphics::Shared();
-    ComPtr<ID3D11Texture2D> Dynamic =
-        Texture(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_DYNAMIC, D3D11_BIND_SHADER_RESOURCE,
-                D3D11_CPU_ACCESS_WRITE);
+    ComPtr<ID3D11Texture2D> Dynamic = Texture(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_DYNAMIC,
+                                              D3D11_BIND_SHADER_RESOURCE, D3D11_CPU_ACCESS_WRITE);
     D3D11_MAPPED_SUBRESOURCE Mapped = {};
     ASSERT_EQ(Shared.m_Context->Map(Dynamic.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &Mapped), S_OK);
     std::vector<uint8_t> Expected;
@@ -116,11 +115,13 @@ TEST(D3D11Context, DrawsWithCullingConstantsAndAnUprightPicture)
     std::vector<Vertex> Halves;
     const float Green[4] = {0, 1, 0, 1}, Red[4] = {1, 0, 0, 1};
     auto Rectangle = [&](float X0, float Y0, float X1, float Y1, const float* Color) {
-        const Vertex BL = {{X0, Y0}, {Color[0], Color[1], Color[2], 1}}, TL = {{X0, Y1}, {Color[0], Color[1], Color[2], 1}},
-                     TR = {{X1, Y1}, {Color[0], Color[1], Color[2], 1}}, BR = {{X1, Y0}, {Color[0], Color[1], Color[2], 1}};
+        const Vertex BL = {{X0, Y0}, {Color[0], Color[1], Color[2], 1}},
+                     TL = {{X0, Y1}, {Color[0], Color[1], Color[2], 1}},
+                     TR = {{X1, Y1}, {Color[0], Color[1], Color[2], 1}},
+                     BR = {{X1, Y0}, {Color[0], Color[1], Color[2], 1}};
         Halves.insert(Halves.end(), {BL, TL, TR, BL, TR, BR});
     };
-    Rectangle(0, -1, 1, 0, Red);  // bottom right
+    Rectangle(0, -1, 1, 0, Red);   // bottom right
     Rectangle(-1, 0, 0, 1, Green); // top left
     Draw.Draw(Halves, White);
     const std::vector<uint8_t> Pixels = Draw.Pixels();
@@ -194,7 +195,8 @@ TEST(D3D11Context, CopiesWithinAFormatFamilyKeepTheBits)
         Texture(4, 2, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_USAGE_DEFAULT, 0, 0, Pattern.data(), 16);
     const D3D11_BOX Box = {1, 0, 0, 3, 2, 1};
     Shared.m_Context->CopySubresourceRegion(Unsigned.Get(), 0, 1, 0, 0, Normalized.Get(), 0, &Box);
-    const std::vector<uint8_t> Copied = Graphics::ReadBack(Shared.m_Device.Get(), Shared.m_Context.Get(), Unsigned.Get());
+    const std::vector<uint8_t> Copied =
+        Graphics::ReadBack(Shared.m_Device.Get(), Shared.m_Context.Get(), Unsigned.Get());
     ASSERT_EQ(Copied.size(), Pattern.size());
     for (int Row = 0; Row < 2; ++Row)
         EXPECT_EQ(0, std::memcmp(&Copied[Row * 16 + 4], &Pattern[Row * 16 + 4], 8)) << Row;

@@ -25,7 +25,8 @@ TEST(D3DCompile, ReportsErrorsAndWarningsInTheMessages)
     EXPECT_FALSE(Missing.m_Code);
     EXPECT_NE(Missing.m_Messages.find("Missing"), std::string::npos) << Missing.m_Messages;
 
-    const Graphics::Compiled Broken = Graphics::Compile("float4 PS() : SV_Target { return Undeclared; }", "PS", "ps_4_0");
+    const Graphics::Compiled Broken =
+        Graphics::Compile("float4 PS() : SV_Target { return Undeclared; }", "PS", "ps_4_0");
     EXPECT_EQ(Broken.m_Result, E_FAIL);
     EXPECT_NE(Broken.m_Messages.find("Undeclared"), std::string::npos) << Broken.m_Messages;
 
@@ -53,16 +54,16 @@ TEST(D3DCompile, CodeMatchesItsStageAndTheInputLayout)
                                         Pixel.ReleaseAndGetAddressOf()),
               E_INVALIDARG);
     const uint8_t Garbage[16] = {};
-    EXPECT_EQ(Device->CreatePixelShader(Garbage, sizeof(Garbage), nullptr, Pixel.ReleaseAndGetAddressOf()), E_INVALIDARG);
+    EXPECT_EQ(Device->CreatePixelShader(Garbage, sizeof(Garbage), nullptr, Pixel.ReleaseAndGetAddressOf()),
+              E_INVALIDARG);
 
     ComPtr<ID3D11InputLayout> InputLayout;
     const void* Code = Vs.m_Code->GetBufferPointer();
     const SIZE_T Size = Vs.m_Code->GetBufferSize();
     EXPECT_EQ(Device->CreateInputLayout(Layout, 2, Code, Size, InputLayout.ReleaseAndGetAddressOf()), S_OK);
     // An extra element that the shader does not read is fine.
-    const D3D11_INPUT_ELEMENT_DESC Extra[] = {Layout[0], Layout[1],
-                                              {"TEXCOORD", 0, DXGI_FORMAT_R32G32_FLOAT, 0, 0,
-                                               D3D11_INPUT_PER_VERTEX_DATA, 0}};
+    const D3D11_INPUT_ELEMENT_DESC Extra[] = {
+        Layout[0], Layout[1], {"TEXCOORD", 0, DXGI_FORMAT_R32G32_FLOAT, 0, 0, D3D11_INPUT_PER_VERTEX_DATA, 0}};
     EXPECT_EQ(Device->CreateInputLayout(Extra, 3, Code, Size, InputLayout.ReleaseAndGetAddressOf()), S_OK);
     // A semantic the shader reads but the layout lacks, or names otherwise.
     EXPECT_EQ(Device->CreateInputLayout(Layout, 1, Code, Size, InputLayout.ReleaseAndGetAddressOf()), E_INVALIDARG);
@@ -85,8 +86,8 @@ TEST(D3DCompile, CodeMatchesItsStageAndTheInputLayout)
         "Texture2D T; SamplerState S; float4 PS(float4 P : SV_Position) : SV_Target { return T.Sample(S, P.xy); }",
         "PS", "ps_4_0");
     ASSERT_EQ(Sampling.m_Result, S_OK) << Sampling.m_Messages;
-    EXPECT_EQ(Device->CreatePixelShader(Sampling.m_Code->GetBufferPointer(), Sampling.m_Code->GetBufferSize(),
-                                        nullptr, Pixel.ReleaseAndGetAddressOf()),
+    EXPECT_EQ(Device->CreatePixelShader(Sampling.m_Code->GetBufferPointer(), Sampling.m_Code->GetBufferSize(), nullptr,
+                                        Pixel.ReleaseAndGetAddressOf()),
               E_NOTIMPL);
 }
 
@@ -121,9 +122,10 @@ TEST(D3DCompile, FlagsThatWouldChangeTheCodeAreRefused)
     EXPECT_EQ(RowMajor.m_Result, E_INVALIDARG);
     EXPECT_FALSE(RowMajor.m_Code);
     EXPECT_NE(RowMajor.m_Messages.find("0x8"), std::string::npos) << RowMajor.m_Messages;
-    for (UINT Flags : {D3DCOMPILE_PACK_MATRIX_ROW_MAJOR | D3DCOMPILE_PACK_MATRIX_COLUMN_MAJOR, D3DCOMPILE_IEEE_STRICTNESS,
-                       D3DCOMPILE_ENABLE_BACKWARDS_COMPATIBILITY, D3DCOMPILE_ENABLE_UNBOUNDED_DESCRIPTOR_TABLES,
-                       D3DCOMPILE_FORCE_PS_SOFTWARE_NO_OPT, 0x10000u, 0x80000000u})
+    for (UINT Flags :
+         {D3DCOMPILE_PACK_MATRIX_ROW_MAJOR | D3DCOMPILE_PACK_MATRIX_COLUMN_MAJOR, D3DCOMPILE_IEEE_STRICTNESS,
+          D3DCOMPILE_ENABLE_BACKWARDS_COMPATIBILITY, D3DCOMPILE_ENABLE_UNBOUNDED_DESCRIPTOR_TABLES,
+          D3DCOMPILE_FORCE_PS_SOFTWARE_NO_OPT, 0x10000u, 0x80000000u})
         EXPECT_EQ(Graphics::Compile(Source, "PS", "ps_4_0", Flags).m_Result, E_INVALIDARG) << std::hex << Flags;
     // What the compiler honours or may ignore without changing the meaning.
     for (UINT Flags : {D3DCOMPILE_PACK_MATRIX_COLUMN_MAJOR, D3DCOMPILE_ENABLE_STRICTNESS,

@@ -45,8 +45,28 @@ public:
 // Ids of the hand-made module.
 enum : uint32_t
 {
-    Main = 1, Float, Int, Uint, Float4, Int2, Float4In, Int2In, UintIn, Position, Texcoord, Index, VertexId, Block,
-    BlockPointer, Constants, Far, OtherSet, TexturePointer, Texture, Private, PrivatePointer
+    Main = 1,
+    Float,
+    Int,
+    Uint,
+    Float4,
+    Int2,
+    Float4In,
+    Int2In,
+    UintIn,
+    Position,
+    Texcoord,
+    Index,
+    VertexId,
+    Block,
+    BlockPointer,
+    Constants,
+    Far,
+    OtherSet,
+    TexturePointer,
+    Texture,
+    Private,
+    PrivatePointer
 };
 
 std::vector<uint32_t> HandMade()
@@ -54,7 +74,8 @@ std::vector<uint32_t> HandMade()
     Assembler Code;
     Code.Op(spv::OpExtension, {}, "SPV_GOOGLE_hlsl_functionality1")
         .Op(spv::OpExtension, {}, "SPV_KHR_storage_buffer_storage_class")
-        .Op(spv::OpEntryPoint, {spv::ExecutionModelVertex, Main}, "VSMain", {Position, Texcoord, Index, VertexId, Private})
+        .Op(spv::OpEntryPoint, {spv::ExecutionModelVertex, Main}, "VSMain",
+            {Position, Texcoord, Index, VertexId, Private})
         .Op(spv::OpDecorate, {Position, spv::DecorationLocation, 2})
         .Op(spv::OpDecorateString, {Position, spv::DecorationUserSemantic}, "position")
         .Op(spv::OpDecorate, {Texcoord, spv::DecorationLocation, 5})

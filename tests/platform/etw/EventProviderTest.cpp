@@ -14,8 +14,7 @@
 using namespace Platform::Etw;
 using namespace Platform::Etw::Test;
 
-namespace
-{
+namespace {
 constexpr GUID ProviderId = {0xb27b8c26, 0x18db, 0x5314, {0x91, 0x21, 0x63, 0x05, 0x84, 0xfb, 0xc4, 0x3c}};
 constexpr EVENT_DESCRIPTOR MessageDescriptor = {0, 0, 11, 5, 0, 0, 0};
 
@@ -23,11 +22,11 @@ constexpr EVENT_DESCRIPTOR MessageDescriptor = {0, 0, 11, 5, 0, 0, 0};
 std::atomic<bool> Enabled{false};
 std::vector<std::string> Written; // "file|line|function|text"
 
-const OstrelLttngProviderApi FakeLttng = {
-    OSTREL_LTTNG_PROVIDER_API_VERSION, [] { return int(Enabled.load()); },
-    [](const char* File, uint32_t Line, const char* Function, const char* Text) {
-        Written.push_back(std::string(File) + "|" + std::to_string(Line) + "|" + Function + "|" + Text);
-    }};
+const OstrelLttngProviderApi FakeLttng = {OSTREL_LTTNG_PROVIDER_API_VERSION, [] { return int(Enabled.load()); },
+                                          [](const char* File, uint32_t Line, const char* Function, const char* Text) {
+                                              Written.push_back(std::string(File) + "|" + std::to_string(Line) + "|" +
+                                                                Function + "|" + Text);
+                                          }};
 
 // A registration's enable callbacks as "code level", the first one's thread.
 struct CallbackLog
@@ -78,8 +77,7 @@ protected:
 
 // The cases where callbacks run on the watcher's thread.
 class EventProviderConcurrency : public EventProvider
-{
-};
+{};
 } // namespace
 
 TEST_F(EventProvider, RegistrationAndHandles)

@@ -60,8 +60,8 @@ inline Blob Metadata(std::string_view Name, std::vector<std::pair<std::string_vi
 inline Blob MessageMetadata(uint8_t File = 2, uint8_t Line = 8, uint8_t Function = 2, uint8_t Text = 1,
                             std::string_view Name = "Message", std::string_view TextName = "TextA")
 {
-    return Metadata(Name, {{"SourceFile", {File}}, {"SourceLine", {Line}}, {"SourceFunction", {Function}},
-                           {TextName, {Text}}});
+    return Metadata(
+        Name, {{"SourceFile", {File}}, {"SourceLine", {Line}}, {"SourceFunction", {Function}}, {TextName, {Text}}});
 }
 
 // An event as the trace layer writes it; Descriptors() points into it.

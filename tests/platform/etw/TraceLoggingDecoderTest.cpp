@@ -10,8 +10,7 @@
 using namespace Platform::Etw;
 using namespace Platform::Etw::Test;
 
-namespace
-{
+namespace {
 struct Decoded
 {
     std::unique_ptr<TraceMessageBuffer> Buffer = std::make_unique<TraceMessageBuffer>();
@@ -22,8 +21,8 @@ struct Decoded
 Decoded Decode(const std::vector<EVENT_DATA_DESCRIPTOR>& Descriptors)
 {
     Decoded Result;
-    Result.Error = DecodeTraceMessage(static_cast<ULONG>(Descriptors.size()), Descriptors.data(), *Result.Buffer,
-                                      Result.Message);
+    Result.Error =
+        DecodeTraceMessage(static_cast<ULONG>(Descriptors.size()), Descriptors.data(), *Result.Buffer, Result.Message);
     return Result;
 }
 
@@ -49,8 +48,12 @@ TEST(TraceLoggingDecoder, DecodesMessageFieldsByName)
     // another order; wide names; the first field of a name counts.
     EventData Event;
     Event.Meta = Metadata("Message",
-                          {{"Elapsed", {0x80 | 10, 0x80 | 9, 0x81, 0x02}}, {"TextA", {2}}, {"SourceFunction", {1}},
-                           {"SourceLine", {0x80 | 8, 0}}, {"SourceFile", {1}}, {"TextA", {1}}},
+                          {{"Elapsed", {0x80 | 10, 0x80 | 9, 0x81, 0x02}},
+                           {"TextA", {2}},
+                           {"SourceFunction", {1}},
+                           {"SourceLine", {0x80 | 8, 0}},
+                           {"SourceFile", {1}},
+                           {"TextA", {1}}},
                           {0x80, 0x01});
     Event.Values = {Blob(8, 7), Ansi("text"), Wide(L"Run"), UInt32(7), Wide(L"a.cpp"), Wide(L"ignored")};
     Result = Decode(Event.Descriptors());
@@ -70,7 +73,13 @@ TEST(TraceLoggingDecoder, RejectsMetadataItCannotRead)
         Blob Meta;
         DWORD Expected;
     } Cases[] = {
-        {"size field off", [&] { Blob B = Good; ++B[0]; return B; }(), ERROR_INVALID_PARAMETER},
+        {"size field off",
+         [&] {
+             Blob B = Good;
+             ++B[0];
+             return B;
+         }(),
+         ERROR_INVALID_PARAMETER},
         {"too short", Blob(Good.begin(), Good.begin() + 3), ERROR_INVALID_PARAMETER},
         {"name without NUL", Sized({0, 'M', 'e'}), ERROR_INVALID_PARAMETER},
         {"field without type", Sized({0, 'M', 0, 'F', 0}), ERROR_INVALID_PARAMETER},

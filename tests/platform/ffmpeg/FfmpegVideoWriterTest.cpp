@@ -132,8 +132,7 @@ protected:
 
     // Writes FrameCount frames of the pattern (Noise: random pixels instead)
     // with the encoding run's times.
-    HRESULT WriteVideo(const std::string& Path, const FfmpegVideoSettings& Video, int FrameCount,
-                       bool Noise = false)
+    HRESULT WriteVideo(const std::string& Path, const FfmpegVideoSettings& Video, int FrameCount, bool Noise = false)
     {
         FfmpegVideoWriter Writer;
         HRESULT Result = Writer.Open(Path);
@@ -153,7 +152,8 @@ protected:
             if (Noise)
                 for (int Y = 0; Y < Height; ++Y)
                     for (int X = 0; X < Width * 4; ++X)
-                        Frame->Planes[0][Y * Frame->Pitches[0] + X] = static_cast<uint8_t>((Seed = Seed * 1664525 + 1013904223) >> 24);
+                        Frame->Planes[0][Y * Frame->Pitches[0] + X] =
+                            static_cast<uint8_t>((Seed = Seed * 1664525 + 1013904223) >> 24);
             else
                 FillBgra(*Frame, Width, Height, Index);
             const int64_t Time = FrameTime(Index, Video.FrameRateN, Video.FrameRateD);
@@ -182,8 +182,8 @@ struct RateCase
 TEST_F(FfmpegVideoWriterTest, FrameCountTimesAndStreamDescription)
 {
     const RateCase Cases[] = {
-        {60000, 1000, 1, "mp4"}, {30000, 1001, 3, "mp4"}, {25, 1, 1, "mp4"}, {30000, 1001, 3, "mkv"},
-        {60000, 1000, 1, "mov"}, {25, 1, 1, "M4V"},
+        {60000, 1000, 1, "mp4"}, {30000, 1001, 3, "mp4"}, {25, 1, 1, "mp4"},
+        {30000, 1001, 3, "mkv"}, {60000, 1000, 1, "mov"}, {25, 1, 1, "M4V"},
     };
     for (const RateCase& Case : Cases)
     {
@@ -194,9 +194,10 @@ TEST_F(FfmpegVideoWriterTest, FrameCountTimesAndStreamDescription)
         ASSERT_EQ(WriteVideo(File, Settings(64, 48, Case.RateN, Case.RateD), FrameCount), S_OK);
 
         const std::string Stream = Shell("ffprobe -v error -select_streams v:0 -show_entries "
-                                       "stream=codec_name,width,height,r_frame_rate,time_base,field_order,"
-                                       "color_range,color_space,color_transfer,color_primaries:format=format_name "
-                                       "-of default=nw=1 " + File);
+                                         "stream=codec_name,width,height,r_frame_rate,time_base,field_order,"
+                                         "color_range,color_space,color_transfer,color_primaries:format=format_name "
+                                         "-of default=nw=1 " +
+                                         File);
         EXPECT_EQ(Field(Stream, "codec_name"), "h264");
         EXPECT_EQ(Field(Stream, "width"), "64");
         EXPECT_EQ(Field(Stream, "height"), "48");
@@ -206,7 +207,8 @@ TEST_F(FfmpegVideoWriterTest, FrameCountTimesAndStreamDescription)
         EXPECT_EQ(Field(Stream, "color_primaries"), "bt709");
         EXPECT_EQ(Field(Stream, "field_order"), "progressive");
         int Gcd = std::gcd(Case.RateN, Case.RateD);
-        EXPECT_EQ(Field(Stream, "r_frame_rate"), std::to_string(Case.RateN / Gcd) + "/" + std::to_string(Case.RateD / Gcd));
+        EXPECT_EQ(Field(Stream, "r_frame_rate"),
+                  std::to_string(Case.RateN / Gcd) + "/" + std::to_string(Case.RateD / Gcd));
         const std::string Format = Field(Stream, "format_name");
         EXPECT_NE(Format.find(Case.Extension == std::string("mkv") ? "matroska" : "mp4"), std::string::npos) << Format;
 
@@ -215,7 +217,8 @@ TEST_F(FfmpegVideoWriterTest, FrameCountTimesAndStreamDescription)
         int TimeBaseNum = 0, TimeBaseDen = 0;
         ASSERT_EQ(sscanf(Field(Stream, "time_base").c_str(), "%d/%d", &TimeBaseNum, &TimeBaseDen), 2);
         const auto Packets = Lines(Shell("ffprobe -v error -select_streams v:0 -show_entries packet=pts,duration,flags "
-                                       "-of csv=p=0 " + File));
+                                         "-of csv=p=0 " +
+                                         File));
         ASSERT_EQ(static_cast<int>(Packets.size()), FrameCount);
         std::vector<std::pair<int64_t, int64_t>> Times; // pts, duration
         for (const std::string& Line : Packets)
@@ -262,8 +265,9 @@ TEST_F(FfmpegVideoWriterTest, DecodedPicturesMatchTheInput)
     // Decoded by ffmpeg, read as BT.709 limited range, into RGB.
     const std::string Raw = Path("picture.rgb");
     Shell("ffmpeg -v error -i " + File +
-        " -vf scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int,format=rgb24"
-        " -f rawvideo " + Raw);
+          " -vf scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int,format=rgb24"
+          " -f rawvideo " +
+          Raw);
     std::ifstream Input(Raw, std::ios::binary);
     std::vector<uint8_t> Pixels((std::istreambuf_iterator<char>(Input)), std::istreambuf_iterator<char>());
     ASSERT_EQ(Pixels.size(), size_t(Width) * Height * 3 * FrameCount);
@@ -341,7 +345,7 @@ TEST_F(FfmpegVideoWriterTest, Nv12PlanesKeepTheirValues)
     const uint8_t* Last = Planes.data() + FrameSize * 4;
     EXPECT_NEAR(Last[Height / 2 * Width + Width / 4], 40, 3);
     EXPECT_NEAR(Last[Height / 2 * Width + Width * 3 / 4], 200, 3);
-    EXPECT_NEAR(Last[Width * Height + 10], 90, 3);                    // U
+    EXPECT_NEAR(Last[Width * Height + 10], 90, 3);                       // U
     EXPECT_NEAR(Last[Width * Height + Width * Height / 4 + 10], 200, 3); // V
 }
 
@@ -350,7 +354,10 @@ TEST_F(FfmpegVideoWriterTest, BitRateComesNearTheTarget)
     const std::string File = Path("rate.mp4");
     ASSERT_EQ(WriteVideo(File, Settings(320, 180, 30, 1, 800'000), 90, true), S_OK);
     const double Bitrate = std::atof(Field(Shell("ffprobe -v error -select_streams v:0 -show_entries stream=bit_rate "
-                                               "-of default=nw=1 " + File), "bit_rate").c_str());
+                                                 "-of default=nw=1 " +
+                                                 File),
+                                           "bit_rate")
+                                         .c_str());
     EXPECT_GT(Bitrate, 800'000 * 0.8);
     EXPECT_LT(Bitrate, 800'000 * 1.2);
 }
@@ -553,8 +560,7 @@ public:
 
 // Run again under ThreadSanitizer.
 class FfmpegVideoWriterConcurrency : public FfmpegVideoWriterTest
-{
-};
+{};
 
 } // namespace
 

@@ -55,9 +55,9 @@ std::vector<uint8_t> Fill(ID3D11Texture2D* Texture, uint8_t Seed)
 }
 
 // A texture that no device of the platform made: the caller's own.
-class ForeignTexture final
-    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
-                                          Microsoft::WRL::ChainInterfaces<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild>>
+class ForeignTexture final : public Microsoft::WRL::RuntimeClass<
+                                 Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
+                                 Microsoft::WRL::ChainInterfaces<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild>>
 {
 public:
     STDMETHODIMP_(void) GetDevice(ID3D11Device** Device) override { *Device = nullptr; }
@@ -68,7 +68,7 @@ public:
     STDMETHODIMP_(void) GetDesc(D3D11_TEXTURE2D_DESC* Desc) override
     {
         *Desc = {Width, Height, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT, D3D11_BIND_RENDER_TARGET,
-                 0, 0};
+                 0,     0};
     }
 };
 

@@ -37,7 +37,7 @@ std::vector<uint8_t> Picture(int Frame)
         {
             uint8_t* Pixel = &Pixels[(size_t(Y) * Width + X) * 4];
             const double Wave = std::sin((X + 3.0 * Frame) * 0.07) * std::cos(Y * 0.05);
-            Pixel[0] = uint8_t(127 + 120 * Wave);                        // B
+            Pixel[0] = uint8_t(127 + 120 * Wave);                         // B
             Pixel[1] = uint8_t(((X + Frame) / 9 + Y / 7) % 2 ? 200 : 40); // G
             Pixel[2] = uint8_t((X * 255 / Width + Y) % 256);              // R
             Pixel[3] = 255;
@@ -47,14 +47,23 @@ std::vector<uint8_t> Picture(int Frame)
 
 ComPtr<IMFSample> TextureSample(int Frame)
 {
-    const D3D11_TEXTURE2D_DESC Desc = {Width, Height, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT,
-                                       D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET, 0, 0};
+    const D3D11_TEXTURE2D_DESC Desc = {Width,
+                                       Height,
+                                       1,
+                                       1,
+                                       DXGI_FORMAT_B8G8R8A8_UNORM,
+                                       {1, 0},
+                                       D3D11_USAGE_DEFAULT,
+                                       D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET,
+                                       0,
+                                       0};
     const std::vector<uint8_t> Pixels = Picture(Frame);
     const D3D11_SUBRESOURCE_DATA Data = {Pixels.data(), Width * 4, 0};
     ComPtr<ID3D11Texture2D> Texture;
     EXPECT_EQ(Graphics::Shared().m_Device->CreateTexture2D(&Desc, &Data, Texture.GetAddressOf()), S_OK);
     ComPtr<IMFMediaBuffer> Buffer;
-    EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), Texture.Get(), 0, FALSE, Buffer.GetAddressOf()), S_OK);
+    EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), Texture.Get(), 0, FALSE, Buffer.GetAddressOf()),
+              S_OK);
     ComPtr<IMFSample> Sample;
     EXPECT_EQ(MFCreateSample(Sample.GetAddressOf()), S_OK);
     EXPECT_EQ(Sample->AddBuffer(Buffer.Get()), S_OK);
@@ -177,8 +186,9 @@ TEST(SinkWriter, RefusesAConversionItDoesNotKnow)
     ASSERT_EQ(MFCreateAttributes(Attributes.GetAddressOf(), 1), S_OK);
     Attributes->SetUINT32(OSTREL_SINK_WRITER_CONVERSION, 3);
     ComPtr<IMFSinkWriter> Writer;
-    EXPECT_EQ(MFCreateSinkWriterFromURL(L"/tmp/ostrel-never-written.mp4", nullptr, Attributes.Get(), Writer.GetAddressOf()),
-              E_INVALIDARG);
+    EXPECT_EQ(
+        MFCreateSinkWriterFromURL(L"/tmp/ostrel-never-written.mp4", nullptr, Attributes.Get(), Writer.GetAddressOf()),
+        E_INVALIDARG);
 }
 
 TEST(SinkWriter, TellsWhereItsTimeWent)
@@ -195,8 +205,9 @@ TEST(SinkWriter, TellsWhereItsTimeWent)
     EXPECT_EQ(Frames, FrameCount);
     // Every stage took some time; lavapipe times its work like a GPU.
     UINT64 Worker = 0;
-    for (const GUID& Key : {OSTREL_SINK_WRITER_DEVICE_TIME, OSTREL_SINK_WRITER_READBACK_TIME,
-                            OSTREL_SINK_WRITER_CONVERT_TIME, OSTREL_SINK_WRITER_ENCODE_TIME, OSTREL_SINK_WRITER_MUX_TIME})
+    for (const GUID& Key :
+         {OSTREL_SINK_WRITER_DEVICE_TIME, OSTREL_SINK_WRITER_READBACK_TIME, OSTREL_SINK_WRITER_CONVERT_TIME,
+          OSTREL_SINK_WRITER_ENCODE_TIME, OSTREL_SINK_WRITER_MUX_TIME})
     {
         UINT64 Time = 0;
         EXPECT_EQ(Timings->GetUINT64(Key, &Time), S_OK);

@@ -51,8 +51,9 @@ TEST(VulkanBarriers, BufferHazardsGetTheirDependencyAndNoMore)
     // Write after reads (and the write before them): wait for all of them.
     const Dependency War = Plan(Buffer, {VK_PIPELINE_STAGE_TRANSFER_BIT, VK_ACCESS_TRANSFER_WRITE_BIT}, false);
     EXPECT_TRUE(War.m_Needed);
-    EXPECT_EQ(War.m_SourceStages, VkPipelineStageFlags(VK_PIPELINE_STAGE_TRANSFER_BIT | VK_PIPELINE_STAGE_VERTEX_INPUT_BIT |
-                                                       VK_PIPELINE_STAGE_FRAGMENT_SHADER_BIT | VK_PIPELINE_STAGE_HOST_BIT));
+    EXPECT_EQ(War.m_SourceStages,
+              VkPipelineStageFlags(VK_PIPELINE_STAGE_TRANSFER_BIT | VK_PIPELINE_STAGE_VERTEX_INPUT_BIT |
+                                   VK_PIPELINE_STAGE_FRAGMENT_SHADER_BIT | VK_PIPELINE_STAGE_HOST_BIT));
     // Write after write.
     const Dependency Waw = Plan(Buffer, {VK_PIPELINE_STAGE_TRANSFER_BIT, VK_ACCESS_TRANSFER_WRITE_BIT}, false);
     EXPECT_TRUE(Waw.m_Needed);

@@ -37,9 +37,9 @@ std::vector<uint8_t> Picture(int Width, int Height)
             uint8_t* Pixel = &Pixels[(size_t(Y) * Width + X) * 4];
             Seed = Seed * 1664525 + 1013904223;
             const bool Noise = X > Width * 3 / 4;
-            Pixel[0] = Noise ? uint8_t(Seed >> 24) : uint8_t(X * 255 / Width);        // B
+            Pixel[0] = Noise ? uint8_t(Seed >> 24) : uint8_t(X * 255 / Width);                // B
             Pixel[1] = Noise ? uint8_t(Seed >> 16) : uint8_t((X / 7 + Y / 5) % 2 ? 230 : 20); // G
-            Pixel[2] = Noise ? uint8_t(Seed >> 8) : uint8_t(Y * 255 / Height);       // R
+            Pixel[2] = Noise ? uint8_t(Seed >> 8) : uint8_t(Y * 255 / Height);                // R
             Pixel[3] = 255;
         }
     return Pixels;
@@ -53,8 +53,7 @@ struct Planes
 Planes OnTheHost(const std::vector<uint8_t>& Pixels, int Width, int Height)
 {
     Platform::FfmpegFrameConverter Converter;
-    EXPECT_EQ(Converter.Initialize(Platform::FfmpegInputFormat::B8G8R8A8, Width, Height, AV_PIX_FMT_YUV420P, 1),
-              S_OK);
+    EXPECT_EQ(Converter.Initialize(Platform::FfmpegInputFormat::B8G8R8A8, Width, Height, AV_PIX_FMT_YUV420P, 1), S_OK);
     AVFrame* Frame = av_frame_alloc();
     Frame->format = AV_PIX_FMT_YUV420P;
     Frame->width = Width;
@@ -82,8 +81,16 @@ Planes OnTheHost(const std::vector<uint8_t>& Pixels, int Width, int Height)
 Planes OnTheDevice(const std::vector<uint8_t>& Pixels, int Width, int Height)
 {
     Graphics::Device& Shared = Graphics::Shared();
-    const D3D11_TEXTURE2D_DESC Desc = {UINT(Width), UINT(Height), 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0},
-                                       D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET, 0, 0};
+    const D3D11_TEXTURE2D_DESC Desc = {UINT(Width),
+                                       UINT(Height),
+                                       1,
+                                       1,
+                                       DXGI_FORMAT_B8G8R8A8_UNORM,
+                                       {1, 0},
+                                       D3D11_USAGE_DEFAULT,
+                                       D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET,
+                                       0,
+                                       0};
     const D3D11_SUBRESOURCE_DATA Data = {Pixels.data(), UINT(Width * 4), 0};
     ComPtr<ID3D11Texture2D> Texture;
     EXPECT_EQ(Shared.m_Device->CreateTexture2D(&Desc, &Data, Texture.GetAddressOf()), S_OK);
@@ -132,8 +139,9 @@ TEST(ColorConversion, TheDeviceMakesTheHostsPlanes)
         const std::vector<uint8_t> Pixels = Picture(Width, Height);
         const Planes Host = OnTheHost(Pixels, Width, Height);
         const Planes Device = OnTheDevice(Pixels, Width, Height);
-        for (const auto& [Name, First, Second] : {std::tuple{"Y", &Host.Y, &Device.Y}, std::tuple{"U", &Host.U, &Device.U},
-                                                  std::tuple{"V", &Host.V, &Device.V}})
+        for (const auto& [Name, First, Second] :
+             {std::tuple{"Y", &Host.Y, &Device.Y}, std::tuple{"U", &Host.U, &Device.U},
+              std::tuple{"V", &Host.V, &Device.V}})
         {
             // The host rounds in fixed point, the device in floating point:
             // a few samples land one step apart, none further.

@@ -23,7 +23,10 @@ namespace {
 using Graphics::ComPtr;
 using Platform::D3D11::DeviceState;
 
-DeviceState& StateOf(ID3D11Device* Device) { return *Platform::ImplementationOf<Platform::D3D11::Device>(Device)->State(); }
+DeviceState& StateOf(ID3D11Device* Device)
+{
+    return *Platform::ImplementationOf<Platform::D3D11::Device>(Device)->State();
+}
 
 ComPtr<ID3D11Buffer> MakeBuffer(ID3D11Device* Device, UINT Size, D3D11_USAGE Usage, UINT Bind, UINT Cpu = 0)
 {
@@ -38,7 +41,8 @@ ComPtr<ID3D11Buffer> MakeBuffer(ID3D11Device* Device, UINT Size, D3D11_USAGE Usa
 TEST(VulkanCommandContext, ConstantBufferUpdatesTakeFreshRangesThatComeBack)
 {
     Graphics::Device& Shared = Graphics::Shared();
-    ComPtr<ID3D11Buffer> Constants = MakeBuffer(Shared.m_Device.Get(), 208, D3D11_USAGE_DEFAULT, D3D11_BIND_CONSTANT_BUFFER);
+    ComPtr<ID3D11Buffer> Constants =
+        MakeBuffer(Shared.m_Device.Get(), 208, D3D11_USAGE_DEFAULT, D3D11_BIND_CONSTANT_BUFFER);
     DeviceState& State = StateOf(Shared.m_Device.Get());
     // Each whole update renames the buffer: the device writes nothing, so
     // nothing waits for the device's earlier reads.
@@ -68,7 +72,8 @@ TEST(VulkanCommandContext, ConstantBufferUpdatesTakeFreshRangesThatComeBack)
     Shared.m_Context->UpdateSubresource(Constants.Get(), 0, &Box, Patch, 0, 0);
     std::memcpy(Bytes.data() + 32, Patch, 16);
     EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Constants.Get()), Bytes);
-    ComPtr<ID3D11Buffer> Vertices = MakeBuffer(Shared.m_Device.Get(), 64, D3D11_USAGE_DEFAULT, D3D11_BIND_VERTEX_BUFFER);
+    ComPtr<ID3D11Buffer> Vertices =
+        MakeBuffer(Shared.m_Device.Get(), 64, D3D11_USAGE_DEFAULT, D3D11_BIND_VERTEX_BUFFER);
     const D3D11_BOX Middle = {16, 0, 0, 32, 1, 1};
     Shared.m_Context->UpdateSubresource(Vertices.Get(), 0, &Middle, Patch, 0, 0);
     std::vector<uint8_t> Expected(64);
@@ -113,7 +118,8 @@ TEST(VulkanCommandContext, TheHostReadsCopiesOnlyThroughABarrierToIt)
     ComPtr<ID3D11Texture2D> Staging;
     ASSERT_EQ(Shared.m_Device->CreateTexture2D(&Desc, nullptr, Staging.GetAddressOf()), S_OK);
     Shared.m_Context->CopyResource(Staging.Get(), Texture.Get());
-    const Platform::Vulkan::AccessState& Host = static_cast<Platform::D3D11::Texture2D*>(Staging.Get())->m_Host->m_State;
+    const Platform::Vulkan::AccessState& Host =
+        static_cast<Platform::D3D11::Texture2D*>(Staging.Get())->m_Host->m_State;
     EXPECT_EQ(Host.m_WriteStages, VkPipelineStageFlags(VK_PIPELINE_STAGE_TRANSFER_BIT));
     EXPECT_FALSE(Host.m_VisibleStages & VK_PIPELINE_STAGE_HOST_BIT);
     D3D11_MAPPED_SUBRESOURCE Mapped = {};
@@ -141,8 +147,8 @@ protected:
         auto SemaphoreInfo =
             Platform::Vulkan::Describe<VkSemaphoreCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_CREATE_INFO, &TypeInfo);
         ASSERT_EQ(vkCreateSemaphore(m_Vulkan->Handle(), &SemaphoreInfo, nullptr, &m_Gate), VK_SUCCESS);
-        const D3D11_TEXTURE2D_DESC Desc = {16, 16, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT,
-                                           D3D11_BIND_RENDER_TARGET, 0, 0};
+        const D3D11_TEXTURE2D_DESC Desc = {
+            16, 16, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT, D3D11_BIND_RENDER_TARGET, 0, 0};
         ASSERT_EQ(m_Device->CreateTexture2D(&Desc, nullptr, m_Texture.GetAddressOf()), S_OK);
         D3D11_TEXTURE2D_DESC StagingDesc = Desc;
         StagingDesc.Usage = D3D11_USAGE_STAGING;

@@ -22,10 +22,10 @@ Platform::Vulkan::PhysicalDevice Described(VkPhysicalDeviceType Type, uint32_t D
 TEST(VulkanInstance, HardwareComesFirstByKindAndSoftwareLastInTheDriversOrder)
 {
     std::vector<Platform::Vulkan::PhysicalDevice> Devices = {
-        Described(VK_PHYSICAL_DEVICE_TYPE_CPU, 1),           Described(VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU, 2),
-        Described(VK_PHYSICAL_DEVICE_TYPE_OTHER, 3),         Described(VK_PHYSICAL_DEVICE_TYPE_DISCRETE_GPU, 4),
-        Described(VK_PHYSICAL_DEVICE_TYPE_CPU, 5),           Described(VK_PHYSICAL_DEVICE_TYPE_VIRTUAL_GPU, 6),
-        Described(VK_PHYSICAL_DEVICE_TYPE_DISCRETE_GPU, 7),  Described(VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU, 8),
+        Described(VK_PHYSICAL_DEVICE_TYPE_CPU, 1),          Described(VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU, 2),
+        Described(VK_PHYSICAL_DEVICE_TYPE_OTHER, 3),        Described(VK_PHYSICAL_DEVICE_TYPE_DISCRETE_GPU, 4),
+        Described(VK_PHYSICAL_DEVICE_TYPE_CPU, 5),          Described(VK_PHYSICAL_DEVICE_TYPE_VIRTUAL_GPU, 6),
+        Described(VK_PHYSICAL_DEVICE_TYPE_DISCRETE_GPU, 7), Described(VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU, 8),
     };
     Platform::Vulkan::SortByKind(Devices);
     std::vector<uint32_t> Order;

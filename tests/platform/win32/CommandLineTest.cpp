@@ -84,8 +84,8 @@ TEST(CommandLineQuoting, EveryArgumentSplitsBackUnchanged)
 
 TEST(CommandLineQuoting, ProgramPathsWithQuotesSplitBackUnchanged)
 {
-    const std::vector<std::wstring> Programs = {L"/opt/a\"b/ostrel", L"\"",  L"ends\"", L"\"starts",
-                                                L"a\"\"b c",       L"",     std::wstring(300, L'p') + L"/ostrel"};
+    const std::vector<std::wstring> Programs = {
+        L"/opt/a\"b/ostrel", L"\"", L"ends\"", L"\"starts", L"a\"\"b c", L"", std::wstring(300, L'p') + L"/ostrel"};
     for (const std::wstring& Program : Programs)
     {
         std::wstring CommandLine;

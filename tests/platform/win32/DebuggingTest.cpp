@@ -15,7 +15,8 @@
 TEST(ReadProcessMemory, StopsAtTheFirstUnreadableByte)
 {
     const long Page = sysconf(_SC_PAGESIZE);
-    auto* Pages = static_cast<char*>(mmap(nullptr, 2 * Page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    auto* Pages =
+        static_cast<char*>(mmap(nullptr, 2 * Page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(Pages, MAP_FAILED);
     std::memset(Pages, 'p', Page);
     mprotect(Pages + Page, Page, PROT_NONE);

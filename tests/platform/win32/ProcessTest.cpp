@@ -83,8 +83,8 @@ TEST(NtQueryInformationProcess, ParentsOfThisProcessAndOfAChild)
 {
     PROCESS_BASIC_INFORMATION Information = {};
     ULONG Length = 0;
-    ASSERT_EQ(NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &Information,
-                                        sizeof Information, &Length),
+    ASSERT_EQ(NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &Information, sizeof Information,
+                                        &Length),
               0);
     EXPECT_EQ(Length, sizeof Information);
     EXPECT_EQ(Information.UniqueProcessId, static_cast<ULONG_PTR>(getpid()));
@@ -92,9 +92,9 @@ TEST(NtQueryInformationProcess, ParentsOfThisProcessAndOfAChild)
 
     PROCESS_INFORMATION Child = {};
     ASSERT_TRUE(Start(L"sleep 5", Child));
-    ASSERT_EQ(NtQueryInformationProcess(Child.hProcess, ProcessBasicInformation, &Information, sizeof Information,
-                                        nullptr),
-              0);
+    ASSERT_EQ(
+        NtQueryInformationProcess(Child.hProcess, ProcessBasicInformation, &Information, sizeof Information, nullptr),
+        0);
     EXPECT_EQ(Information.InheritedFromUniqueProcessId, static_cast<ULONG_PTR>(getpid()));
     EXPECT_NE(NtQueryInformationProcess(Child.hProcess, ProcessBasicInformation, &Information, 8, nullptr), 0);
     kill(static_cast<pid_t>(Child.dwProcessId), SIGKILL);

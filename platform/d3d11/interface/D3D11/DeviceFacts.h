@@ -13,7 +13,7 @@ struct AdapterPlace
 {
     bool m_Software = false; // a CPU device
     uint32_t m_VendorId = 0;
-    std::string m_PciAddress; // "0000:01:00.0"; empty when the driver does not say
+    std::string m_PciAddress;   // "0000:01:00.0"; empty when the driver does not say
     int64_t m_RenderMajor = -1; // its DRM render node; -1 when the driver does not say
     int64_t m_RenderMinor = -1;
 };

@@ -67,11 +67,11 @@ class FfmpegVideoWriter
 public:
     struct Statistics
     {
-        uint64_t FramesWritten = 0;   // frames accepted by Write
-        uint64_t FramesEncoded = 0;   // frames handed to the encoder
+        uint64_t FramesWritten = 0; // frames accepted by Write
+        uint64_t FramesEncoded = 0; // frames handed to the encoder
         uint64_t PacketsMuxed = 0;
-        uint32_t MaximumQueued = 0;   // most frames that waited at once
-        uint64_t WriteWaits = 0;      // Write calls that found the queue full
+        uint32_t MaximumQueued = 0; // most frames that waited at once
+        uint64_t WriteWaits = 0;    // Write calls that found the queue full
         // Where the worker's time went, in nanoseconds: waiting for each
         // frame's pixels (Lock of its source), converting them, handing them
         // to the encoder and taking its packets, writing the packets.
@@ -127,7 +127,14 @@ private:
         int64_t DurationTicks = 0;
         uint32_t Flags = 0;
     };
-    enum class State { Created, Opened, Configured, Writing, Finished };
+    enum class State
+    {
+        Created,
+        Opened,
+        Configured,
+        Writing,
+        Finished
+    };
 
     void WorkerMain();
     HRESULT StartOnWorker();

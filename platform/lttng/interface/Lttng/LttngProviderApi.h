@@ -25,8 +25,7 @@ struct OstrelLttngProviderApi
     int (*IsMessageEnabled)(void);
     // Emits OstrelTraceLoggingProvider:Message; every string is UTF-8 and
     // NUL-terminated.
-    void (*WriteMessage)(const char* SourceFile, uint32_t SourceLine, const char* SourceFunction,
-                         const char* Text);
+    void (*WriteMessage)(const char* SourceFile, uint32_t SourceLine, const char* SourceFunction, const char* Text);
 };
 
 typedef const struct OstrelLttngProviderApi* (*OstrelLttngGetProviderApiFunction)(void);

@@ -94,8 +94,8 @@ private:
     std::deque<QueuedEvent> m_Queue;
     std::optional<QueuedEvent> m_Current;
     bool m_ExitReported = false;
-    HANDLE m_ProcessHandles[2] = {}; // of the creation event, closed at detach
-    std::map<pid_t, HANDLE> m_ThreadHandles; // of the threads that live
+    HANDLE m_ProcessHandles[2] = {};                               // of the creation event, closed at detach
+    std::map<pid_t, HANDLE> m_ThreadHandles;                       // of the threads that live
     std::vector<std::pair<int, struct sigaction>> m_SignalActions; // restored at detach
 };
 

@@ -15,10 +15,10 @@ HRESULT HresultFromDeviceFailure(VkResult Result);
 } // namespace Platform::Vulkan
 
 // Returns the HRESULT of a failed Vulkan call from the enclosing function.
-#define VK_RETURN_IF_FAILED(Expression)                                        \
-    do                                                                         \
-    {                                                                          \
-        const VkResult VkResultValue = (Expression);                           \
-        if (VkResultValue < 0)                                                 \
-            return ::Platform::Vulkan::HresultFromVk(VkResultValue);           \
+#define VK_RETURN_IF_FAILED(Expression)                              \
+    do                                                               \
+    {                                                                \
+        const VkResult VkResultValue = (Expression);                 \
+        if (VkResultValue < 0)                                       \
+            return ::Platform::Vulkan::HresultFromVk(VkResultValue); \
     } while (0)

@@ -47,8 +47,8 @@ public:
     bool m_Usable = false;
     // Shader interfaces may leave outputs unread (core in 1.3).
     bool m_Maintenance4 = false;
-    std::optional<PciAddress> m_PciAddress;   // VK_EXT_pci_bus_info
-    std::optional<DrmNode> m_RenderNode;      // VK_EXT_physical_device_drm
+    std::optional<PciAddress> m_PciAddress; // VK_EXT_pci_bus_info
+    std::optional<DrmNode> m_RenderNode;    // VK_EXT_physical_device_drm
 
 private:
     void ReadIdentity();

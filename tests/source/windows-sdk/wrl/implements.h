@@ -25,8 +25,7 @@ struct RuntimeClassFlags
 // Implements First, which derives from the other interfaces listed.
 template <typename First, typename... Bases>
 struct ChainInterfaces : First
-{
-};
+{};
 
 template <typename Flags, typename... Interfaces>
 class RuntimeClass : public Interfaces...
