@@ -6,7 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config libgtest-dev
     libvulkan-dev mesa-vulkan-drivers vulkan-tools vulkan-validationlayers glslang-dev glslang-tools spirv-tools
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
-    liblttng-ust-dev lttng-tools babeltrace2 lldb jq
+    liblttng-ust-dev lttng-tools babeltrace2 lldb jq clang-format
     g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
 )
 
