@@ -32,6 +32,13 @@ constexpr size_t HiddenNameStem = 200;
 
 HRESULT FileError(int Errno) { return HresultFromAverror(AVERROR(Errno), FfmpegOperation::CreateFile); }
 
+// Naming the finished file and putting it in place end its writing: a device
+// error there is a write fault, as it is while the bytes go out.
+HRESULT CommitError(int Errno)
+{
+    return Errno == EIO ? HresultFromAverror(AVERROR(Errno), FfmpegOperation::WriteFile) : FileError(Errno);
+}
+
 std::string FolderOf(const std::string& Path)
 {
     const size_t Slash = Path.find_last_of('/');
@@ -213,7 +220,7 @@ HRESULT FfmpegOutputFile::Commit()
     if (SUCCEEDED(Result) && m_Hidden.empty())
         Result = Name(m_Hidden);
     if (SUCCEEDED(Result) && renameat(m_Folder, m_Hidden.c_str(), m_Folder, m_Name.c_str()) != 0)
-        Result = FileError(errno);
+        Result = CommitError(errno);
     if (FAILED(Result))
     {
         Discard();
@@ -249,9 +256,9 @@ HRESULT FfmpegOutputFile::Name(std::string& Hidden) const
             return S_OK;
         }
         if (Error != EEXIST)
-            return FileError(Error);
+            return CommitError(Error);
     }
-    return FileError(EEXIST);
+    return CommitError(EEXIST);
 }
 
 // Whether an unnamed file in the folder can be named once it is complete;

@@ -3,9 +3,10 @@
 # failures, a full disk, signals, odd files at the path, odd names, no /proc.
 # After every failed or stopped run the folder must hold exactly what it held
 # before, byte for byte.
-#   output_test.sh OSTREL_BINARY
+#   output_test.sh OSTREL_BINARY [FAILING_CALLS_LIBRARY]
 set -u
-OSTREL=$(realpath "${1:?usage: output_test.sh OSTREL_BINARY}")
+OSTREL=$(realpath "${1:?usage: output_test.sh OSTREL_BINARY [FAILING_CALLS_LIBRARY]}")
+FAILING=${2:+$(realpath "$2")}
 failures=0
 work=$(mktemp -d)
 mounted=
@@ -74,6 +75,56 @@ if [[ $(id -u) == 0 ]]; then
     fi
 else
     echo "skipped: a full disk needs root (a small tmpfs)"
+fi
+
+## Each step that makes the video durable, failing: the disk errs on a
+## write, on the file's flush, on naming the unnamed file or on the final
+## rename. The folder is as before, with no temporary file.
+if [[ -n $FAILING ]]; then
+    mkdir steps
+    folder=$(realpath steps)
+    printf 'the earlier video' >steps/out.mp4
+    steps_before=$(snapshot steps)
+    for call in write fsync linkat renameat; do
+        output=$(cd steps && OSTREL_FAIL=$call OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING \
+            timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 out.mp4 2>/dev/null)
+        status=$?
+        # An I/O error at any step is the write fault it is.
+        [[ $status == 1 && $output == "Exception: 0x8007001D" ]] || fail "a failing $call: exit $status, $output"
+        unchanged "a failing $call ($output)" steps "$steps_before"
+    done
+
+    # A run that succeeds flushes the video before it takes the name, and the
+    # folder after.
+    rm -f "$work/calls.txt"
+    output=$(cd steps && OSTREL_CALL_LOG=$work/calls.txt OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING \
+        timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 out.mp4 2>/dev/null)
+    order=$(awk -v folder="$folder" '
+        $1 == "fsync" && $2 != folder && !renamed { file = 1 }
+        $1 == "renameat" && $3 == "out.mp4" { renamed = 1; before = file }
+        $1 == "fsync" && $2 == folder && renamed { after = 1 }
+        END { print (before ? "file" : "-") " rename " (after ? "folder" : "-") }' "$work/calls.txt")
+    if [[ $output == Elapsed\ Time:* && $order == "file rename folder" ]]; then
+        pass "the video is flushed before its rename and the folder after"
+    else
+        fail "the durable steps: $output; $order; calls: $(cat "$work/calls.txt")"
+    fi
+
+    # Where the file system has no unnamed files, a hidden name made with
+    # O_EXCL takes their place and is gone at the end.
+    output=$(cd steps && OSTREL_FAIL=tmpfile OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING \
+        timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 out.mp4 2>/dev/null)
+    if [[ $output == Elapsed\ Time:* && $(ls -A steps) == out.mp4 ]] && ffprobe -v error steps/out.mp4; then
+        pass "without unnamed files the video is written under a hidden name and renamed"
+    else
+        fail "without unnamed files: $output; $(ls -A steps)"
+    fi
+    output=$(cd steps && OSTREL_FAIL=tmpfile,fsync OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING \
+        timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 out.mp4 2>/dev/null)
+    [[ $output == Exception:* && $(ls -A steps) == out.mp4 ]] ||
+        fail "a hidden-name file that fails to flush is left behind: $output; $(ls -A steps)"
+else
+    echo "skipped: no failing-calls library given"
 fi
 
 ## Signals during a run: the line, status 128 + the signal, the old file.
