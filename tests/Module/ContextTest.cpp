@@ -1,6 +1,9 @@
 // The rendering context, its shaders and its frames, on the software adapter.
 
+#include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -250,5 +253,43 @@ TEST(RenderingContextSizes, EveryPixelIsDrawnAndOpaque)
         }
         EXPECT_EQ(Transparent, 0u) << Width << "x" << Height;
         EXPECT_EQ(Cleared, 0u) << Width << "x" << Height;
+    }
+}
+
+// The picture itself, against frames kept from the tool's own render-frame
+// program (tests/Module/pictures, remade with
+// `ostrel_render_frame 128 72 100 1 INDEX FILE`): the full diamond phase at
+// 3.70 s and the full round phase at 11.11 s. A picture that changes on
+// purpose gets new references; one that changes by accident fails here. The
+// bound leaves room for rasterisers that round differently (such frames
+// differ only along the cells' edges, far above 30 dB).
+TEST(RenderingContextPicture, MatchesTheKeptFramesOfBothPhases)
+{
+    const std::pair<float, const char*> Frames[] = {{3.7f, "diamond_128x72_3.70s.bgra"},
+                                                    {11.11f, "round_128x72_11.11s.bgra"}};
+    Application::Configuration Configuration;
+    Configuration.m_FrameSizeW = 128;
+    Configuration.m_FrameSizeH = 72;
+    Application::Context Context(Configuration);
+    for (const auto& [Time, Name] : Frames)
+    {
+        std::ifstream File(std::string(OSTREL_TEST_SOURCE_DIR "/Module/pictures/") + Name, std::ios::binary);
+        const std::vector<uint8_t> Kept((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
+        Context.Render(Time);
+        const std::vector<uint8_t> Pixels = Frame(Context);
+        ASSERT_EQ(Kept.size(), Pixels.size()) << Name;
+        double SquaredError = 0;
+        size_t Samples = 0;
+        for (size_t Index = 0; Index < Pixels.size(); ++Index)
+        {
+            if (Index % 4 == 3)
+                continue;
+            const double Difference = double(Pixels[Index]) - double(Kept[Index]);
+            SquaredError += Difference * Difference;
+            ++Samples;
+        }
+        const double MeanSquaredError = SquaredError / double(Samples);
+        const double Psnr = MeanSquaredError == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / MeanSquaredError);
+        EXPECT_GE(Psnr, 30.0) << Name;
     }
 }
