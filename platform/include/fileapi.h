@@ -22,3 +22,7 @@ HANDLE CreateFileW(LPCWSTR FileName, DWORD DesiredAccess, DWORD ShareMode, LPSEC
                    DWORD CreationDisposition, DWORD FlagsAndAttributes, HANDLE TemplateFile);
 BOOL WriteFile(HANDLE File, LPCVOID Buffer, DWORD NumberOfBytesToWrite, LPDWORD NumberOfBytesWritten,
                LPVOID Overlapped);
+// What was written through File reaches the disk.
+BOOL FlushFileBuffers(HANDLE File);
+// Removes a file's name; a link is removed itself, a folder is refused.
+BOOL DeleteFileW(LPCWSTR FileName);

@@ -36,6 +36,7 @@ DWORD Win32ErrorFromErrno(int Error)
     case EPIPE: return ERROR_BROKEN_PIPE;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EISDIR: return ERROR_DIRECTORY;
+    case EXDEV: return ERROR_NOT_SAME_DEVICE;
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
     case EBUSY: return ERROR_BUSY;
     case ETIMEDOUT: return ERROR_TIMEOUT;

@@ -1,6 +1,7 @@
 // Files, paths and numbers in text.
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <cwctype>
 #include <string>
@@ -148,6 +149,89 @@ BOOL WriteFile(HANDLE File, LPCVOID Buffer, DWORD NumberOfBytesToWrite, LPDWORD 
     }
     if (NumberOfBytesWritten)
         *NumberOfBytesWritten = Written;
+    return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE File)
+{
+    Platform::HandleObject Object;
+    if (!Platform::FindHandle(File, Object))
+        return FALSE;
+    if (fsync(Object.Fd) == -1)
+    {
+        Platform::SetLastErrorFromErrno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR FileName)
+{
+    if (!FileName)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (unlink(Platform::Utf8FromWide(FileName).c_str()) == -1)
+    {
+        Platform::SetLastErrorFromErrno(errno);
+        if (errno == EISDIR || errno == EPERM)
+            SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+namespace {
+
+// Whether a name may be replaced by a move: absent, a regular file or a link.
+bool Replaceable(const std::string& Path)
+{
+    struct stat Status;
+    if (lstat(Path.c_str(), &Status) == -1)
+        return errno == ENOENT;
+    errno = EACCES;
+    return S_ISREG(Status.st_mode) || S_ISLNK(Status.st_mode);
+}
+
+// Syncs the folder that holds Path, so that a name given there lasts.
+bool SyncFolderOf(const std::string& Path)
+{
+    const size_t Slash = Path.find_last_of('/');
+    const std::string Folder = Slash == std::string::npos ? "." : Slash == 0 ? "/" : Path.substr(0, Slash);
+    const int Fd = open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Fd == -1)
+        return false;
+    const bool Synced = fsync(Fd) == 0;
+    close(Fd);
+    return Synced;
+}
+
+} // namespace
+
+BOOL MoveFileExW(LPCWSTR ExistingFileName, LPCWSTR NewFileName, DWORD Flags)
+{
+    if (!ExistingFileName || !NewFileName)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::string From = Platform::Utf8FromWide(ExistingFileName);
+    const std::string To = Platform::Utf8FromWide(NewFileName);
+    int Result;
+    if (Flags & MOVEFILE_REPLACE_EXISTING)
+        Result = Replaceable(To) ? rename(From.c_str(), To.c_str()) : -1;
+    else
+        Result = renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE);
+    if (Result == 0 && (Flags & MOVEFILE_WRITE_THROUGH) && !SyncFolderOf(To))
+        Result = -1;
+    if (Result == -1)
+    {
+        Platform::SetLastErrorFromErrno(errno);
+        if (errno == EACCES || errno == EISDIR)
+            SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     return TRUE;
 }
 

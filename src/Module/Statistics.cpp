@@ -48,18 +48,30 @@ std::wstring StatisticsPath()
     return Length > 0 && Length < std::size(Buffer) ? std::wstring(Buffer, Length) : std::wstring();
 }
 
+// The figures replace the file whole or not at all: they go to a new file
+// beside it, made for this process alone, which is flushed and then moved
+// over the old one in one step. A failure at any step leaves the old file
+// and removes the new one.
 HRESULT WriteWholeFile(const std::wstring& Path, const std::string& Text)
 {
+    const std::wstring Partial = Path + L"." + std::to_wstring(GetCurrentProcessId()) + L".partial";
     const HANDLE File =
-        CreateFileW(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(Partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (File == INVALID_HANDLE_VALUE)
         return HRESULT_FROM_WIN32(GetLastError());
     DWORD Written = 0;
     HRESULT Result = S_OK;
     if (!WriteFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr) || Written != Text.size())
         Result = HRESULT_FROM_WIN32(GetLastError());
+    if (SUCCEEDED(Result) && !FlushFileBuffers(File))
+        Result = HRESULT_FROM_WIN32(GetLastError());
     if (!CloseHandle(File) && SUCCEEDED(Result))
         Result = HRESULT_FROM_WIN32(GetLastError());
+    if (SUCCEEDED(Result) &&
+        !MoveFileExW(Partial.c_str(), Path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        Result = HRESULT_FROM_WIN32(GetLastError());
+    if (FAILED(Result))
+        DeleteFileW(Partial.c_str());
     return Result;
 }
 

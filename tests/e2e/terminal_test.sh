@@ -2,9 +2,10 @@
 # What a run shows beside its one line: a status line and a summary of where
 # the time went on standard error when that is a terminal, nothing anywhere
 # when it is not, and the figures as JSON where OSTREL_STATISTICS names a file.
-#   terminal_test.sh OSTREL_BINARY
+#   terminal_test.sh OSTREL_BINARY [FAILING_CALLS_LIBRARY]
 set -u
-OSTREL=$(realpath "${1:?usage: terminal_test.sh OSTREL_BINARY}")
+OSTREL=$(realpath "${1:?usage: terminal_test.sh OSTREL_BINARY [FAILING_CALLS_LIBRARY]}")
+FAILING=${2:+$(realpath "$2")}
 failures=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -105,6 +106,32 @@ if command -v jq >/dev/null; then
         pass "statistics that cannot be written are said on standard error, without blocking"
     else
         fail "statistics into a FIFO: exit $status, $(cat stderr.txt)"
+    fi
+
+    # The file is replaced whole or not at all: a disk that errs while the
+    # figures are written leaves the earlier ones, and nothing beside them.
+    if [[ -n $FAILING ]]; then
+        mkdir kept && printf '{"earlier": true}' >kept/stats.json
+        folder=$(realpath kept)
+        for call in write fsync; do
+            OSTREL_FAIL=$call OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING OSTREL_STATISTICS=$folder/stats.json \
+                timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 kept.mp4 >stdout.txt 2>stderr.txt
+            if [[ $(cat kept/stats.json) == '{"earlier": true}' && $(ls -A kept) == stats.json ]] &&
+                grep -q '^Ostrel: statistics not written to .*stats.json: 0x8007' stderr.txt; then
+                pass "statistics whose $call fails leave the earlier file whole"
+            else
+                fail "a failing $call of the statistics: $(ls -A kept), $(cat kept/stats.json), $(cat stderr.txt)"
+            fi
+        done
+    fi
+    # A link at the name is replaced by the file; what it named is untouched.
+    printf 'victim' >victim.txt
+    ln -s victim.txt linked.json
+    OSTREL_STATISTICS=$work/linked.json "$OSTREL" -Resolution 64 64 -Duration 1 linked.mp4 >stdout.txt 2>stderr.txt
+    if [[ $(cat victim.txt) == victim && ! -L linked.json ]] && jq -e .frames linked.json >/dev/null; then
+        pass "statistics replace a link at their name, never what it names"
+    else
+        fail "statistics at a link: $(ls -l linked.json), victim: $(cat victim.txt), $(cat stderr.txt)"
     fi
 else
     echo "skipped: the statistics check needs jq"

@@ -1,6 +1,7 @@
 // Files, paths and text conversion.
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <sys/mman.h>
@@ -121,6 +122,101 @@ TEST(CreateFileW, PrivateRegularFilesOnlyNeverFollowedOrBlocking)
     umask(Mask);
     for (const std::string& Path : {Dump, Other, Link, Fifo})
         unlink(Path.c_str());
+    rmdir(Directory);
+}
+
+namespace {
+
+std::string Contents(const std::string& Path)
+{
+    std::string Text;
+    if (FILE* Stream = std::fopen(Path.c_str(), "rb"))
+    {
+        for (int Character; (Character = std::fgetc(Stream)) != EOF;)
+            Text += static_cast<char>(Character);
+        std::fclose(Stream);
+    }
+    return Text;
+}
+
+void Put(const std::string& Path, const char* Text)
+{
+    FILE* Stream = std::fopen(Path.c_str(), "wb");
+    ASSERT_NE(Stream, nullptr);
+    std::fputs(Text, Stream);
+    std::fclose(Stream);
+}
+
+std::wstring Wide(const std::string& Text) { return std::wstring(Text.begin(), Text.end()); }
+
+} // namespace
+
+// A move replaces a file or a link (the link itself) in one step, and nothing
+// else; without leave to replace, an existing name stays.
+TEST(MoveFileExW, ReplacesFilesAndLinksOnlyAndNeverTheirTargets)
+{
+    char Directory[] = "/tmp/ostrel-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(Directory));
+    const std::string Folder = Directory;
+    const std::string From = Folder + "/new", To = Folder + "/old", Target = Folder + "/target";
+    const DWORD Replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+    Put(From, "new");
+    Put(To, "old");
+    EXPECT_FALSE(MoveFileExW(Wide(From).c_str(), Wide(To).c_str(), 0));
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(Contents(From), "new");
+    EXPECT_EQ(Contents(To), "old");
+    EXPECT_TRUE(MoveFileExW(Wide(From).c_str(), Wide(To).c_str(), Replace));
+    EXPECT_EQ(Contents(To), "new");
+    EXPECT_EQ(access(From.c_str(), F_OK), -1);
+
+    // A link at the name is replaced; what it named is untouched.
+    Put(Target, "target");
+    ASSERT_EQ(symlink(Target.c_str(), (Folder + "/link").c_str()), 0);
+    Put(From, "new");
+    EXPECT_TRUE(MoveFileExW(Wide(From).c_str(), Wide(Folder + "/link").c_str(), Replace));
+    struct stat Status;
+    ASSERT_EQ(lstat((Folder + "/link").c_str(), &Status), 0);
+    EXPECT_TRUE(S_ISREG(Status.st_mode));
+    EXPECT_EQ(Contents(Target), "target");
+
+    // A folder or a FIFO at the name is refused and both names stay.
+    ASSERT_EQ(mkdir((Folder + "/folder").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo((Folder + "/fifo").c_str(), 0600), 0);
+    Put(From, "new");
+    for (const char* Name : {"/folder", "/fifo"})
+    {
+        EXPECT_FALSE(MoveFileExW(Wide(From).c_str(), Wide(Folder + Name).c_str(), Replace)) << Name;
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << Name;
+        EXPECT_EQ(Contents(From), "new") << Name;
+    }
+    ASSERT_EQ(lstat((Folder + "/fifo").c_str(), &Status), 0);
+    EXPECT_TRUE(S_ISFIFO(Status.st_mode));
+    EXPECT_FALSE(MoveFileExW(Wide(Folder + "/absent").c_str(), Wide(To).c_str(), Replace));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    // DeleteFileW removes a link, not what it names, and refuses a folder.
+    ASSERT_EQ(symlink(Target.c_str(), (Folder + "/link2").c_str()), 0);
+    EXPECT_TRUE(DeleteFileW(Wide(Folder + "/link2").c_str()));
+    EXPECT_EQ(Contents(Target), "target");
+    EXPECT_FALSE(DeleteFileW(Wide(Folder + "/folder").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(DeleteFileW(Wide(Folder + "/absent").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    // What is flushed is a file's; anything else is no handle.
+    const HANDLE File =
+        CreateFileW(Wide(Folder + "/flushed").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(File, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(FlushFileBuffers(File));
+    CloseHandle(File);
+    EXPECT_FALSE(FlushFileBuffers(File));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+    for (const char* Name : {"/old", "/link", "/target", "/fifo", "/new", "/flushed"})
+        std::remove((Folder + Name).c_str());
+    rmdir((Folder + "/folder").c_str());
     rmdir(Directory);
 }
 
