@@ -85,17 +85,10 @@ if [[ -n $FAILING ]]; then
     folder=$(realpath steps)
     printf 'the earlier video' >steps/out.mp4
     steps_before=$(snapshot steps)
-    for call in write fsync linkat renameat; do
-        output=$(cd steps && OSTREL_FAIL=$call OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING \
-            timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 out.mp4 2>/dev/null)
-        status=$?
-        # An I/O error at any step is the write fault it is.
-        [[ $status == 1 && $output == "Exception: 0x8007001D" ]] || fail "a failing $call: exit $status, $output"
-        unchanged "a failing $call ($output)" steps "$steps_before"
-    done
-
     # A run that succeeds flushes the video before it takes the name, and the
-    # folder after.
+    # folder after. It also tells whether this file system gives the run an
+    # unnamed file, which is named with linkat at the end.
+    cp -a steps steps.kept
     rm -f "$work/calls.txt"
     output=$(cd steps && OSTREL_CALL_LOG=$work/calls.txt OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING \
         timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 out.mp4 2>/dev/null)
@@ -109,6 +102,18 @@ if [[ -n $FAILING ]]; then
     else
         fail "the durable steps: $output; $order; calls: $(cat "$work/calls.txt")"
     fi
+    rm -rf steps && mv steps.kept steps
+
+    calls="write fsync renameat"
+    grep -q '^linkat ' "$work/calls.txt" && calls="$calls linkat" || echo "skipped: no unnamed files here, no linkat"
+    for call in $calls; do
+        output=$(cd steps && OSTREL_FAIL=$call OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING \
+            timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 out.mp4 2>/dev/null)
+        status=$?
+        # An I/O error at any step is the write fault it is.
+        [[ $status == 1 && $output == "Exception: 0x8007001D" ]] || fail "a failing $call: exit $status, $output"
+        unchanged "a failing $call ($output)" steps "$steps_before"
+    done
 
     # Where the file system has no unnamed files, a hidden name made with
     # O_EXCL takes their place and is gone at the end.
