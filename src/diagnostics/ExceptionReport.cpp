@@ -204,6 +204,15 @@ void ParentProcessDebug::WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD Th
             }
         }
     }
-    CheckWin32Bare(Written ||
-                   MiniDumpWriteDump(Process, ProcessId, File.get(), MinidumpType, nullptr, nullptr, nullptr));
+    Written = Written || MiniDumpWriteDump(Process, ProcessId, File.get(), MinidumpType, nullptr, nullptr, nullptr);
+    if (!Written)
+    {
+        // A dump cut short (a full disk) would not open; it is not left
+        // behind. The failure is traced with the writer's error.
+        const DWORD Error = GetLastError();
+        File.reset();
+        DeleteFileW(Path.c_str());
+        SetLastError(Error);
+    }
+    CheckWin32Bare(Written);
 }

@@ -4,7 +4,8 @@
 //
 //   OSTREL_FAIL_FOLDER=/abs/folder   the folder whose calls are watched
 //   OSTREL_FAIL=fsync,renameat,linkat,write,tmpfile
-//                                    the calls that fail there: with EIO, and
+//                                    the calls that fail there (write: write
+//                                    and pwrite): with EIO, and
 //                                    an unnamed file (O_TMPFILE) with EOPNOTSUPP;
 //                                    linkat fails for files that hold data
 //                                    only, so that an empty probe is named
@@ -139,6 +140,17 @@ ssize_t write(int Fd, const void* Data, size_t Size)
         return -1;
     }
     return Real(Fd, Data, Size);
+}
+
+ssize_t pwrite(int Fd, const void* Data, size_t Size, off_t Offset)
+{
+    static const auto Real = Next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+    if (Fd > 2 && Watched(PathOf(Fd)) && Fails("write"))
+    {
+        errno = EIO;
+        return -1;
+    }
+    return Real(Fd, Data, Size, Offset);
 }
 
 int openat(int Folder, const char* Name, int Flags, ...)

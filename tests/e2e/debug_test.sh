@@ -3,8 +3,9 @@
 # that faults on purpose in a scratch folder (minidumps land beside the
 # executable), and checks the console, the dumps and what lldb reads in them.
 set -u
-OSTREL=${1:?usage: debug_test.sh OSTREL_BINARY DEBUGGEE_BINARY}
-DEBUGGEE=${2:?usage: debug_test.sh OSTREL_BINARY DEBUGGEE_BINARY}
+OSTREL=${1:?usage: debug_test.sh OSTREL_BINARY DEBUGGEE_BINARY [FAILING_CALLS_LIBRARY]}
+DEBUGGEE=${2:?usage: debug_test.sh OSTREL_BINARY DEBUGGEE_BINARY [FAILING_CALLS_LIBRARY]}
+FAILING=${3:+$(realpath "$3")}
 
 # The failure that an encoding run with an output path meets first.
 FAILING_ARGUMENTS=(-AdapterIndex 99 out.mp4)
@@ -264,6 +265,22 @@ name="ostrel_debuggee-$pid-DebugException"
 [[ -p "$name-1-0x80004005.dmp" ]] || fail "the FIFO was replaced"
 [[ -f "$name-2-0x80004005.dmp" && ! -L "$name-2-0x80004005.dmp" ]] || fail "no dump after the failed ones"
 rm -f target.txt
+
+echo "== a dump that cannot be written whole"
+if [[ -n $FAILING ]]; then
+    mkdir faulty && cp ostrel_debuggee faulty/
+    # Every write into the executable's folder fails, as on a full disk.
+    run_sh "OSTREL_FAIL=write OSTREL_FAIL_FOLDER=$work/faulty LD_PRELOAD=$FAILING exec ./faulty/ostrel_debuggee -Debug throw-long"
+    expect_lines "the exception is described although its dump fails" <<END
+Exception: Module ostrel_debuggee, HRESULT, 0x80004005
+done
+END
+    leftover=$(ls faulty | grep -v '^ostrel_debuggee$')
+    [[ -z $leftover ]] && echo "ok: no dump cut short is left" || fail "a dump cut short was left: $leftover"
+    rm -rf faulty
+else
+    echo "skipped: no failing-calls library given"
+fi
 
 echo "== a full dump holds the memory in use, not the address space"
 run ostrel_debuggee -Debug:full huge throw-long
