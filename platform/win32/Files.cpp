@@ -80,6 +80,15 @@ int OpenRegularFile(const std::string& Path, int Access, DWORD Disposition, bool
     return Fd;
 }
 
+// A device that fails while a file is written or flushed is a write fault,
+// as the platform reports it; other errors map as everywhere.
+void SetWriteError(int Error)
+{
+    Platform::SetLastErrorFromErrno(Error);
+    if (Error == EIO)
+        SetLastError(ERROR_WRITE_FAULT);
+}
+
 } // namespace
 
 HANDLE CreateFileW(LPCWSTR FileName, DWORD DesiredAccess, DWORD ShareMode, LPSECURITY_ATTRIBUTES SecurityAttributes,
@@ -140,7 +149,7 @@ BOOL WriteFile(HANDLE File, LPCVOID Buffer, DWORD NumberOfBytesToWrite, LPDWORD 
         {
             if (errno == EINTR)
                 continue;
-            Platform::SetLastErrorFromErrno(errno);
+            SetWriteError(errno);
             if (NumberOfBytesWritten)
                 *NumberOfBytesWritten = Written;
             return FALSE;
@@ -159,7 +168,7 @@ BOOL FlushFileBuffers(HANDLE File)
         return FALSE;
     if (fsync(Object.Fd) == -1)
     {
-        Platform::SetLastErrorFromErrno(errno);
+        SetWriteError(errno);
         return FALSE;
     }
     return TRUE;

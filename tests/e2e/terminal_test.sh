@@ -117,8 +117,8 @@ if command -v jq >/dev/null; then
             OSTREL_FAIL=$call OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING OSTREL_STATISTICS=$folder/stats.json \
                 timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 kept.mp4 >stdout.txt 2>stderr.txt
             if [[ $(cat kept/stats.json) == '{"earlier": true}' && $(ls -A kept) == stats.json ]] &&
-                grep -q '^Ostrel: statistics not written to .*stats.json: 0x8007' stderr.txt; then
-                pass "statistics whose $call fails leave the earlier file whole"
+                grep -q '^Ostrel: statistics not written to .*stats.json: 0x8007001D' stderr.txt; then
+                pass "statistics whose $call fails leave the earlier file whole (a write fault)"
             else
                 fail "a failing $call of the statistics: $(ls -A kept), $(cat kept/stats.json), $(cat stderr.txt)"
             fi
