@@ -1,5 +1,7 @@
 #include "Vulkan/Error.h"
 
+#include "Win32/Errors.h"
+
 namespace Platform::Vulkan {
 
 HRESULT HresultFromVk(VkResult Result)
@@ -33,6 +35,13 @@ HRESULT HresultFromDeviceFailure(VkResult Result)
     if (Result == VK_TIMEOUT)
         return DXGI_ERROR_DEVICE_HUNG;
     return HresultFromVk(Result) == E_OUTOFMEMORY ? E_OUTOFMEMORY : DXGI_ERROR_DEVICE_REMOVED;
+}
+
+HRESULT HresultFromDriverStart(VkResult Result)
+{
+    if ((Result == VK_ERROR_INITIALIZATION_FAILED || Result == VK_ERROR_INCOMPATIBLE_DRIVER) && MemoryExhausted())
+        return E_OUTOFMEMORY;
+    return HresultFromVk(Result);
 }
 
 } // namespace Platform::Vulkan
