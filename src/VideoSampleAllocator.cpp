@@ -43,8 +43,10 @@ HRESULT VideoSample::SetAllocator(IMFAsyncCallback* AllocatorAsyncCallback, IUnk
         CheckCondition(AllocatorAsyncCallback, E_INVALIDARG);
         auto Lock = m_Lock.LockExclusive();
         CheckCondition(!m_AsyncResult, MF_E_NOTACCEPTING);
-        CheckResult(MFCreateAsyncResult((IMFTrackedSample*)this, AllocatorAsyncCallback, StateUnknown,
-                                        m_AsyncResult.GetAddressOf()));
+        // The blank after the cast is part of the traced text.
+        // clang-format off
+        CheckResult(MFCreateAsyncResult((IMFTrackedSample*) this, AllocatorAsyncCallback, StateUnknown, m_AsyncResult.GetAddressOf()));
+        // clang-format on
     }
     catch (const ComException& Exception)
     {
@@ -165,7 +167,9 @@ UINT32 ReadSetting(IMFAttributes* Attributes, REFGUID Key, UINT32 Default)
 VideoSampleAllocator::Item::Item(ID3D11Texture2D* Texture, size_t Index)
 {
     Initialize(Texture);
-    CheckResult(m_Sample->SetUINT32(__uuidof(SampleIndex), (UINT32)Index));
+    // clang-format off
+    CheckResult(m_Sample->SetUINT32(__uuidof(SampleIndex), (UINT32) Index));
+    // clang-format on
 }
 
 void VideoSampleAllocator::Item::Initialize(ID3D11Texture2D* Texture)
@@ -345,7 +349,9 @@ HRESULT VideoSampleAllocator::AllocateSample(IMFSample** Sample)
             return MF_E_SAMPLEALLOCATOR_EMPTY;
         Microsoft::WRL::ComPtr<IMFSample> AvailableSample = m_ItemVector[Index].m_Sample;
         CheckResult(AvailableSample->DeleteAllItems());
-        CheckResult(AvailableSample->SetUINT32(__uuidof(SampleIndex), (UINT32)Index));
+        // clang-format off
+        CheckResult(AvailableSample->SetUINT32(__uuidof(SampleIndex), (UINT32) Index));
+        // clang-format on
         m_LastItemIndex = Index;
         Microsoft::WRL::ComPtr<IMFTrackedSample> TrackedSample;
         CheckResult(AvailableSample.As(&TrackedSample));

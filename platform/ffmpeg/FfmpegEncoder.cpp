@@ -135,7 +135,7 @@ HRESULT FfmpegEncoder::OpenCodec(const char* Name, const FfmpegVideoSettings& Se
     const int Result = avcodec_open2(m_Context, Codec, &Options);
     av_dict_free(&Options);
     if (Result < 0)
-        return Result == AVERROR(ENOMEM) ? E_OUTOFMEMORY : MF_E_INVALIDMEDIATYPE;
+        return HresultFromAverror(Result) == E_OUTOFMEMORY ? E_OUTOFMEMORY : MF_E_INVALIDMEDIATYPE;
 
     m_FrameFormat = FrameFormat;
     m_Input = av_frame_alloc();

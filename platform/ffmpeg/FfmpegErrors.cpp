@@ -26,6 +26,9 @@ HRESULT HresultFromAverror(int Error, FfmpegOperation Operation)
     case AVERROR_PATCHWELCOME: return E_NOTIMPL;
     case AVERROR(ENOMEM): return E_OUTOFMEMORY;
     case AVERROR(EINVAL): return E_INVALIDARG;
+    // An encoder library (x264) reports a failed allocation only as its
+    // generic error.
+    case AVERROR_EXTERNAL: return MemoryExhausted() ? E_OUTOFMEMORY : E_FAIL;
     default: break;
     }
     // AVERROR(e) is -e for the system's errno values; FFmpeg's own codes

@@ -1,6 +1,26 @@
 #include "Vulkan/Error.h"
 
+#include <cerrno>
+
+#include <sys/mman.h>
+
 namespace Platform::Vulkan {
+
+namespace {
+
+// Whether the process can map no more memory: a driver needs far more than
+// this untouched, writable probe, which costs no pages.
+bool AddressSpaceExhausted()
+{
+    constexpr size_t Probe = size_t(256) << 20;
+    void* Mapped = mmap(nullptr, Probe, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (Mapped == MAP_FAILED)
+        return errno == ENOMEM;
+    munmap(Mapped, Probe);
+    return false;
+}
+
+} // namespace
 
 HRESULT HresultFromVk(VkResult Result)
 {
@@ -33,6 +53,13 @@ HRESULT HresultFromDeviceFailure(VkResult Result)
     if (Result == VK_TIMEOUT)
         return DXGI_ERROR_DEVICE_HUNG;
     return HresultFromVk(Result) == E_OUTOFMEMORY ? E_OUTOFMEMORY : DXGI_ERROR_DEVICE_REMOVED;
+}
+
+HRESULT HresultFromDriverStart(VkResult Result)
+{
+    if ((Result == VK_ERROR_INITIALIZATION_FAILED || Result == VK_ERROR_INCOMPATIBLE_DRIVER) && AddressSpaceExhausted())
+        return E_OUTOFMEMORY;
+    return HresultFromVk(Result);
 }
 
 } // namespace Platform::Vulkan

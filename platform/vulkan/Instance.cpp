@@ -50,16 +50,23 @@ HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
     auto CreateInfo = Vulkan::Describe<VkInstanceCreateInfo>(VK_STRUCTURE_TYPE_INSTANCE_CREATE_INFO);
     CreateInfo.pApplicationInfo = &Application;
     const VkResult Created_ = vkCreateInstance(&CreateInfo, nullptr, &Created->m_Handle);
-    if (Created_ == VK_ERROR_INCOMPATIBLE_DRIVER)
+    if (Created_ < 0)
+        Created->m_Handle = VK_NULL_HANDLE;
+    if (Created_ == VK_ERROR_INCOMPATIBLE_DRIVER && HresultFromDriverStart(Created_) != E_OUTOFMEMORY)
     {
         // No driver: a factory without adapters, as on a machine without any.
         Created->m_Handle = VK_NULL_HANDLE;
     }
     else
     {
-        VK_RETURN_IF_FAILED(Created_);
+        if (Created_ < 0)
+            return HresultFromDriverStart(Created_);
         uint32_t Count = 0;
-        VK_RETURN_IF_FAILED(vkEnumeratePhysicalDevices(Created->m_Handle, &Count, nullptr));
+        // The loader starts the drivers here; one that cannot be loaded is
+        // left out, and none left fails the enumeration.
+        const VkResult Enumerated = vkEnumeratePhysicalDevices(Created->m_Handle, &Count, nullptr);
+        if (Enumerated < 0)
+            return HresultFromDriverStart(Enumerated);
         std::vector<VkPhysicalDevice> Handles(Count);
         VK_RETURN_IF_FAILED(vkEnumeratePhysicalDevices(Created->m_Handle, &Count, Handles.data()));
         Handles.resize(Count);

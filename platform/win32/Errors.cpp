@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include <sys/mman.h>
+
 #include <winbase.h>
 
 namespace {
@@ -54,6 +56,19 @@ DWORD SetLastErrorFromErrno(int Error)
     const DWORD Value = Win32ErrorFromErrno(Error);
     SetLastError(Value);
     return Value;
+}
+
+bool MemoryExhausted()
+{
+    // Writable private memory counts against the address-space limit and,
+    // where overcommit is strict, against the commit limit; untouched, it
+    // costs no pages. A driver or an encoder needs far more than this.
+    constexpr size_t ProbeSize = size_t(256) << 20;
+    void* Probe = mmap(nullptr, ProbeSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (Probe == MAP_FAILED)
+        return errno == ENOMEM;
+    munmap(Probe, ProbeSize);
+    return false;
 }
 
 } // namespace Platform

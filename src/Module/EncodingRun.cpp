@@ -196,10 +196,14 @@ HRESULT Application::Do()
             Statistics.Submit(Stamp);
 
             CheckResult(Sample->SetSampleTime(SampleTime));
-            CheckResult(
+            // The traced text keeps the tool's own spelling of the 64-bit
+            // literal, 10000i64, which this compiler does not take.
+            CheckResultAs(
                 Sample->SetSampleDuration(MFllMulDiv(FrameIndex + 1, 1000 * 10000LL * m_Configuration.m_FrameRateD,
                                                      m_Configuration.m_FrameRateN, 0) -
-                                          SampleTime));
+                                          SampleTime),
+                "Sample->SetSampleDuration(MFllMulDiv(FrameIndex + 1, 1000 * 10000i64 * m_Configuration.m_FrameRateD, "
+                "m_Configuration.m_FrameRateN, 0) - SampleTime)");
             if (FrameIndex == 0)
                 CheckResult(Sample->SetUINT32(MFSampleExtension_Discontinuity, 1));
             CheckResult(Sample->SetUINT32(MFSampleExtension_CleanPoint, 1));

@@ -10,16 +10,17 @@
 // HRESULT (a long).
 [[noreturn]] void ThrowBareFailure(const TraceLocation& Location, HRESULT Result, const char* Expression);
 
-// The expression yields an HRESULT, evaluated once; a negative one fails.
-#define CheckResult(Expression)                                              \
-    do                                                                       \
-    {                                                                        \
-        const HRESULT CheckResultValue = (Expression);                       \
-        if (FAILED(CheckResultValue))                                        \
-        {                                                                    \
-            TRACE_LOCATION_HERE;                                             \
-            ThrowFailure(TraceLocationValue, CheckResultValue, #Expression); \
-        }                                                                    \
+// The expression yields an HRESULT, evaluated once; a negative one fails and
+// is traced as Text.
+#define CheckResultAs(Expression, Text)                                 \
+    do                                                                  \
+    {                                                                   \
+        const HRESULT CheckResultValue = (Expression);                  \
+        if (FAILED(CheckResultValue))                                   \
+        {                                                               \
+            TRACE_LOCATION_HERE;                                        \
+            ThrowFailure(TraceLocationValue, CheckResultValue, (Text)); \
+        }                                                               \
     } while (0)
 
 // A false condition fails with the given HRESULT, through Thrower; Text is
@@ -47,6 +48,7 @@
         }                                                                       \
     } while (0)
 
+#define CheckResult(Expression) CheckResultAs(Expression, #Expression)
 #define CheckCondition(Condition, Result) CheckConditionThrough(ThrowFailure, Condition, #Condition, Result)
 #define CheckWin32(Expression) CheckWin32Through(ThrowFailure, Expression, #Expression)
 // The self-debugging code's forms.

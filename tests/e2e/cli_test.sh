@@ -124,6 +124,21 @@ if command -v vulkaninfo >/dev/null; then
     fi
 fi
 
+# Out of memory: with too little address space to start the graphics driver
+# (or, where it starts, to encode), the run reports out of memory, whichever
+# allocation failed.
+output=$(
+    ulimit -v 500000
+    "$OSTREL" -Resolution 1920 1080 -Duration 1 oom.mp4 2>"$work/stderr"
+)
+status=$?
+if [[ $(tail -n1 <<<"$output") != "Exception: 0x8007000E" || $status != 1 ]]; then
+    echo "FAIL: a run out of memory (exit $status, expected 1): $output"
+    failures=$((failures + 1))
+else
+    echo "ok: a run out of memory reports E_OUTOFMEMORY"
+fi
+
 if ((failures)); then
     echo "$failures failed"
     exit 1
