@@ -22,6 +22,7 @@
 
 #include "Module/Module.h"
 #include "VideoSampleAllocator.h"
+#include "support/Deadline.h"
 #include "support/DebugOutputCapture.h"
 
 using Microsoft::WRL::ComPtr;
@@ -62,6 +63,8 @@ struct WriterScript
 
     // The trace lines of the run, when a test wants them.
     DebugOutputCapture* Trace = nullptr;
+    // Started when the writer sends its signal.
+    Deadline* Stop = nullptr;
 
     std::vector<WrittenFrame> Frames;
     size_t MostHeld = 0;
@@ -112,6 +115,8 @@ public:
         {
             // Time for the platform's thread to hand the event to the run.
             kill(getpid(), SIGTERM);
+            if (Script.Stop)
+                Script.Stop->Start();
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
         if (Script.KeepNothing)
@@ -145,6 +150,8 @@ private:
         {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             kill(getpid(), SIGTERM);
+            if (Script.Stop)
+                Script.Stop->Start();
         }
         for (;;)
         {
@@ -206,6 +213,18 @@ std::string RunTool(std::vector<std::wstring> Values, HRESULT* Result = nullptr)
     if (Result)
         *Result = Done;
     return testing::internal::GetCapturedStdout();
+}
+
+// RunTool for a run that the writer signals: a run that misses the event
+// (a missing check) fails within seconds of the signal instead of running on
+// or waiting for good.
+std::string RunSignalled(std::vector<std::wstring> Values, HRESULT* Result = nullptr)
+{
+    Deadline Stop(std::chrono::seconds(10), "the run did not stop after SIGTERM");
+    Script.Stop = &Stop;
+    std::string Output = RunTool(std::move(Values), Result);
+    Script.Stop = nullptr;
+    return Output;
 }
 
 BOOL WINAPI Ignore(DWORD) { return TRUE; }
@@ -305,7 +324,7 @@ TEST_F(EncodingRunConcurrency, ASignalStopsTheRunAtTheNextFrameWithoutFinalizing
     Script.SignalAt = 50;
     const size_t ThreadsBefore = ThreadCount();
     HRESULT Result = S_OK;
-    const std::string Output = RunTool({L"-Resolution", L"64", L"64", L"-Duration", L"60", L"out.mp4"}, &Result);
+    const std::string Output = RunSignalled({L"-Resolution", L"64", L"64", L"-Duration", L"60", L"out.mp4"}, &Result);
     EXPECT_EQ(Result, HRESULT_FROM_WIN32(ERROR_CANCELLED));
     EXPECT_EQ(Output, "Exception: 0x800704C7\n");
     EXPECT_FALSE(Script.Finalized);
@@ -322,7 +341,7 @@ TEST_F(EncodingRunConcurrency, ASignalReachesARunThatWaitsForASample)
     Script.PerSample = std::chrono::hours(1);
     Script.SignalWhenHolding = true;
     const size_t ThreadsBefore = ThreadCount();
-    const std::string Output = RunTool({L"-Resolution", L"64", L"64", L"-Duration", L"60", L"out.mp4"});
+    const std::string Output = RunSignalled({L"-Resolution", L"64", L"64", L"-Duration", L"60", L"out.mp4"});
     EXPECT_EQ(Output, "Exception: 0x800704C7\n");
     EXPECT_FALSE(Script.Finalized);
     EXPECT_EQ(Script.Frames.size(), PoolSize);
@@ -333,8 +352,32 @@ TEST_F(EncodingRunConcurrency, ASignalDuringTheLastFrameStopsTheRunBeforeFinaliz
 {
     Script.KeepNothing = true;
     Script.SignalAt = 60;
-    const std::string Output = RunTool({L"-Resolution", L"64", L"64", L"-Duration", L"1", L"out.mp4"});
+    const std::string Output = RunSignalled({L"-Resolution", L"64", L"64", L"-Duration", L"1", L"out.mp4"});
     EXPECT_EQ(Output, "Exception: 0x800704C7\n");
     EXPECT_EQ(Script.Frames.size(), 60u);
     EXPECT_FALSE(Script.Finalized);
+}
+
+TEST_F(EncodingRunConcurrency, ASignalledRunLeavesNothingBehindThatStopsTheNext)
+{
+    // In one process, as a test binary runs its tests: the event of one run
+    // is that run's alone.
+    Script.KeepNothing = true;
+    Script.SignalAt = 10;
+    EXPECT_EQ(RunSignalled({L"-Resolution", L"64", L"64", L"-Duration", L"60", L"out.mp4"}), "Exception: 0x800704C7\n");
+
+    Script = WriterScript{};
+    Script.KeepNothing = true;
+    const std::string Output = RunTool({L"-Resolution", L"64", L"64", L"-Duration", L"1", L"out.mp4"});
+    EXPECT_EQ(Output.rfind("Elapsed Time: ", 0), 0u) << "the run after a signalled one: " << Output;
+    EXPECT_EQ(Script.Frames.size(), 60u);
+    EXPECT_TRUE(Script.Finalized);
+
+    // And the next event is a first one again, not a second that ends the
+    // process at once.
+    Script = WriterScript{};
+    Script.KeepNothing = true;
+    Script.SignalAt = 10;
+    EXPECT_EQ(RunSignalled({L"-Resolution", L"64", L"64", L"-Duration", L"60", L"out.mp4"}), "Exception: 0x800704C7\n");
+    EXPECT_EQ(Script.Frames.size(), 10u);
 }

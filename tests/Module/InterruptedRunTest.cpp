@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "Module/Module.h"
+#include "support/Deadline.h"
 
 namespace fs = std::filesystem;
 
@@ -69,15 +70,19 @@ TEST(InterruptedRunConcurrency, StopsAtTheNextFrameAndLeavesTheOldFile)
         Application::Context Context(Configuration);
         Context.Render(0.0f);
     }
-    const size_t ThreadsBefore = ThreadCount();
 
     // SIGTERM, which no shell ignores in its background jobs, once the run
     // has caught it and frames are on their way into the new file.
+    // A run that misses the event would encode for ten minutes: it fails
+    // within seconds instead.
+    Deadline Stop(std::chrono::seconds(10), "the run did not stop after SIGTERM");
+    const size_t ThreadsBefore = ThreadCount();
     std::thread Interrupter([&] {
         while (!SignalCaught(SIGTERM) || !WritingInto(Folder))
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         kill(getpid(), SIGTERM);
+        Stop.Start();
     });
     Arguments List;
     for (const wchar_t* Value : {L"ostrel", L"-Resolution", L"320", L"240", L"-Duration", L"600"})

@@ -10,9 +10,15 @@
 //                                    linkat fails for files that hold data
 //                                    only, so that an empty probe is named
 //   OSTREL_CALL_LOG=FILE             appends "fsync PATH", "renameat OLD NEW"
-//                                    and "linkat NEW" for the folder's calls
+//                                    and "linkat NEW" for the folder's calls,
+//                                    "open PATH FLAGS" for its opens and
+//                                    "sigaction SIGNAL ACTION FLAGS MASK" for
+//                                    every action set anywhere (FLAGS: names
+//                                    joined by "|", "0" for none; MASK: the
+//                                    signal numbers joined by ",", "-" for none)
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +79,8 @@ void Log(const std::string& Line)
     syscall(SYS_write, Fd, Text.data(), Text.size());
     syscall(SYS_close, Fd);
 }
+
+void LogOpen(int Folder, const char* Name, int Flags); // with the opens' block below
 
 template <typename Function>
 Function Next(const char* Name)
@@ -164,12 +172,143 @@ int openat(int Folder, const char* Name, int Flags, ...)
         Mode = static_cast<mode_t>(va_arg(Arguments, int));
         va_end(Arguments);
     }
+    LogOpen(Folder, Name, Flags);
     if ((Flags & O_TMPFILE) == O_TMPFILE && Watched(PathOf(Folder)) && Fails("tmpfile"))
     {
         errno = EOPNOTSUPP;
         return -1;
     }
     return Real(Folder, Name, Flags, Mode);
+}
+
+} // extern "C"
+
+// ---- Opens and signal actions, logged with their flags ----
+//
+// What no failure shows: whether the tool opens its files without following
+// links, without blocking and closed across exec, and how it installs its
+// signal handlers.
+
+namespace {
+
+struct FlagName
+{
+    unsigned Flag;
+    const char* Name;
+};
+
+// Named flags of Value joined by "|", what is left as hex; "0" for none.
+template <size_t Count>
+std::string FlagText(unsigned Value, const FlagName (&Names)[Count], std::string Text = "")
+{
+    for (const FlagName& Item : Names)
+        if (Item.Flag && (Value & Item.Flag) == Item.Flag)
+        {
+            Text += (Text.empty() ? "" : "|") + std::string(Item.Name);
+            Value &= ~Item.Flag;
+        }
+    if (Value)
+    {
+        char Rest[32];
+        std::snprintf(Rest, sizeof Rest, "0x%x", Value);
+        Text += (Text.empty() ? "" : "|") + std::string(Rest);
+    }
+    return Text.empty() ? "0" : Text;
+}
+
+std::string OpenFlagText(int Flags)
+{
+    // O_TMPFILE holds O_DIRECTORY's bit: it comes first and takes it.
+    static const FlagName Names[] = {
+        {O_TMPFILE, "O_TMPFILE"},   {O_CREAT, "O_CREAT"},         {O_EXCL, "O_EXCL"},
+        {O_TRUNC, "O_TRUNC"},       {O_APPEND, "O_APPEND"},       {O_NOFOLLOW, "O_NOFOLLOW"},
+        {O_NONBLOCK, "O_NONBLOCK"}, {O_CLOEXEC, "O_CLOEXEC"},     {O_DIRECTORY, "O_DIRECTORY"},
+        {O_PATH, "O_PATH"},         {O_NOCTTY, "O_NOCTTY"},       {O_SYNC, "O_SYNC"},
+        {O_DSYNC, "O_DSYNC"},       {O_LARGEFILE, "O_LARGEFILE"},
+    };
+    const int Mode = Flags & O_ACCMODE;
+    return FlagText(static_cast<unsigned>(Flags & ~O_ACCMODE), Names,
+                    Mode == O_RDWR     ? "O_RDWR"
+                    : Mode == O_WRONLY ? "O_WRONLY"
+                                       : "O_RDONLY");
+}
+
+void LogOpen(int Folder, const char* Name, int Flags)
+{
+    if (!Name)
+        return;
+    const std::string Path = Name[0] == '/' ? std::string(Name) : PathOf(Folder) + "/" + Name;
+    if (Watched(Path))
+        Log("open " + Path + " " + OpenFlagText(Flags));
+}
+
+void LogSigaction(int Signal, const struct sigaction& Action)
+{
+    static const FlagName Names[] = {
+        {SA_RESTART, "SA_RESTART"},     {SA_ONSTACK, "SA_ONSTACK"}, {SA_NODEFER, "SA_NODEFER"},
+        {SA_RESETHAND, "SA_RESETHAND"}, {SA_SIGINFO, "SA_SIGINFO"}, {SA_NOCLDSTOP, "SA_NOCLDSTOP"},
+        {SA_NOCLDWAIT, "SA_NOCLDWAIT"},
+    };
+    const bool Info = Action.sa_flags & SA_SIGINFO;
+    const char* Kind = !Info && Action.sa_handler == SIG_DFL   ? "default"
+                       : !Info && Action.sa_handler == SIG_IGN ? "ignore"
+                                                               : "handler";
+    std::string Mask;
+    for (int Other = 1; Other < NSIG; ++Other)
+        if (sigismember(&Action.sa_mask, Other) == 1)
+            Mask += (Mask.empty() ? "" : ",") + std::to_string(Other);
+    Log("sigaction " + std::to_string(Signal) + " " + Kind + " " +
+        FlagText(static_cast<unsigned>(Action.sa_flags), Names) + " " + (Mask.empty() ? "-" : Mask));
+}
+
+} // namespace
+
+extern "C" {
+
+int open(const char* Name, int Flags, ...)
+{
+    static const auto Real = Next<int (*)(const char*, int, ...)>("open");
+    mode_t Mode = 0;
+    if ((Flags & O_CREAT) || (Flags & O_TMPFILE) == O_TMPFILE)
+    {
+        va_list Arguments;
+        va_start(Arguments, Flags);
+        Mode = static_cast<mode_t>(va_arg(Arguments, int));
+        va_end(Arguments);
+    }
+    LogOpen(AT_FDCWD, Name, Flags);
+    return Real(Name, Flags, Mode);
+}
+
+// Code built for large files on 32-bit systems calls these names.
+int open64(const char* Name, int Flags, ...)
+{
+    static const auto Real = Next<int (*)(const char*, int, ...)>("open64");
+    va_list Arguments;
+    va_start(Arguments, Flags);
+    const mode_t Mode = (Flags & O_CREAT) || (Flags & O_TMPFILE) == O_TMPFILE ? va_arg(Arguments, int) : 0;
+    va_end(Arguments);
+    LogOpen(AT_FDCWD, Name, Flags);
+    return Real(Name, Flags, Mode);
+}
+
+int openat64(int Folder, const char* Name, int Flags, ...)
+{
+    static const auto Real = Next<int (*)(int, const char*, int, ...)>("openat64");
+    va_list Arguments;
+    va_start(Arguments, Flags);
+    const mode_t Mode = (Flags & O_CREAT) || (Flags & O_TMPFILE) == O_TMPFILE ? va_arg(Arguments, int) : 0;
+    va_end(Arguments);
+    LogOpen(Folder, Name, Flags);
+    return Real(Folder, Name, Flags, Mode);
+}
+
+int sigaction(int Signal, const struct sigaction* Action, struct sigaction* Previous)
+{
+    static const auto Real = Next<int (*)(int, const struct sigaction*, struct sigaction*)>("sigaction");
+    if (Action)
+        LogSigaction(Signal, *Action);
+    return Real(Signal, Action, Previous);
 }
 
 } // extern "C"

@@ -25,6 +25,8 @@ constexpr Access Draw = {VK_PIPELINE_STAGE_COLOR_ATTACHMENT_OUTPUT_BIT,
                          VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL};
 constexpr Access ShaderRead = {VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, VK_ACCESS_SHADER_READ_BIT,
                                VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
+constexpr Access FragmentRead = {VK_PIPELINE_STAGE_FRAGMENT_SHADER_BIT, VK_ACCESS_SHADER_READ_BIT,
+                                 VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
 
 } // namespace
 
@@ -114,4 +116,34 @@ TEST(VulkanBarriers, ImagesChangeLayoutOnlyWhenTheOperationNeedsAnother)
     AccessState Kept;
     Plan(Kept, CopyWrite, true, true);
     EXPECT_EQ(Plan(Kept, CopyRead, true).m_OldLayout, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+}
+
+TEST(VulkanBarriers, ALayoutChangeWaitsForEveryReadSinceTheLastWrite)
+{
+    // Drawn, then read by two stages in the same layout; each layout change
+    // after that rewrites the image under both readers.
+    constexpr VkPipelineStageFlags Readers =
+        VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT | VK_PIPELINE_STAGE_FRAGMENT_SHADER_BIT;
+    for (const bool Discard : {false, true})
+    {
+        AccessState Target;
+        Plan(Target, Draw, true, true);
+        Plan(Target, ShaderRead, true);
+        const Dependency Raw = Plan(Target, FragmentRead, true);
+        EXPECT_TRUE(Raw.m_Needed) << "the fragment stage reads what the change to its layout wrote";
+        const Dependency Change = Plan(Target, Discard ? CopyWrite : CopyRead, true, Discard);
+        EXPECT_TRUE(Change.m_Needed);
+        EXPECT_EQ(Change.m_SourceStages & Readers, Readers) << (Discard ? "overwritten" : "copied out");
+        EXPECT_EQ(Change.m_OldLayout, Discard ? VK_IMAGE_LAYOUT_UNDEFINED : VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL);
+    }
+
+    // A write that covers only part of the image keeps the rest: its layout
+    // change starts from the layout the contents are in.
+    AccessState Partial;
+    Plan(Partial, CopyWrite, true, true);
+    Plan(Partial, CopyRead, true);
+    const Dependency Write = Plan(Partial, CopyWrite, true, false);
+    EXPECT_EQ(Write.m_OldLayout, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL);
+    EXPECT_EQ(Write.m_NewLayout, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+    EXPECT_EQ(Write.m_SourceStages, VkPipelineStageFlags(VK_PIPELINE_STAGE_TRANSFER_BIT));
 }

@@ -1,9 +1,11 @@
 // The command context behind a Direct3D device: small updates through the
-// upload ring, and waits that end when the device stops working.
+// upload ring, the barriers before copies, and waits that end when the device
+// stops working.
 
 #include <chrono>
 #include <thread>
 #include <cstring>
+#include <dlfcn.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -36,7 +38,74 @@ ComPtr<ID3D11Buffer> MakeBuffer(ID3D11Device* Device, UINT Size, D3D11_USAGE Usa
     return Buffer;
 }
 
+// The image barriers recorded while a test looks. Lavapipe keeps an image's
+// contents through any layout change, so only the barriers show a change
+// that would drop them on other devices.
+std::vector<VkImageMemoryBarrier>* RecordedImageBarriers = nullptr;
+
+// The old layouts that the barriers recorded for Image changed it from.
+std::vector<VkImageLayout> OldLayoutsOf(const std::vector<VkImageMemoryBarrier>& Barriers, VkImage Image)
+{
+    std::vector<VkImageLayout> Layouts;
+    for (const VkImageMemoryBarrier& Barrier : Barriers)
+        if (Barrier.image == Image && Barrier.oldLayout != Barrier.newLayout)
+            Layouts.push_back(Barrier.oldLayout);
+    return Layouts;
+}
+
 } // namespace
+
+// The platform's barriers pass through here on their way to the loader.
+extern "C" VKAPI_ATTR void VKAPI_CALL
+vkCmdPipelineBarrier(VkCommandBuffer Commands, VkPipelineStageFlags SourceStages, VkPipelineStageFlags TargetStages,
+                     VkDependencyFlags Flags, uint32_t MemoryBarrierCount, const VkMemoryBarrier* MemoryBarriers,
+                     uint32_t BufferBarrierCount, const VkBufferMemoryBarrier* BufferBarriers,
+                     uint32_t ImageBarrierCount, const VkImageMemoryBarrier* ImageBarriers)
+{
+    static const auto Real = reinterpret_cast<PFN_vkCmdPipelineBarrier>(dlsym(RTLD_NEXT, "vkCmdPipelineBarrier"));
+    if (RecordedImageBarriers)
+        RecordedImageBarriers->insert(RecordedImageBarriers->end(), ImageBarriers, ImageBarriers + ImageBarrierCount);
+    Real(Commands, SourceStages, TargetStages, Flags, MemoryBarrierCount, MemoryBarriers, BufferBarrierCount,
+         BufferBarriers, ImageBarrierCount, ImageBarriers);
+}
+
+TEST(VulkanCommandContext, APartialCopyChangesLayoutWithoutDroppingTheContents)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    D3D11_TEXTURE2D_DESC Desc = {8, 8, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT, 0, 0, 0};
+    ComPtr<ID3D11Texture2D> Source, Target;
+    ASSERT_EQ(Shared.m_Device->CreateTexture2D(&Desc, nullptr, Source.GetAddressOf()), S_OK);
+    ASSERT_EQ(Shared.m_Device->CreateTexture2D(&Desc, nullptr, Target.GetAddressOf()), S_OK);
+    Desc.Usage = D3D11_USAGE_STAGING;
+    Desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    ComPtr<ID3D11Texture2D> Staging;
+    ASSERT_EQ(Shared.m_Device->CreateTexture2D(&Desc, nullptr, Staging.GetAddressOf()), S_OK);
+    const VkImage Image = static_cast<Platform::D3D11::Texture2D*>(Target.Get())->m_Image->Handle();
+    const std::vector<uint32_t> Texels(64, 0xFF336699);
+    Shared.m_Context->UpdateSubresource(Source.Get(), 0, nullptr, Texels.data(), 32, 0);
+
+    std::vector<VkImageMemoryBarrier> Barriers;
+    RecordedImageBarriers = &Barriers;
+    // A whole write may drop what was there.
+    Shared.m_Context->UpdateSubresource(Target.Get(), 0, nullptr, Texels.data(), 32, 0);
+    EXPECT_EQ(OldLayoutsOf(Barriers, Image), std::vector<VkImageLayout>{VK_IMAGE_LAYOUT_UNDEFINED});
+
+    // Read (copied out), then written in part, by a copy and by an update:
+    // each change back to the copy target's layout keeps the contents.
+    const D3D11_BOX Corner = {0, 0, 0, 4, 4, 1};
+    Shared.m_Context->CopyResource(Staging.Get(), Target.Get());
+    Barriers.clear();
+    Shared.m_Context->CopySubresourceRegion(Target.Get(), 0, 2, 2, 0, Source.Get(), 0, &Corner);
+    EXPECT_EQ(OldLayoutsOf(Barriers, Image), std::vector<VkImageLayout>{VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL})
+        << "a partial copy";
+    Shared.m_Context->CopyResource(Staging.Get(), Target.Get());
+    Barriers.clear();
+    Shared.m_Context->UpdateSubresource(Target.Get(), 0, &Corner, Texels.data(), 32, 0);
+    EXPECT_EQ(OldLayoutsOf(Barriers, Image), std::vector<VkImageLayout>{VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL})
+        << "a partial update";
+    RecordedImageBarriers = nullptr;
+    Shared.m_Context->Flush();
+}
 
 TEST(VulkanCommandContext, ConstantBufferUpdatesTakeFreshRangesThatComeBack)
 {
