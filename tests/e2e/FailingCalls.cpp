@@ -11,6 +11,10 @@
 //                                    only, so that an empty probe is named
 //   OSTREL_CALL_LOG=FILE             appends "fsync PATH", "renameat OLD NEW"
 //                                    and "linkat NEW" for the folder's calls
+//   OSTREL_FAIL=ptrace               attaching with ptrace fails with EPERM
+//                                    in any folder, as where the kernel
+//                                    refuses it (Yama, a process that cannot
+//                                    be read)
 
 #include <cerrno>
 #include <cstdarg>
@@ -151,6 +155,25 @@ ssize_t pwrite(int Fd, const void* Data, size_t Size, off_t Offset)
         return -1;
     }
     return Real(Fd, Data, Size, Offset);
+}
+
+long ptrace(int Request, ...)
+{
+    static const auto Real = Next<long (*)(int, ...)>("ptrace");
+    va_list Arguments;
+    va_start(Arguments, Request);
+    const auto Process = va_arg(Arguments, pid_t);
+    void* const Address = va_arg(Arguments, void*);
+    void* const Data = va_arg(Arguments, void*);
+    va_end(Arguments);
+    // The requests of <sys/ptrace.h>, which declares ptrace otherwise.
+    constexpr int PtraceAttach = 16, PtraceSeize = 0x4206;
+    if ((Request == PtraceAttach || Request == PtraceSeize) && Fails("ptrace"))
+    {
+        errno = EPERM;
+        return -1;
+    }
+    return Real(Request, Process, Address, Data);
 }
 
 int openat(int Folder, const char* Name, int Flags, ...)
