@@ -32,7 +32,12 @@ Application::Application(const Arguments& Arguments)
         if (!ParseOption(Argument, Name, Value))
         {
             if (m_OutputPath.empty())
+            {
+                // An empty argument names no file: a bad command line, where
+                // no argument at all asks for the syntax.
+                CheckCondition(!Argument.empty(), E_INVALIDARG);
                 m_OutputPath = Argument;
+            }
             else
                 PrintLine(Format("Warning, command line argument not recognized: %ls", Argument.c_str()));
             continue;

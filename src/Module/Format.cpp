@@ -1,6 +1,9 @@
 // Console text: formatting, lines and the syntax.
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "Module.h"
@@ -15,7 +18,34 @@ std::string Format(const char* FormatText, ...)
     return Buffer;
 }
 
-void PrintLine(const std::string& Line) { std::cout << Line << std::endl; }
+namespace {
+
+// The error of the first line that standard output lost, 0 while none was.
+int StandardOutputError = 0;
+
+} // namespace
+
+void PrintLine(const std::string& Line)
+{
+    errno = 0;
+    std::cout << Line << std::endl;
+    // The stream forgets why it failed; the reason is kept for the end.
+    if (!std::cout && StandardOutputError == 0)
+        StandardOutputError = errno ? errno : EIO;
+}
+
+bool FinishStandardOutput()
+{
+    errno = 0;
+    std::cout.flush();
+    const bool Flushed = std::fflush(stdout) == 0;
+    if (Flushed && std::cout && !std::ferror(stdout))
+        return true;
+    const int Error = StandardOutputError ? StandardOutputError : errno ? errno : EIO;
+    std::fprintf(stderr, "Ostrel: standard output: %s\n", std::strerror(Error));
+    std::fflush(stderr);
+    return false;
+}
 
 void PrintSyntax()
 {

@@ -146,6 +146,10 @@ int main()
         }
         }
     }
+    // A line that standard output lost (a full disk, say) is a
+    // failed run, even where the video itself was written whole.
+    if (!FinishStandardOutput() && ExitCode == EXIT_SUCCESS)
+        ExitCode = EXIT_FAILURE;
     if (ExitCode == STATUS_CONTROL_C_EXIT)
         ExitProcess(ExitCode);
     return static_cast<int>(ExitCode);

@@ -21,6 +21,9 @@ std::string Format(const char* Format, ...);
 
 // Writes one line to standard output, then flushes it.
 void PrintLine(const std::string& Line);
+// Flushes standard output and tells whether everything printed reached it;
+// when not, says why on standard error ("Ostrel: standard output: ...").
+bool FinishStandardOutput();
 
 void PrintSyntax();
 

@@ -175,13 +175,18 @@ int ParentProcessDebug::ReportException(HANDLE Process, const EXCEPTION_RECORD& 
     return 1;
 }
 
-void ParentProcessDebug::WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD ThreadId, const EXCEPTION_RECORD& Record,
-                                       const std::vector<std::wstring>& NameParts, MINIDUMP_TYPE MinidumpType)
+std::wstring ParentProcessDebug::MinidumpPath(const std::vector<std::wstring>& NameParts)
 {
     // Beside the executable: its folder, separator included, and the name.
     const std::wstring& Executable = ModuleFileName();
-    const std::wstring Path = Executable.substr(0, PathFindFileNameW(Executable.c_str()) - Executable.c_str()) +
-                              Join(NameParts, L"-") + L".dmp";
+    return Executable.substr(0, PathFindFileNameW(Executable.c_str()) - Executable.c_str()) + Join(NameParts, L"-") +
+           L".dmp";
+}
+
+void ParentProcessDebug::WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD ThreadId, const EXCEPTION_RECORD& Record,
+                                       const std::vector<std::wstring>& NameParts, MINIDUMP_TYPE MinidumpType)
+{
+    const std::wstring Path = MinidumpPath(NameParts);
     const HANDLE FileHandle = CreateFileW(Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
     CheckWin32Bare(FileHandle != INVALID_HANDLE_VALUE);

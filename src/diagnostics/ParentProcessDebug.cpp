@@ -3,6 +3,7 @@
 #include "ParentProcessDebug.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 
 #include <shlwapi.h>
@@ -91,12 +92,19 @@ void ParentProcessDebug::StartChild(const Settings& Settings)
                                   &StartupInfo, &ProcessInformation));
     UniqueHandle Process(ProcessInformation.hProcess);
     UniqueHandle(ProcessInformation.hThread).reset();
-    // Without the event there is nothing to wait for. Whatever ends the
-    // wait (attached, the child ended, five seconds), the run goes on.
+    // Without the event there is nothing to wait for. A child that ended or
+    // did not attach within five seconds would leave the run undebugged as
+    // surely as one that never started: the event alone says attached,
+    // whatever ended the wait.
     if (Event)
     {
         const HANDLE Handles[] = {Process.get(), Event.get()};
-        WaitForMultipleObjects(2, Handles, FALSE, 5000);
+        const DWORD Waited = WaitForMultipleObjects(2, Handles, FALSE, 5000);
+        const HRESULT Result = HRESULT_FROM_WIN32(Waited == WAIT_TIMEOUT    ? ERROR_TIMEOUT
+                                                  : Waited == WAIT_OBJECT_0 ? ERROR_PROCESS_ABORTED
+                                                                            : GetLastError());
+        const bool Attached = WaitForSingleObject(Event.get(), 0) == WAIT_OBJECT_0;
+        CheckConditionBare(Attached, Result);
     }
 }
 
@@ -256,9 +264,12 @@ void ParentProcessDebug::Run(DWORD ProcessId, DWORD MinidumpType, HANDLE Event)
                         WriteMinidump(DebugEvent.dwProcessId, Process.get(), DebugEvent.dwThreadId, Record, NameParts,
                                       static_cast<MINIDUMP_TYPE>(MinidumpType));
                     }
-                    catch (long)
+                    catch (long Result)
                     {
-                        // Traced where it failed; the session goes on without this dump.
+                        // Traced where it failed, and said to the user, who would
+                        // look for the dump; the session goes on without it.
+                        std::fputs(MinidumpFailureLine(MinidumpPath(NameParts), Result).c_str(), stderr);
+                        std::fflush(stderr);
                     }
                 }
                 // The parent handles its exceptions as it would undebugged.
@@ -282,6 +293,16 @@ void ParentProcessDebug::Run(DWORD ProcessId, DWORD MinidumpType, HANDLE Event)
     if (Symbols == SymbolState::Initialized)
         SymCleanup(Process.get());
     DebugActiveProcessStop(ProcessId);
+}
+
+std::string ParentProcessDebug::MinidumpFailureLine(const std::wstring& Path, HRESULT Result)
+{
+    // A path of any length fits: a wide character takes at most four bytes.
+    std::string Line(Path.size() * 4 + 64, '\0');
+    const int Length = _snprintf_s(Line.data(), Line.size(), _TRUNCATE, "Ostrel: minidump %ls not written: 0x%08X\n",
+                                   Path.c_str(), static_cast<unsigned>(Result));
+    Line.resize(Length > 0 ? static_cast<size_t>(Length) : 0);
+    return Line;
 }
 
 const std::wstring& ModuleFileName()

@@ -53,8 +53,9 @@ public:
     ParentProcessDebug& operator=(const ParentProcessDebug&) = delete;
 
     // Parent side: starts the debugging child when the arguments hold -Debug.
-    // A child that cannot be started is thrown as an HRESULT (long): the run
-    // never goes on without the debugger that it asked for.
+    // A child that cannot be started, or that ends or does not attach within
+    // five seconds, is thrown as an HRESULT (long): the run never goes on
+    // without the debugger that it asked for.
     static void Enable(const Arguments& Arguments);
     static void StartChild(const Settings& Settings);
     // Child side: true when this process was the debugging child and its
@@ -69,7 +70,8 @@ public:
     // HRESULT that a thrown object carries.
     int ReportException(HANDLE Process, const EXCEPTION_RECORD& Record, std::wstring& CodeText);
     // Writes the dump beside the executable; failures are traced and thrown
-    // as an HRESULT (long). A failed dump does not end the session.
+    // as an HRESULT (long). A failed dump does not end the session: Run says
+    // on standard error which dump is missing and why.
     static void WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD ThreadId, const EXCEPTION_RECORD& Record,
                               const std::vector<std::wstring>& NameParts, MINIDUMP_TYPE MinidumpType);
 
@@ -86,6 +88,10 @@ public:
     // "0x%08X" of the exception code (of the first parameter for .NET).
     static std::wstring CodeText(const EXCEPTION_RECORD& Record);
     static std::vector<std::wstring> DumpNameParts(DWORD ProcessId, uint32_t DumpNumber, const std::wstring& CodeText);
+    // Where WriteMinidump puts the dump of these name parts.
+    static std::wstring MinidumpPath(const std::vector<std::wstring>& NameParts);
+    // The line on standard error that tells of a dump that was not written.
+    static std::string MinidumpFailureLine(const std::wstring& Path, HRESULT Result);
 
     uint32_t m_DisableDebugOutput = 0;
     std::function<void(const wchar_t*)> m_Output;

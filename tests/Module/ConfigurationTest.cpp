@@ -145,6 +145,13 @@ TEST(Configuration, BadCommandLinesFailWithTheirExpression)
     ExpectFailure({L"-Rate", L"30/"}, FrameRateCheck);
     ExpectFailure({L"-Rate", L"/2"}, FrameRateCheck);
     ExpectFailure({L"-Rate", L"0"}, FrameRateCheck);
+    // An empty output path is given, and names no file; after a path it is
+    // one more argument that only warns.
+    ExpectFailure({L""}, L"!Argument.empty()");
+    ExpectFailure({L"-Duration", L"1", L"", L"out.mp4"}, L"!Argument.empty()");
+    std::wstring OutputPath;
+    EXPECT_EQ(Configure({L"out.mp4", L""}, nullptr, &OutputPath), "Warning, command line argument not recognized: \n");
+    EXPECT_EQ(OutputPath, L"out.mp4");
 }
 
 TEST(Configuration, FrameCountsThatCannotBeCountedAreRejected)

@@ -160,6 +160,20 @@ TEST(DumpName, PartsAndCodeText)
     EXPECT_EQ(Join(ParentProcessDebug::DumpNameParts(1, 0, L""), L"-"), L"ostrel_tests-1-DebugException-0");
 }
 
+TEST(DumpName, PathAndTheLineThatTellsOfAFailedDump)
+{
+    const std::wstring& Executable = ModuleFileName();
+    const std::wstring Folder = Executable.substr(0, Executable.rfind(L'/') + 1);
+    EXPECT_EQ(ParentProcessDebug::MinidumpPath({L"a", L"1"}), Folder + L"a-1.dmp");
+    EXPECT_EQ(ParentProcessDebug::MinidumpFailureLine(L"/x/caf\u00e9 \u4e2d.dmp", E_ACCESSDENIED),
+              "Ostrel: minidump /x/caf\xC3\xA9 \xE4\xB8\xAD.dmp not written: 0x80070005\n");
+    // A path longer than any fixed buffer comes out whole.
+    const std::wstring Long = L"/" + std::wstring(20000, L'\u00e9') + L".dmp";
+    const std::string Line = ParentProcessDebug::MinidumpFailureLine(Long, HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_EQ(Line.size(), std::string("Ostrel: minidump / not written: 0x80070070\n").size() + 40000 + 4);
+    EXPECT_TRUE(Line.ends_with(".dmp not written: 0x80070070\n")) << Line.substr(Line.size() - 40);
+}
+
 namespace {
 
 // Describes exceptions of this very process: its memory is read as a

@@ -80,16 +80,6 @@ void Rethrow()
     {}
 }
 
-// A frame larger than the stack's guard gap below it: the overflow faults
-// with the stack pointer below the stack's mapping.
-volatile int RecursionLimit = INT_MAX;
-__attribute__((noinline)) int Recurse(int Depth)
-{
-    volatile char Frame[16384];
-    Frame[Depth % sizeof Frame] = static_cast<char>(Depth);
-    return Depth == RecursionLimit ? 0 : Recurse(Depth + 1) + Frame[Depth % sizeof Frame];
-}
-
 void MapHugeRegion()
 {
     constexpr size_t GiB = size_t(1) << 30;
@@ -120,6 +110,18 @@ void WriteDebugStrings()
 }
 
 } // namespace
+
+// A frame larger than the stack's guard gap below it: the overflow faults
+// with the stack pointer below the stack's mapping. Outside the anonymous
+// namespace, whose functions lldb shows without their names where there is
+// debug information: the test finds the frames by this name.
+static volatile int RecursionLimit = INT_MAX;
+__attribute__((noinline)) static int Recurse(int Depth)
+{
+    volatile char Frame[16384];
+    Frame[Depth % sizeof Frame] = static_cast<char>(Depth);
+    return Depth == RecursionLimit ? 0 : Recurse(Depth + 1) + Frame[Depth % sizeof Frame];
+}
 
 int main()
 {

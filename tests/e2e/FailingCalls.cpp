@@ -16,6 +16,10 @@
 //                                    every action set anywhere (FLAGS: names
 //                                    joined by "|", "0" for none; MASK: the
 //                                    signal numbers joined by ",", "-" for none)
+//   OSTREL_FAIL=ptrace               attaching with ptrace fails with EPERM
+//                                    in any folder, as where the kernel
+//                                    refuses it (Yama, a process that cannot
+//                                    be read)
 
 #include <cerrno>
 #include <csignal>
@@ -159,6 +163,25 @@ ssize_t pwrite(int Fd, const void* Data, size_t Size, off_t Offset)
         return -1;
     }
     return Real(Fd, Data, Size, Offset);
+}
+
+long ptrace(int Request, ...)
+{
+    static const auto Real = Next<long (*)(int, ...)>("ptrace");
+    va_list Arguments;
+    va_start(Arguments, Request);
+    const auto Process = va_arg(Arguments, pid_t);
+    void* const Address = va_arg(Arguments, void*);
+    void* const Data = va_arg(Arguments, void*);
+    va_end(Arguments);
+    // The requests of <sys/ptrace.h>, which declares ptrace otherwise.
+    constexpr int PtraceAttach = 16, PtraceSeize = 0x4206;
+    if ((Request == PtraceAttach || Request == PtraceSeize) && Fails("ptrace"))
+    {
+        errno = EPERM;
+        return -1;
+    }
+    return Real(Request, Process, Address, Data);
 }
 
 int openat(int Folder, const char* Name, int Flags, ...)

@@ -80,6 +80,34 @@ expect "a negative duration fails" "" 1 -Duration -1 out.mp4
 expect "a duration past the frame counter fails" "" 1 -Duration 100000000 out.mp4
 expect "warnings before a failure stay printed" \
 "Warning, command line option argument not recognized: x" 1 -x -Rate 30/ out.mp4
+expect "an empty output path fails" "" 1 -Duration 1 ""
+expect_stderr "empty output path message" '^Ostrel: failed with 0x80070057$'
+
+# Standard output that cannot take the last line fails the process, which
+# says so; a video written whole stays.
+# into_full NAME ARGS...
+into_full() {
+    local name=$1
+    shift
+    "$OSTREL" "$@" >/dev/full 2>"$work/stderr"
+    local status=$?
+    if [[ $status != 1 || $(cat "$work/stderr") != "Ostrel: standard output: No space left on device" ]]; then
+        echo "FAIL: $name into a full device: exit $status, $(cat "$work/stderr")"
+        failures=$((failures + 1))
+    else
+        echo "ok: $name into a full device fails"
+    fi
+}
+if [[ -c /dev/full ]]; then
+    rm -f full.mp4
+    into_full "a run" -Resolution 64 64 -Duration 1 full.mp4
+    [[ -s full.mp4 ]] || {
+        echo "FAIL: the video of a run into a full device is gone"
+        failures=$((failures + 1))
+    }
+    into_full "-ea" -ea
+    into_full "-?" '-?'
+fi
 
 # The adapter listing: one line per adapter, index, name, vendor, LUID and
 # flags; the software adapter (lavapipe here) last with Flags 0x2.
