@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -55,8 +56,21 @@ std::string NameOf(const std::string& Path)
     return Slash == std::string::npos ? Path : Path.substr(Slash + 1);
 }
 
+// A folder where anyone may make files and only their owners may remove them,
+// such as /tmp.
+bool Shared(const struct stat& Folder) { return (Folder.st_mode & S_ISVTX) && (Folder.st_mode & S_IWOTH); }
+
+// Whether what another user left in a shared folder may be used as the
+// caller's own: it is the caller's or the folder owner's, as the kernel
+// judges links and files there.
+bool Trusted(uid_t Owner, const struct stat& Folder)
+{
+    return !Shared(Folder) || Owner == geteuid() || Owner == Folder.st_uid;
+}
+
 // Follows symbolic links at Path to what they finally name, which may not
-// exist yet.
+// exist yet. A link in a shared folder is followed only where the kernel
+// would follow it.
 HRESULT ResolveLinks(std::string Path, std::string& Resolved)
 {
     for (int Hop = 0; Hop < MaxLinks; ++Hop)
@@ -67,6 +81,11 @@ HRESULT ResolveLinks(std::string Path, std::string& Resolved)
             Resolved = std::move(Path);
             return S_OK;
         }
+        struct stat FolderStatus;
+        if (stat(FolderOf(Path).c_str(), &FolderStatus) != 0)
+            return FileError(errno);
+        if (!Trusted(Status.st_uid, FolderStatus))
+            return E_ACCESSDENIED;
         char Target[PATH_MAX];
         const ssize_t Length = readlink(Path.c_str(), Target, sizeof Target);
         if (Length < 0)
@@ -79,7 +98,10 @@ HRESULT ResolveLinks(std::string Path, std::string& Resolved)
     return FileError(ELOOP);
 }
 
-// The target must be absent or a regular file, and its folder must take files.
+// The target must be absent or a regular file that the caller may write and
+// call its own, and its folder must take files. A folder that does not is
+// said on standard error, since the failure's code alone cannot tell it
+// from a file that may not be written.
 HRESULT CheckResolved(const std::string& Target, struct stat& Status, bool& Exists)
 {
     Exists = stat(Target.c_str(), &Status) == 0;
@@ -93,8 +115,23 @@ HRESULT CheckResolved(const std::string& Target, struct stat& Status, bool& Exis
         return FileError(errno);
     if (!S_ISDIR(FolderStatus.st_mode))
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    if (access(Folder.c_str(), W_OK | X_OK) != 0)
-        return FileError(errno);
+    // As an open for writing would: a file that may not be written is not
+    // replaced, nor another user's file in a shared folder.
+    if (Exists && !Trusted(Status.st_uid, FolderStatus))
+        return E_ACCESSDENIED;
+    if (Exists && faccessat(AT_FDCWD, Target.c_str(), W_OK, AT_EACCESS) != 0)
+        return errno == EACCES ? E_ACCESSDENIED : FileError(errno);
+    if (faccessat(AT_FDCWD, Folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    {
+        const int Error = errno;
+        if (Error == EACCES || Error == EROFS)
+        {
+            std::fprintf(stderr, "Ostrel: the folder %s does not take new files: %s\n", Folder.c_str(),
+                         std::strerror(Error));
+            std::fflush(stderr);
+        }
+        return FileError(Error);
+    }
     return S_OK;
 }
 

@@ -7,6 +7,11 @@
 // the kernel lets it be named later, so that not even a killed process leaves
 // it behind; elsewhere it is a hidden, uniquely named file beside the target. A symbolic link at the target is
 // followed: the file it names is replaced and the link stays.
+//
+// What a plain open for writing would refuse is refused (E_ACCESSDENIED),
+// with nothing changed: a file the caller may not write; in a shared folder
+// (sticky and writable by all, such as /tmp) a link or a file owned by
+// neither the caller nor the folder's owner, at any hop of a chain of links.
 #pragma once
 
 #include <string>
@@ -29,7 +34,7 @@ public:
     ~FfmpegOutputFile();
 
     // Whether a video can be written at Path: its folder exists and takes new
-    // files, and Path is absent, a regular file or a link to one. Creates
+    // files, and Path is absent, a regular file or a link to one, as above. Creates
     // nothing. ERROR_PATH_NOT_FOUND for a missing folder, ERROR_DIRECTORY
     // for a folder at Path, ERROR_OPEN_FAILED for anything else that is not
     // a regular file (a FIFO, a device, a socket).
@@ -37,7 +42,8 @@ public:
 
     // Makes the new file and the FFmpeg I/O context that writes and seeks in
     // it. The file gets the permissions a plain create would give it: those of
-    // the file it replaces, or 0666 less the umask.
+    // the file it replaces (its owner too where the caller may give it, but
+    // never its setuid and setgid bits), or 0666 less the umask.
     HRESULT Create(const std::string& Path);
     AVIOContext* Io() const { return m_Io; }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include <mfapi.h>
+#include <shlwapi.h>
 
 #include "Module.h"
 #include "WriterTimings.h"
@@ -48,17 +49,64 @@ std::wstring StatisticsPath()
     return Length > 0 && Length < std::size(Buffer) ? std::wstring(Buffer, Length) : std::wstring();
 }
 
+// Whether two names lead to one file, through links, hard links or folders.
+// A name that cannot be looked at is no file.
+bool SameFile(const std::wstring& First, const std::wstring& Second)
+{
+    BY_HANDLE_FILE_INFORMATION Information[2] = {};
+    const std::wstring* Names[2] = {&First, &Second};
+    for (int Index = 0; Index < 2; ++Index)
+    {
+        const HANDLE File =
+            CreateFileW(Names[Index]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+        if (File == INVALID_HANDLE_VALUE)
+            return false;
+        const BOOL Known = GetFileInformationByHandle(File, &Information[Index]);
+        CloseHandle(File);
+        if (!Known)
+            return false;
+    }
+    return Information[0].dwVolumeSerialNumber == Information[1].dwVolumeSerialNumber &&
+           Information[0].nFileIndexHigh == Information[1].nFileIndexHigh &&
+           Information[0].nFileIndexLow == Information[1].nFileIndexLow;
+}
+
+// Characters of the file's name kept in the new file's name: short enough
+// that the whole fits a folder entry whatever the characters are.
+constexpr size_t PartialStem = 32;
+// Names tried for the new file before giving up.
+constexpr unsigned PartialAttempts = 100;
+
+// A hidden name beside Path for the new file: the start of Path's name, the
+// process id and a count.
+std::wstring PartialName(const std::wstring& Path, unsigned Attempt)
+{
+    const size_t NameAt = static_cast<size_t>(PathFindFileNameW(Path.c_str()) - Path.c_str());
+    std::wstring Stem = Path.substr(NameAt, PartialStem);
+    // Half a surrogate pair is no character.
+    if (!Stem.empty() && Stem.back() >= 0xD800 && Stem.back() <= 0xDBFF)
+        Stem.pop_back();
+    return Path.substr(0, NameAt) + L"." + Stem + L"." + std::to_wstring(GetCurrentProcessId()) + L"." +
+           std::to_wstring(Attempt) + L".partial";
+}
+
 // The figures replace the file whole or not at all: they go to a new file
 // beside it, made for this process alone, which is flushed and then moved
 // over the old one in one step. A failure at any step leaves the old file
 // and removes the new one.
 HRESULT WriteWholeFile(const std::wstring& Path, const std::string& Text)
 {
-    const std::wstring Partial = Path + L"." + std::to_wstring(GetCurrentProcessId()) + L".partial";
-    const HANDLE File =
-        CreateFileW(Partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (File == INVALID_HANDLE_VALUE)
-        return HRESULT_FROM_WIN32(GetLastError());
+    std::wstring Partial;
+    HANDLE File = INVALID_HANDLE_VALUE;
+    for (unsigned Attempt = 0; File == INVALID_HANDLE_VALUE; ++Attempt)
+    {
+        Partial = PartialName(Path, Attempt);
+        File = CreateFileW(Partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // A name left by an earlier process of the same id is passed over.
+        if (File == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || Attempt + 1 == PartialAttempts))
+            return HRESULT_FROM_WIN32(GetLastError());
+    }
     DWORD Written = 0;
     HRESULT Result = S_OK;
     if (!WriteFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr) || Written != Text.size())
@@ -165,6 +213,14 @@ void Application::Statistics::Report(const Figures& Figures, const Configuration
     const std::wstring Path = StatisticsPath();
     if (Path.empty())
         return;
+    // The figures never take the place of the video they describe.
+    if (Path == OutputPath || SameFile(Path, OutputPath))
+    {
+        std::fprintf(stderr, "%s\n",
+                     Format("Ostrel: statistics not written to %ls: that is the output video", Path.c_str()).c_str());
+        std::fflush(stderr);
+        return;
+    }
     const HRESULT Result = WriteWholeFile(Path, Json(Figures, Configuration, OutputPath));
     if (FAILED(Result))
     {

@@ -1,4 +1,10 @@
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -66,4 +72,146 @@ TEST(Statistics, TheJsonHoldsTheSettingsAndStaysAsciiWhateverTheNames)
     const std::string Bare = Application::Statistics::Json(Figures, Configuration, Output);
     EXPECT_NE(Bare.find("\"encoder\": null"), std::string::npos);
     EXPECT_EQ(Bare.find("readback"), std::string::npos);
+}
+
+TEST(Statistics, EachJsonFieldCarriesItsOwnFigure)
+{
+    // Every figure distinct, so that one field showing another's value shows.
+    Application::Statistics::Figures Figures = Sample();
+    Figures.m_Frames = 200;
+    Figures.m_ElapsedSeconds = 4.125;
+    Figures.m_Readback = 0.2;
+    Figures.m_Convert = 0.4;
+    Figures.m_Encode = 0.6;
+    Figures.m_Mux = 0.8;
+    Figures.m_Submit = 1.0;
+    Figures.m_Device = 1.2;
+    Figures.m_WaitForSample = 0.125;
+    Figures.m_WaitForWriter = 0.375;
+    Application::Configuration Configuration;
+    Configuration.m_DxgiAdapterIndex = 3;
+    Configuration.m_FrameSizeW = 640;
+    Configuration.m_FrameSizeH = 368;
+    Configuration.m_FrameRateN = 30000;
+    Configuration.m_FrameRateD = 1001;
+    Configuration.m_Duration = 7;
+    Configuration.m_Bitrate = 123456;
+    const std::string Json = Application::Statistics::Json(Figures, Configuration, L"out.mp4");
+    for (const char* Expected :
+         {"\"adapter_index\": 3,", "\"width\": 640,", "\"height\": 368,", "\"frame_rate\": [30000, 1001],",
+          "\"duration\": 7,", "\"bitrate\": 123456,", "\"frames\": 200,", "\"elapsed_seconds\": 4.125,",
+          "{\"render\": 6.000,", "\"render_on_device\": true,", "\"submit\": 5.000,", "\"readback\": 1.000,",
+          "\"convert\": 2.000,", "\"encode\": 3.000,", "\"mux\": 4.000}", "\"sample\": 0.125,", "\"writer\": 0.375}",
+          "\"output\": \"out.mp4\","})
+        EXPECT_NE(Json.find(Expected), std::string::npos) << Expected << " in " << Json;
+    // Without the device's time, rendering is the rendering thread's.
+    Figures.m_DeviceKnown = false;
+    const std::string Thread = Application::Statistics::Json(Figures, Configuration, L"out.mp4");
+    EXPECT_NE(Thread.find("{\"render\": 5.000, \"render_on_device\": false,"), std::string::npos) << Thread;
+}
+
+namespace {
+
+// A folder of its own and OSTREL_STATISTICS set for one test.
+class StatisticsFile : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char Template[] = "/tmp/ostrel-statistics-XXXXXX";
+        ASSERT_NE(mkdtemp(Template), nullptr);
+        m_Folder = Template;
+    }
+    void TearDown() override
+    {
+        unsetenv("OSTREL_STATISTICS");
+        std::filesystem::remove_all(m_Folder);
+    }
+
+    std::string Path(const std::string& Name) const { return m_Folder + "/" + Name; }
+    static std::wstring Wide(const std::string& Text) { return std::wstring(Text.begin(), Text.end()); }
+    static std::string Read(const std::string& File)
+    {
+        std::ifstream Stream(File, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(Stream), std::istreambuf_iterator<char>());
+    }
+    std::set<std::string> Entries() const
+    {
+        std::set<std::string> Names;
+        for (const auto& Entry : std::filesystem::directory_iterator(m_Folder))
+            Names.insert(Entry.path().filename());
+        return Names;
+    }
+
+    // Reports into Statistics for a video at Video; answers standard error.
+    static std::string Report(const std::string& Statistics, const std::string& Video)
+    {
+        setenv("OSTREL_STATISTICS", Statistics.c_str(), 1);
+        testing::internal::CaptureStderr();
+        Application::Statistics::Report(Sample(), Application::Configuration(), Wide(Video));
+        return testing::internal::GetCapturedStderr();
+    }
+
+    std::string m_Folder;
+};
+
+} // namespace
+
+TEST_F(StatisticsFile, TheFiguresNeverTakeThePlaceOfTheVideo)
+{
+    const std::string Video = Path("video.mp4");
+    std::ofstream(Video) << "the video";
+    std::filesystem::create_directory(Path("sub"));
+    std::filesystem::create_symlink("video.mp4", Path("link.mp4"));
+    std::filesystem::create_symlink(".", Path("here"));
+    // The video reached through a link at its own path: the link's target is
+    // what the statistics would replace.
+    std::ofstream(Path("target.mp4")) << "the linked video";
+    std::filesystem::create_symlink("target.mp4", Path("output-link.mp4"));
+    const std::set<std::string> Before = Entries();
+    const struct
+    {
+        std::string Statistics, Video;
+    } Cases[] = {{Video, Video},
+                 {Path("link.mp4"), Video},
+                 {Path("here/video.mp4"), Video},
+                 {Path("sub/../video.mp4"), Video},
+                 {Path("target.mp4"), Path("output-link.mp4")}};
+    for (const auto& Case : Cases)
+    {
+        const std::string Error = Report(Case.Statistics, Case.Video);
+        EXPECT_EQ(Error, "Ostrel: statistics not written to " + Case.Statistics + ": that is the output video\n");
+    }
+    EXPECT_EQ(Read(Video), "the video");
+    EXPECT_EQ(Read(Path("target.mp4")), "the linked video");
+    EXPECT_EQ(Entries(), Before);
+
+    // A hard link made after the video names the same file.
+    ASSERT_EQ(link(Video.c_str(), Path("hard.mp4").c_str()), 0);
+    EXPECT_NE(Report(Path("hard.mp4"), Video), "");
+    EXPECT_EQ(Read(Video), "the video");
+
+    // Another file is written.
+    EXPECT_EQ(Report(Path("figures.json"), Video), "");
+    EXPECT_NE(Read(Path("figures.json")).find("\"frames\": 100"), std::string::npos);
+}
+
+TEST_F(StatisticsFile, AnyNameTheFolderTakesIsWrittenWithNothingLeftBeside)
+{
+    // The longest name a folder entry holds, in one-byte and in multi-byte
+    // characters: the new file's name must fit as well.
+    const std::string Ascii = std::string(250, 's') + ".json";
+    std::string Accented;
+    while (Accented.size() + 2 <= 250)
+        Accented += "\xc3\xa9";
+    Accented += ".json";
+    for (const std::string& Name : {Ascii, Accented})
+    {
+        setenv("OSTREL_STATISTICS", Path(Name).c_str(), 1);
+        testing::internal::CaptureStderr();
+        Application::Statistics::Report(Sample(), Application::Configuration(), L"video.mp4");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << Name.size();
+        EXPECT_NE(Read(Path(Name)).find("\"frames\": 100"), std::string::npos) << Name.size();
+    }
+    EXPECT_EQ(Entries(), (std::set<std::string>{Ascii, Accented}));
 }

@@ -9,13 +9,14 @@
 //                                    an unnamed file (O_TMPFILE) with EOPNOTSUPP;
 //                                    linkat fails for files that hold data
 //                                    only, so that an empty probe is named
-//   OSTREL_CALL_LOG=FILE             appends "fsync PATH", "renameat OLD NEW"
-//                                    and "linkat NEW" for the folder's calls,
-//                                    "open PATH FLAGS" for its opens and
-//                                    "sigaction SIGNAL ACTION FLAGS MASK" for
-//                                    every action set anywhere (FLAGS: names
-//                                    joined by "|", "0" for none; MASK: the
-//                                    signal numbers joined by ",", "-" for none)
+//   OSTREL_CALL_LOG=FILE             appends "fsync PATH", "renameat OLD NEW",
+//                                    "rename OLD NEW" and "linkat NEW" for the
+//                                    folder's calls, "open PATH FLAGS" for its
+//                                    opens and "sigaction SIGNAL ACTION FLAGS
+//                                    MASK" for every action set anywhere
+//                                    (FLAGS: names joined by "|", "0" for
+//                                    none; MASK: the signal numbers joined by
+//                                    ",", "-" for none)
 //   OSTREL_FAIL=ptrace               attaching with ptrace fails with EPERM
 //                                    in any folder, as where the kernel
 //                                    refuses it (Yama, a process that cannot
@@ -202,6 +203,19 @@ int openat(int Folder, const char* Name, int Flags, ...)
         return -1;
     }
     return Real(Folder, Name, Flags, Mode);
+}
+
+// Moves by name, as the statistics file is put in place: logged as
+// "rename OLD NEW" when the new name lies in the watched folder.
+int rename(const char* OldName, const char* NewName)
+{
+    static const auto Real = Next<int (*)(const char*, const char*)>("rename");
+    const std::string Target = NewName;
+    const size_t Slash = Target.find_last_of('/');
+    const std::string Folder = Slash == std::string::npos ? PathOf(AT_FDCWD) : Target.substr(0, Slash);
+    if (Watched(Folder))
+        Log(std::string("rename ") + OldName + " " + NewName);
+    return Real(OldName, NewName);
 }
 
 } // extern "C"

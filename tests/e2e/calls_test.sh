@@ -75,7 +75,7 @@ fi
 expect_opens "every file made in the output folder" "^$folder/" O_CREAT O_EXCL
 # The figures go to a new private file: never through a link, never waiting
 # on a FIFO planted at its name.
-expect_opens "the statistics file" "^$folder/stats[.]json[.][0-9]+[.]partial\$" "" O_WRONLY O_CREAT O_EXCL O_NOFOLLOW O_NONBLOCK O_CLOEXEC
+expect_opens "the statistics file" "^$folder/[.]stats[.]json[.][0-9]+[.][0-9]+[.]partial\$" "" O_WRONLY O_CREAT O_EXCL O_NOFOLLOW O_NONBLOCK O_CLOEXEC
 
 echo "== the video under a hidden name"
 rm -f "$folder"/out.mp4 "$folder"/stats.json

@@ -104,6 +104,23 @@ if [[ -n $FAILING ]]; then
     fi
     rm -rf steps && mv steps.kept steps
 
+    # The statistics file is flushed, moved into place and its folder synced
+    # after the move.
+    rm -f "$work/calls.txt"
+    output=$(cd steps && OSTREL_STATISTICS=$folder/stats.json OSTREL_CALL_LOG=$work/calls.txt \
+        OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 \
+        stats.mp4 2>/dev/null)
+    order=$(awk -v folder="$folder" '
+        $1 == "rename" && $3 == folder "/stats.json" { renamed = 1 }
+        $1 == "fsync" && $2 == folder && renamed { after = 1 }
+        END { print (renamed ? "rename" : "-") " " (after ? "folder" : "-") }' "$work/calls.txt")
+    if [[ $output == Elapsed\ Time:* && $order == "rename folder" && -s steps/stats.json ]]; then
+        pass "the statistics file is renamed into place and its folder synced after"
+    else
+        fail "the statistics file's durable steps: $output; $order; calls: $(cat "$work/calls.txt")"
+    fi
+    rm -f steps/stats.json steps/stats.mp4
+
     calls="write fsync renameat"
     grep -q '^linkat ' "$work/calls.txt" && calls="$calls linkat" || echo "skipped: no unnamed files here, no linkat"
     for call in $calls; do
@@ -167,9 +184,9 @@ done
 set +m
 
 # A signal the parent ignores stays ignored: the run goes on to its end.
-(cd runs && trap '' HUP && exec "$OSTREL" -Resolution 64 64 -Duration 2 ignored.mp4 >"$work/ignored.txt" 2>/dev/null) &
+(cd runs && trap '' HUP && exec "$OSTREL" -Resolution 640 360 -Duration 10 ignored.mp4 >"$work/ignored.txt" 2>/dev/null) &
 pid=$!
-sleep 0.3
+wait_writing $pid "$work/runs" || fail "an ignored SIGHUP: the run never began writing"
 kill -HUP $pid 2>/dev/null
 wait $pid
 status=$?
@@ -204,6 +221,83 @@ fi
 (umask 027 && run_in odd -Resolution 64 64 -Duration 1 masked.mp4)
 mode=$(stat -c %a odd/masked.mp4 2>/dev/null)
 [[ $mode == 640 ]] && pass "a new video gets 0666 less the umask" || fail "a new video under umask 027 has mode $mode"
+
+## The statistics never replace the video: the same name, a link to it, or
+## the link at the video's path naming the statistics file.
+mkdir stats
+ln -s same.mp4 stats/link.json
+printf 'statistics' >stats/target.json
+ln -s target.json stats/video-link.mp4
+for pair in same.mp4:same.mp4 link.json:same.mp4 target.json:video-link.mp4; do
+    statistics=${pair%%:*} video=${pair#*:}
+    error=$(cd stats && OSTREL_STATISTICS=$statistics timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 "$video" 2>&1 >"$work/stats.txt")
+    status=$?
+    if [[ $status == 0 && $(cat "$work/stats.txt") == Elapsed\ Time:* &&
+        $error == "Ostrel: statistics not written to $statistics: that is the output video" ]] &&
+        ffprobe -v error "stats/$video"; then
+        pass "statistics at $statistics for the video $video are refused and the video stays"
+    else
+        fail "statistics at $statistics for $video: exit $status, $(cat "$work/stats.txt"), $error"
+    fi
+done
+# The longest name a folder takes.
+long=$(printf 's%.0s' $(seq 250)).json
+output=$(cd stats && OSTREL_STATISTICS=$long timeout 60 "$OSTREL" -Resolution 64 64 -Duration 1 long.mp4 2>&1)
+[[ $output == Elapsed\ Time:* && -s stats/$long && -z $(find stats -name '.*' -mindepth 1) ]] &&
+    pass "a statistics file with a 255-byte name is written" || fail "a 255-byte statistics name: $output"
+
+## What a plain open for writing refuses: status 1, the access-denied line,
+## nothing changed.
+# as_user FOLDER ARGS...: runs the tool in FOLDER as an unprivileged user
+# (65534 where this is root); sets $output, $error and $status.
+as_user() {
+    local folder=$1
+    shift
+    local drop=()
+    [[ $(id -u) == 0 ]] && drop=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    output=$(cd "$folder" && timeout 60 "${drop[@]}" "$OSTREL" "$@" 2>"$work/error.txt")
+    status=$?
+    error=$(cat "$work/error.txt")
+}
+if [[ $(id -u) != 0 ]] || command -v setpriv >/dev/null; then
+    mkdir -p denied/locked
+    printf 'the earlier video' >denied/prot.mp4
+    printf 'the earlier video' >denied/locked/open.mp4
+    chmod 444 denied/prot.mp4
+    chmod 666 denied/locked/open.mp4
+    chmod 555 denied/locked
+    [[ $(id -u) == 0 ]] && chmod 755 "$work" && chown -R 65534:65534 denied
+    denied_before=$(snapshot denied)
+    as_user denied -Resolution 64 64 -Duration 1 prot.mp4
+    [[ $status == 1 && $output == "Exception: 0x80070005" ]] || fail "a file the user may not write: exit $status, $output"
+    as_user denied/locked -Resolution 64 64 -Duration 1 open.mp4
+    [[ $status == 1 && $output == "Exception: 0x80070005" && $error == *"the folder . does not take new files"* ]] ||
+        fail "a folder the user may not write: exit $status, $output, $error"
+    unchanged "files and folders the user may not write" denied "$denied_before"
+else
+    echo "skipped: running as another user needs setpriv"
+fi
+
+## A shared folder such as /tmp: another user's link or file is never used.
+if [[ $(id -u) == 0 ]]; then
+    mkdir shared
+    chmod 1777 shared
+    printf 'private' >shared/secret
+    chmod 600 shared/secret
+    ln -s secret shared/theirs.mp4
+    chown -h 65534:65534 shared/theirs.mp4
+    printf 'planted' >shared/planted.mp4
+    chown 65534:65534 shared/planted.mp4
+    chmod 666 shared/planted.mp4
+    shared_before=$(snapshot shared)
+    for name in theirs.mp4 planted.mp4; do
+        run_in shared -Resolution 64 64 -Duration 1 $name
+        [[ $status == 1 && $output == "Exception: 0x80070005" ]] || fail "another user's $name: exit $status, $output"
+    done
+    unchanged "another user's link and file in a shared folder" shared "$shared_before"
+else
+    echo "skipped: another user's files in a shared folder need root"
+fi
 
 ## Names and start-up: a name that is not UTF-8 is kept byte for byte; a
 ## run without /proc and one with few descriptors write their videos.

@@ -3,12 +3,14 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -67,6 +69,24 @@ protected:
         return File.Commit();
     }
 
+    // Runs Body in a child as an unprivileged user (65534 where this process
+    // is root, else this process's own user); answers the child's status,
+    // 77 when it could not take that user.
+    static int AsUser(const std::function<int()>& Body)
+    {
+        const pid_t Child = fork();
+        if (Child == 0)
+        {
+            if (geteuid() == 0 && (setgid(Nobody) != 0 || setuid(Nobody) != 0))
+                _exit(77);
+            _exit(Body());
+        }
+        int Status = 0;
+        waitpid(Child, &Status, 0);
+        return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128;
+    }
+
+    static constexpr uid_t Nobody = 65534;
     std::string m_Folder;
     bool m_Mounted = false;
 };
@@ -175,6 +195,108 @@ TEST_P(FfmpegOutputFileTest, AFullDiskFailsTheCommitAndLeavesTheOldFile)
     EXPECT_EQ(Entries(), std::set<std::string>{"full.mp4"});
     // The space of the failed file came back.
     EXPECT_EQ(Write(Path("small.mp4"), std::string(16 << 10, 's'), GetParam()), S_OK);
+}
+
+TEST_P(FfmpegOutputFileTest, SetuidAndSetgidNeverSurviveAReplacementAndOtherBitsDo)
+{
+    const std::string Target = Path("old.mp4");
+    std::ofstream(Target) << "earlier";
+    ASSERT_EQ(chmod(Target.c_str(), 07751), 0);
+    ASSERT_EQ(Write(Target, "newer", GetParam()), S_OK);
+    struct stat Status;
+    ASSERT_EQ(stat(Target.c_str(), &Status), 0);
+    EXPECT_EQ(Status.st_mode & 07777, 01751u);
+}
+
+TEST_P(FfmpegOutputFileTest, WhatThePlainOpenWouldRefuseIsLeftAlone)
+{
+    // The caller's own folder: a file it may not write; a folder it may not
+    // write, with a file in it that it may.
+    const std::string Mine = Path("mine");
+    fs::create_directory(Mine);
+    fs::create_directory(Mine + "/locked");
+    std::ofstream(Mine + "/prot.mp4") << "kept";
+    std::ofstream(Mine + "/locked/open.mp4") << "kept";
+    ASSERT_EQ(chmod((Mine + "/prot.mp4").c_str(), 0444), 0);
+    ASSERT_EQ(chmod((Mine + "/locked/open.mp4").c_str(), 0666), 0);
+    ASSERT_EQ(chmod((Mine + "/locked").c_str(), 0555), 0);
+    if (geteuid() == 0)
+    {
+        ASSERT_EQ(chmod(m_Folder.c_str(), 0755), 0);
+        for (const std::string& Name : {Mine, Mine + "/prot.mp4", Mine + "/locked", Mine + "/locked/open.mp4"})
+            ASSERT_EQ(chown(Name.c_str(), Nobody, Nobody), 0) << Name;
+    }
+    const bool Unnamed = GetParam();
+    const int Status = AsUser([&] {
+        int Wrong = 0;
+        for (const std::string& Name : {Mine + "/prot.mp4", Mine + "/locked/open.mp4"})
+        {
+            Wrong += FfmpegOutputFile::Check(Name) != E_ACCESSDENIED;
+            Wrong += FfmpegOutputFile(Unnamed).Create(Name) != E_ACCESSDENIED;
+        }
+        // A file it may write in a folder it may write is replaced.
+        Wrong += Write(Mine + "/new.mp4", "made", Unnamed) != S_OK;
+        return Wrong;
+    });
+    if (Status == 77)
+        GTEST_SKIP() << "could not run as user " << Nobody;
+    EXPECT_EQ(Status, 0);
+    EXPECT_EQ(Read(Mine + "/prot.mp4"), "kept");
+    EXPECT_EQ(Read(Mine + "/locked/open.mp4"), "kept");
+    EXPECT_EQ(Read(Mine + "/new.mp4"), "made");
+    std::set<std::string> Names;
+    for (const auto& Entry : fs::recursive_directory_iterator(Mine))
+        Names.insert(Entry.path().lexically_relative(Mine));
+    EXPECT_EQ(Names, (std::set<std::string>{"locked", "locked/open.mp4", "new.mp4", "prot.mp4"}));
+}
+
+TEST_P(FfmpegOutputFileTest, InASharedFolderOnlyTheCallersAndTheOwnersLinksAndFilesAreUsed)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give files to another user";
+    // A folder like /tmp, owned by the caller: another user's link, a chain
+    // through one, and another user's file are refused at every hop.
+    ASSERT_EQ(chmod(m_Folder.c_str(), 01777), 0);
+    const std::string Secret = Path("secret");
+    std::ofstream(Secret) << "private";
+    ASSERT_EQ(chmod(Secret.c_str(), 0600), 0);
+    fs::create_symlink("secret", Path("theirs.mp4"));
+    ASSERT_EQ(lchown(Path("theirs.mp4").c_str(), Nobody, Nobody), 0);
+    fs::create_symlink("theirs.mp4", Path("chain.mp4"));
+    std::ofstream(Path("planted.mp4")) << "planted";
+    ASSERT_EQ(chown(Path("planted.mp4").c_str(), Nobody, Nobody), 0);
+    ASSERT_EQ(chmod(Path("planted.mp4").c_str(), 0666), 0);
+    for (const char* Name : {"theirs.mp4", "chain.mp4", "planted.mp4"})
+    {
+        EXPECT_EQ(FfmpegOutputFile::Check(Path(Name)), E_ACCESSDENIED) << Name;
+        EXPECT_EQ(Write(Path(Name), "video", GetParam()), E_ACCESSDENIED) << Name;
+    }
+    EXPECT_EQ(Read(Secret), "private");
+    EXPECT_EQ(Read(Path("planted.mp4")), "planted");
+    EXPECT_EQ(Entries(), (std::set<std::string>{"chain.mp4", "planted.mp4", "secret", "theirs.mp4"}));
+
+    // The caller's own link there is followed.
+    fs::create_symlink("secret", Path("own.mp4"));
+    EXPECT_EQ(Write(Path("own.mp4"), "video", GetParam()), S_OK);
+    EXPECT_EQ(Read(Secret), "video");
+
+    // A folder shared by its owner: that owner's link and file are used, and
+    // the replaced file stays the owner's.
+    const std::string Shared = Path("shared");
+    fs::create_directory(Shared);
+    ASSERT_EQ(chown(Shared.c_str(), Nobody, Nobody), 0);
+    ASSERT_EQ(chmod(Shared.c_str(), 01777), 0);
+    std::ofstream(Shared + "/owners.mp4") << "earlier";
+    ASSERT_EQ(chown((Shared + "/owners.mp4").c_str(), Nobody, Nobody), 0);
+    ASSERT_EQ(chmod((Shared + "/owners.mp4").c_str(), 0640), 0);
+    fs::create_symlink("owners.mp4", Shared + "/link.mp4");
+    ASSERT_EQ(lchown((Shared + "/link.mp4").c_str(), Nobody, Nobody), 0);
+    EXPECT_EQ(Write(Shared + "/link.mp4", "video", GetParam()), S_OK);
+    EXPECT_EQ(Read(Shared + "/owners.mp4"), "video");
+    struct stat Status;
+    ASSERT_EQ(stat((Shared + "/owners.mp4").c_str(), &Status), 0);
+    EXPECT_EQ(Status.st_uid, Nobody);
+    EXPECT_EQ(Status.st_mode & 07777, 0640u);
 }
 
 INSTANTIATE_TEST_SUITE_P(UnnamedAndHidden, FfmpegOutputFileTest, testing::Bool(),
