@@ -292,7 +292,11 @@ HRESULT FfmpegOutputFile::RandomHiddenName(std::string& Hidden) const
     unsigned char Random[8];
     if (getrandom(Random, sizeof Random, 0) != static_cast<ssize_t>(sizeof Random))
         return FileError(errno);
-    Hidden = "." + m_Name.substr(0, HiddenNameStem) + ".";
+    // Appended piece by piece: GCC 12 at -O3 takes "." + a string for an
+    // overlapping copy (-Wrestrict), which fails the Release build.
+    Hidden = ".";
+    Hidden.append(m_Name, 0, HiddenNameStem);
+    Hidden += '.';
     for (unsigned char Byte : Random)
         Hidden.push_back(Letters[Byte % (sizeof Letters - 1)]);
     return S_OK;
