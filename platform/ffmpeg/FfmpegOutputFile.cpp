@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -329,7 +330,14 @@ HRESULT FfmpegOutputFile::RandomHiddenName(std::string& Hidden) const
     unsigned char Random[8];
     if (getrandom(Random, sizeof Random, 0) != static_cast<ssize_t>(sizeof Random))
         return FileError(errno);
-    Hidden = "." + m_Name.substr(0, HiddenNameStem) + ".";
+    // Written into room reserved first: GCC 12 takes "." + a string (and an
+    // append of a part of one) for an overlapping copy (-Wrestrict at -O3).
+    const std::string_view Stem = std::string_view(m_Name).substr(0, HiddenNameStem);
+    Hidden.clear();
+    Hidden.reserve(Stem.size() + 2 + sizeof Random);
+    Hidden.push_back('.');
+    Hidden.insert(Hidden.end(), Stem.begin(), Stem.end());
+    Hidden.push_back('.');
     for (unsigned char Byte : Random)
         Hidden.push_back(Letters[Byte % (sizeof Letters - 1)]);
     return S_OK;
