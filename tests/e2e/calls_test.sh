@@ -3,8 +3,8 @@
 # opens of the video, the statistics file and a dump, and the actions that
 # catch the console's signals. The failing-calls library logs them.
 set -u
-OSTREL=${1:?usage: calls_test.sh OSTREL_BINARY DEBUGGEE_BINARY FAILING_CALLS_LIBRARY}
-DEBUGGEE=${2:?usage: calls_test.sh OSTREL_BINARY DEBUGGEE_BINARY FAILING_CALLS_LIBRARY}
+OSTREL=$(realpath "${1:?usage: calls_test.sh OSTREL_BINARY DEBUGGEE_BINARY FAILING_CALLS_LIBRARY}")
+DEBUGGEE=$(realpath "${2:?usage: calls_test.sh OSTREL_BINARY DEBUGGEE_BINARY FAILING_CALLS_LIBRARY}")
 FAILING=$(realpath "${3:?usage: calls_test.sh OSTREL_BINARY DEBUGGEE_BINARY FAILING_CALLS_LIBRARY}")
 
 failures=0
@@ -49,11 +49,12 @@ expect_opens() {
     [[ -n $found ]] && pass "$what: $*" || fail "$what: no open logged; calls: $(grep '^open ' "$log")"
 }
 
-# run_tool ARGS...: an encoding run in the watched folder, calls logged.
+# run_tool ARGS...: an encoding run in the watched folder, calls logged (the
+# tool's alone: timeout sets actions of its own).
 run_tool() {
     rm -f "$log"
-    (cd "$folder" && OSTREL_CALL_LOG=$log OSTREL_FAIL_FOLDER=$folder LD_PRELOAD=$FAILING \
-        timeout 120 "$OSTREL" -Resolution 64 64 -Duration 1 "$@" >"$work/stdout.txt" 2>"$work/stderr.txt")
+    (cd "$folder" && OSTREL_CALL_LOG=$log OSTREL_FAIL_FOLDER=$folder \
+        timeout 120 env LD_PRELOAD="$FAILING" "$OSTREL" -Resolution 64 64 -Duration 1 "$@" >"$work/stdout.txt" 2>"$work/stderr.txt")
     status=$?
 }
 
@@ -107,8 +108,8 @@ mkdir "$work/dumps"
 cp "$DEBUGGEE" "$work/dumps/"
 dumps=$(realpath "$work/dumps")
 rm -f "$log"
-(cd "$dumps" && OSTREL_CALL_LOG=$log OSTREL_FAIL_FOLDER=$dumps LD_PRELOAD=$FAILING \
-    timeout 120 "./$(basename "$DEBUGGEE")" -Debug throw-long >"$work/stdout.txt" 2>"$work/stderr.txt")
+(cd "$dumps" && OSTREL_CALL_LOG=$log OSTREL_FAIL_FOLDER=$dumps \
+    timeout 120 env LD_PRELOAD="$FAILING" "./$(basename "$DEBUGGEE")" -Debug throw-long >"$work/stdout.txt" 2>"$work/stderr.txt")
 status=$?
 ls "$dumps"/*.dmp >/dev/null 2>&1 || fail "no dump written: exit $status, $(cat "$work/stdout.txt")"
 folder=$dumps
