@@ -3,7 +3,6 @@
 // (with the options that D3DCompile gives it).
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,7 +30,10 @@ public:
         if (!Text.empty() || Opcode == spv::OpEntryPoint)
         {
             std::vector<uint32_t> Packed((Text.size() + 4) / 4, 0);
-            std::memcpy(Packed.data(), Text.data(), Text.size());
+            // Byte by byte, first byte lowest, as SPIR-V packs strings; a
+            // memcpy here trips GCC 12's false -Wstringop-overflow at -O3.
+            for (size_t Index = 0; Index < Text.size(); ++Index)
+                Packed[Index / 4] |= static_cast<uint32_t>(static_cast<unsigned char>(Text[Index])) << (Index % 4 * 8);
             Words.insert(Words.end(), Packed.begin(), Packed.end());
         }
         Words.insert(Words.end(), After.begin(), After.end());
