@@ -50,17 +50,16 @@ HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
     auto CreateInfo = Vulkan::Describe<VkInstanceCreateInfo>(VK_STRUCTURE_TYPE_INSTANCE_CREATE_INFO);
     CreateInfo.pApplicationInfo = &Application;
     const VkResult Created_ = vkCreateInstance(&CreateInfo, nullptr, &Created->m_Handle);
+    // A failed creation leaves no instance to destroy.
     if (Created_ < 0)
         Created->m_Handle = VK_NULL_HANDLE;
-    if (Created_ == VK_ERROR_INCOMPATIBLE_DRIVER && HresultFromDriverStart(Created_) != E_OUTOFMEMORY)
+    // No driver: a factory without adapters, as on a machine without any,
+    // unless the driver could not be loaded for want of memory.
+    const bool NoDriver = Created_ == VK_ERROR_INCOMPATIBLE_DRIVER && HresultFromDriverStart(Created_) != E_OUTOFMEMORY;
+    if (Created_ < 0 && !NoDriver)
+        return HresultFromDriverStart(Created_);
+    if (!NoDriver)
     {
-        // No driver: a factory without adapters, as on a machine without any.
-        Created->m_Handle = VK_NULL_HANDLE;
-    }
-    else
-    {
-        if (Created_ < 0)
-            return HresultFromDriverStart(Created_);
         uint32_t Count = 0;
         // The loader starts the drivers here; one that cannot be loaded is
         // left out, and none left fails the enumeration.
