@@ -337,6 +337,8 @@ HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
     {
         std::lock_guard Guard(m_Lock);
         ++m_Statistics.FramesEncoded;
+        m_Statistics.FramePath = View.Path;
+        m_Statistics.BytesCopied += View.BytesCopied + m_Converter->BytesCopied();
         m_Statistics.ReadbackTime += Readback;
         m_Statistics.ConvertTime += Convert;
         m_Statistics.EncodeTime += Encode;

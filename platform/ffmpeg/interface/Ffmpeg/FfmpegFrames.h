@@ -21,6 +21,15 @@ enum class FfmpegInputFormat
     Nv12,     // a plane of Y, then a plane of interleaved U and V at half height
 };
 
+// How a frame's pixels reached the writer.
+enum class FfmpegFramePath
+{
+    InPlace,      // read where the frame was drawn or written (host memory)
+    Cuda,         // handed to the encoder in device memory
+    ReadbackNv12, // converted on the device, the NV12 planes copied to the host
+    ReadbackBgra, // the texture copied to the host as it is
+};
+
 // Where the pixels of one frame lie, plane by plane (the second plane only for NV12).
 struct FfmpegFrameView
 {
@@ -29,6 +38,10 @@ struct FfmpegFrameView
     // The layout of the planes when it differs from the stream's input
     // format (a source that could not deliver that format for this frame).
     std::optional<FfmpegInputFormat> Format;
+    FfmpegFramePath Path = FfmpegFramePath::InPlace;
+    // The bytes that the source copied to bring the pixels here: from device
+    // memory to the host, or within host memory.
+    uint64_t BytesCopied = 0;
 };
 
 // One frame given to the writer. The writer's worker thread calls Lock when

@@ -93,6 +93,8 @@ public:
     // Makes the device's writes to Target visible to the host once the
     // current batch has completed.
     void PrepareHostRead(const std::shared_ptr<Buffer>& Target);
+    // The same for a host-placed image, which it leaves in the general layout.
+    void PrepareHostRead(const std::shared_ptr<Image>& Target);
 
     // Submits what is recorded, if LastUse is not submitted yet; with Wait,
     // waits until LastUse has completed.

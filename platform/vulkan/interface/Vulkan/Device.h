@@ -36,6 +36,10 @@ public:
     HRESULT Allocate(const VkMemoryRequirements& Requirements, VkMemoryPropertyFlags Required,
                      VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained) const;
 
+    // Whether the device's memory is the host's own (a CPU device whose every
+    // memory type the host can map): the host may read images where they lie.
+    bool HostMemoryOnly() const;
+
     bool SupportsFormat(VkFormat Format, VkFormatFeatureFlags Features, bool Linear = false) const;
     bool SupportsBufferFormat(VkFormat Format, VkFormatFeatureFlags Features) const;
 
