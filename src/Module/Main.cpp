@@ -50,6 +50,7 @@ enum class Mode
     Encode,
     Syntax,
     EnumerateAdapters,
+    Version,
 };
 
 // The first argument, the program path included, that names a mode decides.
@@ -62,8 +63,14 @@ Mode FindMode(const Arguments& Arguments)
         Value.clear();
         if (!ParseOption(Argument, Name, Value))
             continue;
-        if (_wcsicmp(Name.c_str(), L"Syntax") == 0 || _wcsicmp(Name.c_str(), L"?") == 0)
+        // Beside its own names, the syntax answers the ones that users of
+        // other tools type first: -h, -help and --help.
+        if (_wcsicmp(Name.c_str(), L"Syntax") == 0 || _wcsicmp(Name.c_str(), L"?") == 0 ||
+            _wcsicmp(Name.c_str(), L"h") == 0 || _wcsicmp(Name.c_str(), L"help") == 0 ||
+            _wcsicmp(Name.c_str(), L"-help") == 0)
             return Mode::Syntax;
+        if (_wcsicmp(Name.c_str(), L"Version") == 0 || _wcsicmp(Name.c_str(), L"-version") == 0)
+            return Mode::Version;
         if (_wcsicmp(Name.c_str(), L"EnumerateAdapters") == 0 || _wcsicmp(Name.c_str(), L"ea") == 0)
             return Mode::EnumerateAdapters;
     }
@@ -101,6 +108,7 @@ int main()
         switch (FindMode(Arguments))
         {
         case Mode::Syntax: PrintSyntax(); break;
+        case Mode::Version: PrintVersion(); break;
         case Mode::EnumerateAdapters:
         {
             // One line per adapter, in enumeration order. Failures leave main

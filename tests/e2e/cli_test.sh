@@ -2,6 +2,7 @@
 # Runs the built tool and compares what it prints, exactly.
 set -u
 OSTREL=${1:?usage: cli_test.sh OSTREL_BINARY}
+root=$(cd "$(dirname "$0")/../.." && pwd)
 failures=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -47,6 +48,15 @@ expect "no arguments print the syntax" "$syntax" 0
 for option in -? -syntax -SYNTAX -Syntax:anything; do
     expect "$option prints the syntax" "$syntax" 0 "$option"
 done
+for option in -h -H -help --help --HELP; do
+    expect "$option prints the syntax as -? does" "$syntax" 0 "$option"
+done
+version="Ostrel $(sed -n 's/^project(Ostrel VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
+for option in --version -Version -version; do
+    expect "$option prints the version" "$version" 0 "$option"
+done
+expect "the version starts no run" "$version" 0 -Resolution 64 36 -Version out.mp4
+[[ ! -e out.mp4 ]] || { echo "FAIL: -Version wrote a video"; failures=$((failures + 1)); }
 expect "a mode after the output path still wins" "$syntax" 0 out.mp4 -?
 expect "the syntax mode prints no warnings" "$syntax" 0 a b -unknown -?
 expect "the first mode wins" "$syntax" 0 -? -ea
