@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Explanation.h"
 #include "Module.h"
 
 #include "diagnostics/Check.h"
@@ -27,6 +28,7 @@ namespace {
     catch (const ComException& Exception)
     {
         std::fprintf(stderr, "Ostrel: failed with 0x%08X\n", static_cast<unsigned>(Exception.m_Result));
+        PrintCommandLineProblem();
     }
     catch (long Result)
     {
@@ -116,12 +118,14 @@ int main()
             const UINT DxgiFactoryDebugFlag = 0;
             Microsoft::WRL::ComPtr<IDXGIFactory> DxgiFactory;
             CheckResult(CreateDXGIFactory2(DxgiFactoryDebugFlag, IID_PPV_ARGS(DxgiFactory.GetAddressOf())));
+            bool HasAdapter = false;
             for (UINT Index = 0;; ++Index)
             {
                 Microsoft::WRL::ComPtr<IDXGIAdapter> DxgiAdapter;
                 const HRESULT Result = DxgiFactory->EnumAdapters(Index, DxgiAdapter.GetAddressOf());
                 if (Result == DXGI_ERROR_NOT_FOUND)
                     break;
+                HasAdapter = true;
                 CheckResult(Result);
                 Microsoft::WRL::ComPtr<IDXGIAdapter1> DxgiAdapter1;
                 CheckResult(DxgiAdapter.As(&DxgiAdapter1));
@@ -138,6 +142,11 @@ int main()
                 for (const std::string& Field : Fields)
                     Line += (Line.empty() ? "" : ", ") + Field;
                 PrintLine(Format("%d: %hs", static_cast<int>(Index), Line.c_str()));
+            }
+            if (!HasAdapter)
+            {
+                std::fprintf(stderr, "Ostrel: %s\n", NoAdapterWords);
+                std::fflush(stderr);
             }
             break;
         }
