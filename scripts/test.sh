@@ -2,7 +2,8 @@
 # Sets up what is missing, then builds and runs every test: the plain build
 # (with the Vulkan tests again under the Khronos validation layer), the unit
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# the concurrency tests under ThreadSanitizer.
+# the concurrency tests under ThreadSanitizer. The plain build's tests
+# include the Windows executable (mingw-w64) and its runs under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
