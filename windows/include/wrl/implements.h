@@ -106,12 +106,14 @@ private:
 };
 
 // A new object of Type, held by the pointer returned; empty when memory ran
-// out. What the constructor throws passes on, the memory freed.
+// out. What the constructor throws passes on, the memory freed. The pointer
+// takes the object's first reference as it is: mingw-w64's ComPtr::Attach
+// would add a second one, which nothing releases.
 template <typename Type, typename... Arguments>
 ComPtr<Type> Make(Arguments&&... Values)
 {
     ComPtr<Type> Object;
-    Object.Attach(new (std::nothrow) Type(std::forward<Arguments>(Values)...));
+    *Object.GetAddressOf() = new (std::nothrow) Type(std::forward<Arguments>(Values)...);
     return Object;
 }
 
