@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Windows executable into DIR (warnings as errors) and its ZIP
-# package, which must hold ostrel.exe as built and README-Windows.txt with
-# CR LF line ends; skips where mingw-w64 is not installed.
+# Builds the Windows executable and its test program into DIR (warnings as
+# errors) and the executable's ZIP package, which must hold ostrel.exe as
+# built and README-Windows.txt with CR LF line ends; skips where mingw-w64
+# is not installed.
 #   build_test.sh SOURCE_ROOT DIR
 set -u
 root=${1:?usage: build_test.sh SOURCE_ROOT DIR}
@@ -12,7 +13,8 @@ if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
 fi
 started=$SECONDS
 "$root/scripts/build-windows.sh" "$dir" || exit 1
-echo "ok: $dir/ostrel.exe built in $((SECONDS - started)) s"
+cmake --build "$dir" --target ostrel_windows_tests || exit 1
+echo "ok: $dir/ostrel.exe and its test program built in $((SECONDS - started)) s"
 
 failures=0
 work=$(mktemp -d)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows executable: what the file holds (resources, imports), then
-# runs under Wine, each with a time limit: the syntax (the Linux build's
+# runs under Wine, each with a time limit: the shim tests, the syntax (the Linux build's
 # text with CR LF line ends), the adapter list, a failing adapter index, a
 # bad command line and an encoding run, which no Wine can do yet.
 #   wine_test.sh OSTREL_EXE LINUX_OSTREL SHADER_SOURCE
@@ -53,6 +53,15 @@ grep -qE '\bWaitForDebugEventEx\b' <<<"$imports" && fail "WaitForDebugEventEx is
 wine_start || exit $?
 mkdir "$work/run" && cd "$work/run" || exit 1
 cp "$exe" ostrel.exe
+
+# The shims in use by the tool's classes (ShimTest.cpp).
+wine_run 120 "$(dirname "$exe")/ostrel_windows_tests.exe"
+if ((status != 0)); then
+    fail "the shim tests: status $status"
+    cat out.txt err.txt
+else
+    echo "ok: the shim tests pass"
+fi
 
 # run_case NAME ARGS...: the tool under Wine (one minute at most); a hang
 # fails the case.
