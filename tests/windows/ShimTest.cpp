@@ -1,15 +1,19 @@
 // The Windows build's shims (windows/include, windows/*.cpp) in use by the
 // tool's own classes, run under Wine: QueryInterface over listed and chained
 // interfaces, reference counts and Make of RuntimeClass, the SRW lock
-// holders, and C++ throws through the throw hook with no debugger attached.
+// holders, C++ throws through the throw hook with no debugger attached, and
+// a debugger that ends without killing the process it debugged.
 // Prints one line per failed expectation; the exit status is their count.
 
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <atomic>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -225,15 +229,60 @@ void Throws()
     EXPECT(OutOfRange);
 }
 
+// This program again, with Arguments; its process handle, or null.
+HANDLE StartSelf(const std::wstring& Arguments)
+{
+    wchar_t Path[MAX_PATH];
+    GetModuleFileNameW(nullptr, Path, MAX_PATH);
+    std::wstring CommandLine = L"\"" + std::wstring(Path) + L"\" " + Arguments;
+    STARTUPINFOW Startup = {};
+    Startup.cb = sizeof Startup;
+    PROCESS_INFORMATION Process = {};
+    if (!CreateProcessW(Path, CommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &Startup, &Process))
+        return nullptr;
+    CloseHandle(Process.hThread);
+    return Process.hProcess;
+}
+
+// A debugger that attaches as the debugging child does and then ends
+// without detaching leaves the debugged process running.
+void DebuggerEnds()
+{
+    const HANDLE Debuggee = StartSelf(L"--sleep");
+    EXPECT(Debuggee != nullptr);
+    if (!Debuggee)
+        return;
+    const HANDLE Debugger = StartSelf(L"--attach " + std::to_wstring(GetProcessId(Debuggee)));
+    DWORD Attached = 1;
+    EXPECT(Debugger && WaitForSingleObject(Debugger, 30000) == WAIT_OBJECT_0 &&
+           GetExitCodeProcess(Debugger, &Attached) && Attached == 0);
+    EXPECT(WaitForSingleObject(Debuggee, 2000) == WAIT_TIMEOUT);
+    TerminateProcess(Debuggee, 0);
+    CloseHandle(Debuggee);
+    if (Debugger)
+        CloseHandle(Debugger);
+}
+
 } // namespace
 
 int main()
 {
+    // The helper processes of DebuggerEnds.
+    int Count = 0;
+    if (wchar_t** Arguments = CommandLineToArgvW(GetCommandLineW(), &Count); Arguments && Count >= 2)
+    {
+        if (wcscmp(Arguments[1], L"--sleep") == 0)
+            Sleep(60000);
+        if (wcscmp(Arguments[1], L"--attach") == 0 && Count == 3)
+            return DebugActiveProcess(static_cast<DWORD>(_wtoi(Arguments[2]))) ? 0 : 1;
+        return 0;
+    }
     AllocatorInterfaces();
     SampleInterfaces();
     Lifetime();
     Locks();
     Throws();
+    DebuggerEnds();
     std::printf("%s: %d failed\n", Failures ? "FAIL" : "ok", Failures);
     return Failures;
 }
