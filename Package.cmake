@@ -1,3 +1,18 @@
+# The Windows build's package: `cpack -G ZIP` in its build folder gives
+# ostrel-VERSION-win64.zip, ostrel.exe and README-Windows.txt (CR LF).
+if(WIN32)
+  set(CPACK_PACKAGE_NAME ostrel)
+  set(CPACK_PACKAGE_VENDOR "Ostrel")
+  set(CPACK_PACKAGE_FILE_NAME ostrel-${PROJECT_VERSION}-win64)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_STRIP_FILES OFF)
+  configure_file(README-Windows.txt ${CMAKE_BINARY_DIR}/README-Windows.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/README-Windows.txt DESTINATION .)
+  include(CPack)
+  return()
+endif()
+
 # The Debian package: `cpack -G DEB` in the build folder. Depends come from
 # the libraries the installed files link (dpkg-shlibdeps: the Vulkan loader,
 # FFmpeg's libraries, LTTng-UST for the provider), plus what is loaded

@@ -8,6 +8,8 @@ packages=(
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
     liblttng-ust-dev lttng-tools babeltrace2 lldb jq clang-format
     g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+    # The Windows executable's tests: Wine (64-bit) with an X server of its own.
+    wine wine64 xvfb
 )
 
 missing=()

@@ -363,6 +363,11 @@ int FilterException(const ParentProcessDebug::ExceptionData& Data)
     const wchar_t* FileName = PathFindFileNameW(Data.m_ModulePath.c_str());
     if (Data.m_ModulePath.empty() && Data.m_TypeName.empty() && Data.m_Value == 0x406D1388)
         return 0; // a thread gets a name
+    // GCC's own exceptions of a throw on Windows (throw, unwind, forced
+    // unwind): the throw hook has reported the throw already.
+    if (Data.m_ModulePath.empty() && Data.m_TypeName.empty() &&
+        (Data.m_Value == 0x20474343 || Data.m_Value == 0x21474343 || Data.m_Value == 0x22474343))
+        return 0;
     const char* ComError = ThrownTypeName::ComError;
     if (_wcsicmp(FileName, L"D3DSCache.dll") == 0 && Data.m_TypeName == ComError &&
         (Data.m_Value == 0x80004005 || Data.m_Value == 0x887A0033))

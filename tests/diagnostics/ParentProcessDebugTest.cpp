@@ -124,6 +124,11 @@ TEST(FilterException, Rules)
     EXPECT_EQ(Filter(L"", "", 0x406D1388), 0);          // a thread gets a name
     EXPECT_EQ(Filter(L"/x/ostrel", "", 0x406D1388), 1); // from a module it is no naming
     EXPECT_EQ(Filter(L"", "", 0xC0000005), 1);
+    // GCC's own throw, unwind and forced-unwind exceptions on Windows.
+    EXPECT_EQ(Filter(L"", "", 0x20474343), 0);
+    EXPECT_EQ(Filter(L"", "", 0x21474343), 0);
+    EXPECT_EQ(Filter(L"", "", 0x22474343), 0);
+    EXPECT_EQ(Filter(L"", "", 0x23474343), 1);
     EXPECT_EQ(Filter(L"C:\\W\\D3DSCache.dll", ComError, 0x80004005), 0);
     EXPECT_EQ(Filter(L"C:\\W\\d3dscache.DLL", ComError, 0x887A0033), 0);
     EXPECT_EQ(Filter(L"C:\\W\\D3DSCache.dll", ComError, 0x80070057), 1); // any other HRESULT is reported

@@ -13,7 +13,7 @@ if ! "$formatter" --version | grep -q 'version 14\.'; then
     exit 77
 fi
 cd "$root" || exit 1
-mapfile -t files < <(find src platform tests bench \( -name '*.cpp' -o -name '*.h' \) | sort)
+mapfile -t files < <(find src platform tests bench windows \( -name '*.cpp' -o -name '*.h' \) | sort)
 "$formatter" --dry-run --Werror "${files[@]}" || {
     echo "FAIL: run $formatter -i on the files above"
     exit 1
