@@ -29,7 +29,6 @@ constexpr Words FixedWords[] = {
     {HRESULT_FROM_WIN32(ERROR_CANT_RESOLVE_FILENAME), "the output path's links form a loop or a chain too long"},
     {HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), "the output path or one of its names is too long"},
     {HRESULT_FROM_WIN32(ERROR_DISK_FULL), "the disk is full; the output path was left as it was"},
-    {HRESULT_FROM_WIN32(ERROR_DISK_QUOTA_EXCEEDED), "the disk quota is used up; the output path was left as it was"},
     {HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), "the disk failed to write the video; the output path was left as it was"},
     {HRESULT_FROM_WIN32(ERROR_CANCELLED), "the run was interrupted; the output path was left as it was"},
     {E_OUTOFMEMORY, "out of memory: try a smaller -Resolution, or free memory"},
