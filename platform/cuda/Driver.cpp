@@ -56,7 +56,7 @@ bool LoadLibcuda(Driver& Result, std::string& Missing)
 
 const Driver* LoadDriver(std::string& Missing)
 {
-    if (const Driver* StandIn = g_StandIn.load(std::memory_order_acquire))
+    if (const Driver* StandIn = InjectedDriver())
         return StandIn;
     static Driver Loaded;
     static std::string Why;
@@ -70,5 +70,7 @@ const Driver* LoadDriver(std::string& Missing)
 }
 
 void InjectDriver(const Driver* StandIn) { g_StandIn.store(StandIn, std::memory_order_release); }
+
+const Driver* InjectedDriver() { return g_StandIn.load(std::memory_order_acquire); }
 
 } // namespace Platform::Cuda

@@ -16,8 +16,11 @@
 #include <mfapi.h>
 #include <mfreadwrite.h>
 
+#include "support/CudaStandIn.h"
+#include "support/DebugOutputCapture.h"
 #include "support/Graphics.h"
 
+#include "D3D11/FrameExport.h"
 #include "Module/WriterTimings.h"
 #include "mf/SinkWriterOptions.h"
 
@@ -234,4 +237,73 @@ TEST(SinkWriter, TheToolKnowsTheTimingsByTheirKeys)
     EXPECT_EQ(WriterTimings::ConvertTime, OSTREL_SINK_WRITER_CONVERT_TIME);
     EXPECT_EQ(WriterTimings::EncodeTime, OSTREL_SINK_WRITER_ENCODE_TIME);
     EXPECT_EQ(WriterTimings::MuxTime, OSTREL_SINK_WRITER_MUX_TIME);
+}
+
+namespace {
+
+std::array<uint8_t, 16> SharedDeviceUuid()
+{
+    std::unique_ptr<Platform::D3D11::FrameExport> Export;
+    EXPECT_EQ(Platform::D3D11::FrameExport::Create(Graphics::Shared().m_Device.Get(), 2, 2, 4, 1, Export), S_OK);
+    return Export ? Export->DeviceUuid() : std::array<uint8_t, 16>{};
+}
+
+// The lines of the debugger output channel that tell of the CUDA path.
+size_t CudaLines(const DebugOutputCapture& Capture)
+{
+    size_t Count = 0;
+    for (const std::wstring& Line : Capture.Lines())
+        Count += Line.find(L"CUDA") != std::wstring::npos;
+    return Count;
+}
+
+} // namespace
+
+// Frames through CUDA (the stand-in: the device's exported memory read on
+// the host) reach the encoder as the readback path's bytes: the same video.
+TEST(SinkWriter, ThroughCudaTheVideoIsTheReadbackPathsVideo)
+{
+    const std::filesystem::path Folder =
+        std::filesystem::temp_directory_path() / ("ostrel-sink-writer-cuda-" + std::to_string(getpid()));
+    std::filesystem::create_directories(Folder);
+    const std::string Readback = (Folder / "readback.mp4").string(), Cuda = (Folder / "cuda.mp4").string();
+    DebugOutputCapture Capture;
+    Write(Readback, SinkWriterConversionDevice);
+    // The software adapter never tries CUDA by itself.
+    EXPECT_EQ(CudaLines(Capture), 0u);
+    {
+        CudaStandIn::Scope StandIn(SharedDeviceUuid());
+        Write(Cuda, SinkWriterConversionDevice);
+        EXPECT_EQ(CudaStandIn::Shared().m_MemoryImports, 6);
+        // The stand-in takes no semaphore: the worker waited on the host.
+        EXPECT_TRUE(CudaStandIn::Shared().m_Waits.empty());
+    }
+    EXPECT_EQ(CudaLines(Capture), 0u);
+    const std::vector<uint8_t> ReadbackFrames = Decoded(Readback), CudaFrames = Decoded(Cuda);
+    ASSERT_EQ(ReadbackFrames.size(), size_t(Width) * Height * 3 / 2 * FrameCount);
+    EXPECT_TRUE(CudaFrames == ReadbackFrames);
+    std::filesystem::remove_all(Folder);
+}
+
+// An import that fails before the first frame leaves the writer on the
+// readback path, with one line that says why, and the run completes.
+TEST(SinkWriter, AFailedImportFallsBackToTheReadbackPath)
+{
+    const std::filesystem::path Folder =
+        std::filesystem::temp_directory_path() / ("ostrel-sink-writer-fallback-" + std::to_string(getpid()));
+    std::filesystem::create_directories(Folder);
+    const std::string Path = (Folder / "fallback.mp4").string();
+    DebugOutputCapture Capture;
+    {
+        CudaStandIn::Scope StandIn(SharedDeviceUuid(), Platform::Cuda::CUDA_ERROR_NOT_SUPPORTED);
+        Write(Path, SinkWriterConversionDevice);
+    }
+    ASSERT_EQ(CudaLines(Capture), 1u);
+    for (const std::wstring& Line : Capture.Lines())
+    {
+        const bool Cuda = Line.find(L"CUDA") != std::wstring::npos;
+        EXPECT_TRUE(!Cuda || Line.find(L"cuImportExternalMemory") != std::wstring::npos);
+    }
+    EXPECT_EQ(Decoded(Path).size(), size_t(Width) * Height * 3 / 2 * FrameCount);
+    std::filesystem::remove_all(Folder);
 }

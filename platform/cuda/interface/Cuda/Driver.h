@@ -19,6 +19,7 @@ using CUexternalSemaphore = struct CUextSemaphore_st*;
 
 constexpr CUresult CUDA_SUCCESS = 0;
 constexpr CUresult CUDA_ERROR_INVALID_VALUE = 1;
+constexpr CUresult CUDA_ERROR_OUT_OF_MEMORY = 2;
 constexpr CUresult CUDA_ERROR_NOT_INITIALIZED = 3;
 constexpr CUresult CUDA_ERROR_NO_DEVICE = 100;
 constexpr CUresult CUDA_ERROR_FILE_NOT_FOUND = 301;
@@ -147,5 +148,7 @@ const Driver* LoadDriver(std::string& Missing);
 // Tests: the stand-in that LoadDriver answers instead of libcuda, until
 // called again with null. The stand-in must outlive its use.
 void InjectDriver(const Driver* StandIn);
+// The stand-in in place, if any.
+const Driver* InjectedDriver();
 
 } // namespace Platform::Cuda
