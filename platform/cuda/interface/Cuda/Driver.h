@@ -36,19 +36,23 @@ constexpr unsigned CUDA_EXTERNAL_MEMORY_DEDICATED = 0x1;
 constexpr int CU_EXTERNAL_SEMAPHORE_HANDLE_TYPE_TIMELINE_SEMAPHORE_FD = 9;
 constexpr unsigned CU_STREAM_NON_BLOCKING = 0x1;
 
+// The handle of imported memory or a semaphore: here always a file
+// descriptor; the other members give the union its size.
+union CUexternalHandle
+{
+    int fd;
+    struct
+    {
+        void* handle;
+        const void* name;
+    } win32;
+    const void* nvSciObject;
+};
+
 struct CUDA_EXTERNAL_MEMORY_HANDLE_DESC
 {
     int type;
-    union
-    {
-        int fd;
-        struct
-        {
-            void* handle;
-            const void* name;
-        } win32;
-        const void* nvSciBufObject;
-    } handle;
+    CUexternalHandle handle;
     unsigned long long size;
     unsigned int flags;
     unsigned int reserved[16];
@@ -65,16 +69,7 @@ struct CUDA_EXTERNAL_MEMORY_BUFFER_DESC
 struct CUDA_EXTERNAL_SEMAPHORE_HANDLE_DESC
 {
     int type;
-    union
-    {
-        int fd;
-        struct
-        {
-            void* handle;
-            const void* name;
-        } win32;
-        const void* nvSciSyncObj;
-    } handle;
+    CUexternalHandle handle;
     unsigned int flags;
     unsigned int reserved[16];
 };
