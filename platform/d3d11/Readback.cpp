@@ -30,7 +30,10 @@ std::vector<PlaneLayout> HostLayoutOf(ID3D11Texture2D* Texture)
 TextureReadback::TextureReadback() = default;
 TextureReadback::~TextureReadback() = default;
 
-const uint8_t* TextureReadback::Data() const { return m_Buffer ? m_Buffer->Mapped() : nullptr; }
+const uint8_t* TextureReadback::Data() const
+{
+    return m_InPlace ? m_InPlace->Mapped() : m_Buffer ? m_Buffer->Mapped() : nullptr;
+}
 
 bool TextureReadback::Converts(ID3D11Texture2D* Texture)
 {
@@ -38,6 +41,12 @@ bool TextureReadback::Converts(ID3D11Texture2D* Texture)
     return Source && Source->m_Image && Vulkan::ColorConversion::Converts(Source->Format().m_Vulkan) &&
            (Source->m_Image->Usage() & VK_IMAGE_USAGE_SAMPLED_BIT) && Source->Desc().Width % 2 == 0 &&
            Source->Desc().Height % 2 == 0;
+}
+
+bool TextureReadback::ReadsInPlace(ID3D11Texture2D* Texture)
+{
+    const Texture2D* Source = ImplementationOf<Texture2D>(Texture);
+    return Source && Source->m_Image && Source->m_Image->Mapped();
 }
 
 HRESULT TextureReadback::Read(ID3D11Texture2D* Texture, Output Format)
@@ -62,11 +71,15 @@ HRESULT TextureReadback::PrepareBuffer(const std::shared_ptr<DeviceState>& State
 HRESULT TextureReadback::Begin(ID3D11Texture2D* Texture, Output Format)
 {
     Texture2D* Object = ImplementationOf<Texture2D>(Texture);
-    if (!Object || !Object->m_Image || (Format == Output::Nv12 && !Converts(Texture)))
+    if (!Object || !Object->m_Image || (Format == Output::Nv12 && !Converts(Texture)) ||
+        (Format == Output::InPlace && !ReadsInPlace(Texture)))
         return E_INVALIDARG;
     Texture2D& Source = *Object;
     const std::shared_ptr<DeviceState>& State = Source.State();
     const uint32_t Width = Source.Desc().Width, Height = Source.Desc().Height;
+    m_InPlace.reset();
+    if (Format == Output::InPlace)
+        return BeginInPlace(Source);
     std::vector<PlaneLayout> Layout =
         Format == Output::Nv12 ? Nv12Layout(Width, Height) : HostLayout(Source.Format(), Width, Height);
     HRESULT Status = PrepareBuffer(State, HostSize(Layout));
@@ -94,8 +107,28 @@ HRESULT TextureReadback::Begin(ID3D11Texture2D* Texture, Output Format)
             m_BytesRead += uint64_t(Plane.m_Width) * Plane.m_Height * Plane.m_TexelBytes;
     }
     Commands.PrepareHostRead(m_Buffer);
-    const uint64_t Value = m_Buffer->m_State.m_LastUse;
-    Status = Commands.SubmitUpTo(Value, false);
+    return Submit(m_Buffer->m_State.m_LastUse);
+}
+
+HRESULT TextureReadback::BeginInPlace(Texture2D& Source)
+{
+    const std::shared_ptr<Vulkan::Image>& Image = Source.m_Image;
+    m_Layout = {{Source.Desc().Width, Source.Desc().Height, Source.Format().m_TexelBytes, 0,
+                 static_cast<uint32_t>(Image->RowPitch())}};
+    m_BytesRead = 0;
+    m_State = Source.State();
+    std::lock_guard Guard(m_State->m_Lock);
+    m_State->m_Commands.PrepareHostRead(Image);
+    m_InPlace = Image;
+    return Submit(Image->m_State.m_LastUse);
+}
+
+HRESULT TextureReadback::Submit(uint64_t LastUse)
+{
+    // A value of 0: nothing ever touched the resource; wait for what is
+    // submitted so far.
+    const uint64_t Value = LastUse ? LastUse : m_State->m_Commands.CurrentValue();
+    const HRESULT Status = m_State->m_Commands.SubmitUpTo(Value, false);
     if (FAILED(Status))
         return Status;
     m_Pending = Value;
@@ -109,7 +142,10 @@ HRESULT TextureReadback::Finish()
     const HRESULT Waited = m_State->m_Commands.Wait(std::exchange(m_Pending, 0));
     if (FAILED(Waited))
         return Waited;
-    m_Buffer->InvalidateHostRange();
+    if (m_InPlace)
+        m_InPlace->InvalidateHostRange();
+    else
+        m_Buffer->InvalidateHostRange();
     return S_OK;
 }
 

@@ -116,7 +116,12 @@ HRESULT Texture2D::CreateImage(const D3D11_TEXTURE2D_DESC& Desc)
         Usage |= VK_IMAGE_USAGE_SAMPLED_BIT;
     else if (Desc.BindFlags & D3D11_BIND_SHADER_RESOURCE && m_Format.m_Planes == 1)
         return E_INVALIDARG;
-    return Vulkan::Image::Create(m_State->Vulkan(), m_Format.m_Vulkan, Desc.Width, Desc.Height, Usage, m_Image);
+    // Where the device's memory is the host's, single-plane images lie where
+    // the host reads them: frames reach the encoder without a copy.
+    const bool OnHost = Device.HostMemoryOnly() && m_Format.m_Planes == 1 &&
+                        Vulkan::Image::CanPlaceOnHost(Device, m_Format.m_Vulkan, Usage);
+    return Vulkan::Image::Create(m_State->Vulkan(), m_Format.m_Vulkan, Desc.Width, Desc.Height, Usage, m_Image,
+                                 OnHost ? Vulkan::Image::Placement::Host : Vulkan::Image::Placement::Device);
 }
 
 HRESULT Texture2D::CreateHost(const D3D11_TEXTURE2D_DESC& Desc, const D3D11_SUBRESOURCE_DATA* InitialData)

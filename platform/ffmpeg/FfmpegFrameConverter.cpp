@@ -78,6 +78,7 @@ HRESULT FfmpegFrameConverter::CreateScaler()
 
 HRESULT FfmpegFrameConverter::Convert(const FfmpegFrameView& View, AVFrame* Output)
 {
+    m_BytesCopied = 0;
     if (m_Width == 0)
         return MF_E_NOT_INITIALIZED;
     const bool Nv12 = View.Format.value_or(m_Input) == FfmpegInputFormat::Nv12;
@@ -103,15 +104,17 @@ HRESULT FfmpegFrameConverter::Scale(const FfmpegFrameView& View, AVFrame* Output
     return Result < 0 ? HresultFromAverror(Result) : S_OK;
 }
 
-HRESULT FfmpegFrameConverter::CopyNv12(const FfmpegFrameView& View, AVFrame* Output) const
+HRESULT FfmpegFrameConverter::CopyNv12(const FfmpegFrameView& View, AVFrame* Output)
 {
     // Luma as it is. (libswscale 6.7 loses the chroma of NV12 input, so the
     // chroma is copied, or split, here.)
     av_image_copy_plane(Output->data[0], Output->linesize[0], View.Planes[0], View.Pitches[0], m_Width, m_Height);
+    m_BytesCopied = uint64_t(m_Width) * m_Height;
     if (m_Output == AV_PIX_FMT_NV12)
     {
         av_image_copy_plane(Output->data[1], Output->linesize[1], View.Planes[1], View.Pitches[1], m_Width,
                             m_Height / 2);
+        m_BytesCopied += uint64_t(m_Width) * (m_Height / 2);
         return S_OK;
     }
     for (int Row = 0; Row < m_Height / 2; ++Row)
@@ -125,6 +128,7 @@ HRESULT FfmpegFrameConverter::CopyNv12(const FfmpegFrameView& View, AVFrame* Out
             V[Column] = Pairs[2 * Column + 1];
         }
     }
+    m_BytesCopied += uint64_t(m_Width) * (m_Height / 2);
     return S_OK;
 }
 

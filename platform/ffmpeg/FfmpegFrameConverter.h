@@ -32,11 +32,14 @@ public:
     // Converts the whole picture; Output must be writable, of the output
     // format and size.
     HRESULT Convert(const FfmpegFrameView& View, AVFrame* Output);
+    // The bytes that the last Convert copied as they were (NV12 input), as
+    // opposed to converting them.
+    uint64_t BytesCopied() const { return m_BytesCopied; }
 
 private:
     HRESULT CreateScaler();
     HRESULT Scale(const FfmpegFrameView& View, AVFrame* Output);
-    HRESULT CopyNv12(const FfmpegFrameView& View, AVFrame* Output) const;
+    HRESULT CopyNv12(const FfmpegFrameView& View, AVFrame* Output);
 
     SwsContext* m_Context = nullptr; // B8G8R8A8 input, made for the first such frame
     // Points at the caller's planes, with a buffer reference that frees
@@ -47,6 +50,7 @@ private:
     unsigned m_Threads = 1;
     int m_Width = 0;
     int m_Height = 0;
+    uint64_t m_BytesCopied = 0;
 };
 
 } // namespace Platform

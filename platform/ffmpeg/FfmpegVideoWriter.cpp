@@ -352,6 +352,9 @@ HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
     {
         std::lock_guard Guard(m_Lock);
         ++m_Statistics.FramesEncoded;
+        m_Statistics.FramePath = View.Path;
+        // A device frame is not converted: nothing of the converter's counts.
+        m_Statistics.BytesCopied += View.BytesCopied + (DeviceFrame ? 0 : m_Converter->BytesCopied());
         m_Statistics.ReadbackTime += Readback;
         m_Statistics.ConvertTime += Convert;
         m_Statistics.EncodeTime += Encode;

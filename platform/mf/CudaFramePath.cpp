@@ -48,6 +48,8 @@ public:
         View.Device.Done = &CudaFramePath::Returned;
         View.Device.Context = &Handed;
         View.Format = FfmpegInputFormat::Nv12;
+        View.Path = FfmpegFramePath::Cuda;
+        View.BytesCopied = 0; // the frame never leaves device memory
         m_HandedOver = true;
         return S_OK;
     }

@@ -49,6 +49,15 @@ void SampleFrame::Start()
         return;
     if (m_Convert && D3D11::TextureReadback::Converts(m_Texture.Get()))
         m_Output = D3D11::TextureReadback::Output::Nv12;
+    else if (D3D11::TextureReadback::ReadsInPlace(m_Texture.Get()))
+    {
+        // Nothing is copied: the sample stays out of its pool until the
+        // writer has converted its pixels.
+        m_Output = D3D11::TextureReadback::Output::InPlace;
+        if (SUCCEEDED(m_InPlace.Begin(m_Texture.Get(), m_Output)))
+            m_Started = &m_InPlace;
+        return;
+    }
     m_Started = m_Ring.Take();
     if (m_Started && FAILED(m_Started->Begin(m_Texture.Get(), m_Output)))
         m_Ring.Give(std::exchange(m_Started, nullptr));
@@ -75,6 +84,16 @@ HRESULT SampleFrame::LockTexture(FfmpegFrameView& View)
         View.Pitches[Plane] = static_cast<int>(Readback.Layout()[Plane].m_RowPitch);
     }
     View.Format = m_Output == D3D11::TextureReadback::Output::Nv12 ? FfmpegInputFormat::Nv12 : m_Declared;
+    View.BytesCopied = Readback.BytesRead();
+    switch (m_Output)
+    {
+    case D3D11::TextureReadback::Output::InPlace: View.Path = FfmpegFramePath::InPlace; return S_OK;
+    case D3D11::TextureReadback::Output::Nv12: View.Path = FfmpegFramePath::ReadbackNv12; break;
+    case D3D11::TextureReadback::Output::Native:
+        View.Path =
+            m_Declared == FfmpegInputFormat::Nv12 ? FfmpegFramePath::ReadbackNv12 : FfmpegFramePath::ReadbackBgra;
+        break;
+    }
     // The pixels are safe: the sample may go back to its pool now.
     m_Texture.Reset();
     m_Buffer.Reset();
@@ -111,7 +130,8 @@ void SampleFrame::Release()
         // A copy still on its way must land before its buffer is reused.
         if (!m_Finished)
             m_Started->Finish();
-        m_Ring.Give(m_Started);
+        if (m_Started != &m_InPlace)
+            m_Ring.Give(m_Started);
     }
     delete this;
 }

@@ -1,7 +1,9 @@
 // A written sample on its way to the FFmpeg writer: the frame source that
-// reads the sample's texture back (converted on the device, or as it is), or
-// locks its memory buffer, and lets the sample go as soon as its pixels are
-// safe, so that it returns to its pool.
+// reads the sample's texture back (converted on the device, or as it is),
+// reads it where it lies (a device whose memory is the host's), or locks its
+// memory buffer, and lets the sample go as soon as its pixels are safe, so
+// that it returns to its pool: after the readback, or after the writer has
+// converted the pixels that it read in place.
 #pragma once
 
 #include <condition_variable>
@@ -39,7 +41,8 @@ class SampleFrame final : public FfmpegFrameSource
 public:
     // Declared: the layout of the samples' pixels (the stream's input type).
     // Convert: textures of B8G8R8A8 come as NV12, converted on the device,
-    // where the device can.
+    // where the device can. Otherwise a texture that the host can read where
+    // it lies is read so.
     SampleFrame(IMFSample* Sample, ReadbackRing& Ring, D3D11::TextureReadback& Fallback, FfmpegInputFormat Declared,
                 bool Convert, uint32_t Width, uint32_t Height);
 
@@ -60,6 +63,7 @@ private:
     ReadbackRing& m_Ring;
     D3D11::TextureReadback& m_Fallback;
     D3D11::TextureReadback* m_Started = nullptr;
+    D3D11::TextureReadback m_InPlace; // m_Started when the texture is read where it lies
     D3D11::TextureReadback::Output m_Output = D3D11::TextureReadback::Output::Native;
     bool m_Finished = false;
     const FfmpegInputFormat m_Declared;

@@ -33,6 +33,18 @@ using namespace Microsoft::WRL;
 // worker, 16.0-16.4 s with 2 to 8 begun here).
 constexpr size_t ReadbackCount = 4;
 
+const wchar_t* FramePathName(FfmpegFramePath Path)
+{
+    switch (Path)
+    {
+    case FfmpegFramePath::InPlace: return L"in-place";
+    case FfmpegFramePath::Cuda: return L"cuda";
+    case FfmpegFramePath::ReadbackNv12: return L"readback-nv12";
+    case FfmpegFramePath::ReadbackBgra: return L"readback-bgra";
+    }
+    return L"";
+}
+
 class SinkWriter final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IMFSinkWriter>
 {
 public:
@@ -185,12 +197,16 @@ public:
             {OSTREL_SINK_WRITER_CONVERT_TIME, Counts.ConvertTime / 100},
             {OSTREL_SINK_WRITER_ENCODE_TIME, Counts.EncodeTime / 100},
             {OSTREL_SINK_WRITER_MUX_TIME, Counts.MuxTime / 100},
+            {OSTREL_SINK_WRITER_BYTES_COPIED, Counts.BytesCopied},
         };
         for (const auto& [Key, Value] : Figures)
             if (FAILED(Result = Timings->SetUINT64(Key, Value)))
                 return Result;
         if (FAILED(Result = Timings->SetString(OSTREL_SINK_WRITER_ENCODER,
                                                WideFromUtf8(m_Writer.EncoderDescription()).c_str())))
+            return Result;
+        if (Counts.FramesEncoded > 0 &&
+            FAILED(Result = Timings->SetString(OSTREL_SINK_WRITER_FRAME_PATH, FramePathName(Counts.FramePath))))
             return Result;
         return Timings->QueryInterface(Riid, Object);
     }

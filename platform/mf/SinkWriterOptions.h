@@ -28,8 +28,11 @@ enum SinkWriterConversion : unsigned
 // it was handed (UINT64), the time in 100-ns units (UINT64) that the device
 // that renders was busy since writing began (drawing, copying, reading
 // back, converting), and the writer's time spent waiting for frames' pixels
-// from the device, converting them, encoding and muxing. The system's Sink
-// Writer offers no such service.
+// from the device, converting them, encoding and muxing; how the frames
+// reached the encoder (string: "in-place", "cuda", "readback-nv12" or
+// "readback-bgra") and the bytes copied on the way, from device memory to the
+// host or within host memory, for all frames so far (UINT64). The system's
+// Sink Writer offers no such service.
 constexpr GUID OSTREL_SINK_WRITER_TIMINGS = {
     0x1f6a3c1e, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
 constexpr GUID OSTREL_SINK_WRITER_ENCODER = {
@@ -46,3 +49,7 @@ constexpr GUID OSTREL_SINK_WRITER_MUX_TIME = {
     0x1f6a3c24, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
 constexpr GUID OSTREL_SINK_WRITER_DEVICE_TIME = {
     0x1f6a3c25, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_FRAME_PATH = {
+    0x1f6a3c26, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_BYTES_COPIED = {
+    0x1f6a3c27, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};

@@ -336,6 +336,20 @@ void CommandContext::TransferOwnership(const std::shared_ptr<Buffer>& Target, bo
     Touch(Target);
 }
 
+void CommandContext::PrepareHostRead(const std::shared_ptr<Image>& Target)
+{
+    constexpr Access HostRead = {VK_PIPELINE_STAGE_HOST_BIT, VK_ACCESS_HOST_READ_BIT, VK_IMAGE_LAYOUT_GENERAL};
+    if (!Target->m_PendingClear && !NeedsBarrier(Target->m_State, HostRead, true))
+        return;
+    const VkCommandBuffer Commands = BeginTransfer();
+    if (!Commands)
+        return;
+    ResolveClear(Commands, Target);
+    m_Barriers.Add(*Target, HostRead);
+    m_Barriers.Record(Commands);
+    Touch(Target);
+}
+
 HRESULT CommandContext::ConvertToNv12(const std::shared_ptr<Image>& Source, const BufferSlice& Target,
                                       const Nv12Planes& Planes)
 {

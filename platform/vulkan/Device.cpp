@@ -152,6 +152,17 @@ std::optional<uint32_t> ChooseMemoryType(const VkPhysicalDeviceMemoryProperties&
     return std::nullopt;
 }
 
+bool Device::HostMemoryOnly() const
+{
+    const VkPhysicalDeviceMemoryProperties& Memory = m_Adapter.m_MemoryProperties;
+    if (!m_Adapter.IsSoftware() || Memory.memoryTypeCount == 0)
+        return false;
+    for (uint32_t Index = 0; Index < Memory.memoryTypeCount; ++Index)
+        if (!(Memory.memoryTypes[Index].propertyFlags & VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT))
+            return false;
+    return true;
+}
+
 bool Device::SupportsFormat(VkFormat Format, VkFormatFeatureFlags Features, bool Linear) const
 {
     VkFormatProperties Properties = {};

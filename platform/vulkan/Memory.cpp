@@ -132,13 +132,22 @@ void Buffer::FlushHostRange() const
     }
 }
 
+bool Image::CanPlaceOnHost(const Device& Device, VkFormat Format, VkImageUsageFlags Usage)
+{
+    VkImageFormatProperties Properties = {};
+    return vkGetPhysicalDeviceImageFormatProperties(Device.Adapter().m_Handle, Format, VK_IMAGE_TYPE_2D,
+                                                    VK_IMAGE_TILING_LINEAR, Usage, 0, &Properties) == VK_SUCCESS &&
+           (Properties.sampleCounts & VK_SAMPLE_COUNT_1_BIT);
+}
+
 HRESULT Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t Width, uint32_t Height,
-                      VkImageUsageFlags Usage, std::shared_ptr<Image>& Result)
+                      VkImageUsageFlags Usage, std::shared_ptr<Image>& Result, Placement Where)
 {
     std::shared_ptr<Image> Created(new (std::nothrow) Image(std::move(Device)));
     if (!Created)
         return E_OUTOFMEMORY;
     const VkDevice Handle = Created->m_Device->Handle();
+    const bool OnHost = Where == Placement::Host;
     auto CreateInfo = Vulkan::Describe<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
     CreateInfo.imageType = VK_IMAGE_TYPE_2D;
     CreateInfo.format = Format;
@@ -146,7 +155,7 @@ HRESULT Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t 
     CreateInfo.mipLevels = 1;
     CreateInfo.arrayLayers = 1;
     CreateInfo.samples = VK_SAMPLE_COUNT_1_BIT;
-    CreateInfo.tiling = VK_IMAGE_TILING_OPTIMAL;
+    CreateInfo.tiling = OnHost ? VK_IMAGE_TILING_LINEAR : VK_IMAGE_TILING_OPTIMAL;
     CreateInfo.usage = Usage;
     CreateInfo.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
     CreateInfo.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
@@ -160,12 +169,35 @@ HRESULT Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t 
     vkGetImageMemoryRequirements(Handle, Created->m_Handle, &Requirements);
     VkMemoryPropertyFlags Obtained = 0;
     const HRESULT Allocated =
-        Created->m_Device->Allocate(Requirements, 0, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT, Created->m_Memory, Obtained);
+        Created->m_Device->Allocate(Requirements, OnHost ? VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT : 0,
+                                    OnHost ? VK_MEMORY_PROPERTY_HOST_CACHED_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT
+                                           : VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT,
+                                    Created->m_Memory, Obtained);
     if (FAILED(Allocated))
         return Allocated;
     VK_RETURN_IF_FAILED(vkBindImageMemory(Handle, Created->m_Handle, Created->m_Memory, 0));
+    if (OnHost)
+    {
+        const VkImageSubresource Plane = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0};
+        VkSubresourceLayout Layout = {};
+        vkGetImageSubresourceLayout(Handle, Created->m_Handle, &Plane, &Layout);
+        void* Mapped = nullptr;
+        VK_RETURN_IF_FAILED(vkMapMemory(Handle, Created->m_Memory, 0, VK_WHOLE_SIZE, 0, &Mapped));
+        Created->m_Mapped = static_cast<uint8_t*>(Mapped) + Layout.offset;
+        Created->m_RowPitch = Layout.rowPitch;
+        Created->m_Coherent = (Obtained & VK_MEMORY_PROPERTY_HOST_COHERENT_BIT) != 0;
+    }
     Result = std::move(Created);
     return S_OK;
+}
+
+void Image::InvalidateHostRange() const
+{
+    if (m_Mapped && !m_Coherent)
+    {
+        VkMappedMemoryRange Range = {VK_STRUCTURE_TYPE_MAPPED_MEMORY_RANGE, nullptr, m_Memory, 0, VK_WHOLE_SIZE};
+        vkInvalidateMappedMemoryRanges(m_Device->Handle(), 1, &Range);
+    }
 }
 
 VkImageView Image::ReadView()

@@ -127,6 +127,12 @@ public:
             // The writer's stages, where it tells them.
             bool m_WriterStages = false;
             double m_Readback = 0, m_Convert = 0, m_Encode = 0, m_Mux = 0;
+            // How the frames reached the encoder ("in-place", "cuda",
+            // "readback-nv12", "readback-bgra") and the bytes copied on the
+            // way, where the writer tells them.
+            std::wstring m_FramePath;
+            bool m_BytesCopiedKnown = false;
+            UINT64 m_BytesCopied = 0;
 
             // Seconds a frame of rendering and copying: on the device where
             // its time is known, else on the rendering thread.
@@ -147,8 +153,8 @@ public:
         // standard error and changes nothing else).
         static void Report(const Figures& Figures, const Configuration& Configuration, const std::wstring& OutputPath);
 
-        // "llvmpipe, libx264 superfast: render 13.1 ms, readback 1.1 ms, ...
-        // a frame; waited 0.4 s".
+        // "llvmpipe, libx264 superfast, in-place, 0 bytes copied a frame: render
+        // 13.1 ms, readback 1.1 ms, ... a frame; waited 0.4 s".
         static std::string SummaryLine(const Figures& Figures);
         static std::string Json(const Figures& Figures, const Configuration& Configuration,
                                 const std::wstring& OutputPath);

@@ -123,6 +123,13 @@ HRESULT WriteWholeFile(const std::wstring& Path, const std::string& Text)
     return Result;
 }
 
+// The bytes copied a frame, to the nearest byte.
+unsigned long long BytesPerFrame(const Application::Statistics::Figures& Figures)
+{
+    const UINT64 Frames = Figures.m_Frames ? Figures.m_Frames : 1;
+    return (Figures.m_BytesCopied + Frames / 2) / Frames;
+}
+
 } // namespace
 
 Application::Statistics::Figures Application::Statistics::Collect(const wchar_t* Adapter, IMFSinkWriter* SinkWriter,
@@ -156,6 +163,11 @@ Application::Statistics::Figures Application::Statistics::Collect(const wchar_t*
     if (SUCCEEDED(
             Timings->GetString(WriterTimings::Encoder, Encoder, static_cast<UINT32>(std::size(Encoder)), nullptr)))
         Result.m_Encoder = Encoder;
+    wchar_t FramePath[32] = {};
+    if (SUCCEEDED(Timings->GetString(WriterTimings::FramePath, FramePath, static_cast<UINT32>(std::size(FramePath)),
+                                     nullptr)))
+        Result.m_FramePath = FramePath;
+    Result.m_BytesCopiedKnown = SUCCEEDED(Timings->GetUINT64(WriterTimings::BytesCopied, &Result.m_BytesCopied));
     return Result;
 }
 
@@ -166,6 +178,10 @@ std::string Application::Statistics::SummaryLine(const Figures& Figures)
     std::string Line = Format("%ls", Figures.m_Adapter.c_str());
     if (!Figures.m_Encoder.empty())
         Line += Format(", %ls", Figures.m_Encoder.c_str());
+    if (!Figures.m_FramePath.empty())
+        Line += Format(", %ls", Figures.m_FramePath.c_str());
+    if (Figures.m_BytesCopiedKnown)
+        Line += Format(", %llu bytes copied a frame", BytesPerFrame(Figures));
     Line += Format(": render %.1f ms", PerFrame(Figures.Render()));
     if (Figures.m_WriterStages)
         Line += Format(", readback %.1f ms, convert %.1f ms, encode %.1f ms, mux %.1f ms", PerFrame(Figures.m_Readback),
@@ -189,6 +205,11 @@ std::string Application::Statistics::Json(const Figures& Figures, const Configur
     Text += Format("  \"frame_rate\": [%u, %u],\n  \"duration\": %d,\n  \"bitrate\": %u,\n", Configuration.m_FrameRateN,
                    Configuration.m_FrameRateD, Configuration.m_Duration, Configuration.m_Bitrate);
     Text += Format("  \"frames\": %u,\n  \"elapsed_seconds\": %.3f,\n", Figures.m_Frames, Figures.m_ElapsedSeconds);
+    Text +=
+        "  \"frame_path\": " + (Figures.m_FramePath.empty() ? std::string("null") : JsonString(Figures.m_FramePath)) +
+        ",\n";
+    Text += "  \"bytes_copied_per_frame\": " +
+            (Figures.m_BytesCopiedKnown ? Format("%llu", BytesPerFrame(Figures)) : std::string("null")) + ",\n";
     Text += "  \"milliseconds_per_frame\": {\"render\": " + Milliseconds(Figures.Render()) +
             ", \"render_on_device\": " + (Figures.m_DeviceKnown ? "true" : "false") +
             ", \"submit\": " + Milliseconds(Figures.m_Submit);

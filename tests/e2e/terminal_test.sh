@@ -36,7 +36,7 @@ if [[ -n $status ]]; then
 else
     fail "no status line on the terminal: $(od -c terminal.txt | head -5)"
 fi
-summary=$(tr '\r' '\n' <terminal.txt | grep -E '^.+, libx264 [a-z]+: render [0-9.]+ ms, readback [0-9.]+ ms, convert [0-9.]+ ms, encode [0-9.]+ ms, mux [0-9.]+ ms a frame; waited [0-9.]+ s$')
+summary=$(tr '\r' '\n' <terminal.txt | grep -E '^.+, libx264 [a-z]+, in-place, 0 bytes copied a frame: render [0-9.]+ ms, readback [0-9.]+ ms, convert [0-9.]+ ms, encode [0-9.]+ ms, mux [0-9.]+ ms a frame; waited [0-9.]+ s$')
 if [[ -n $summary ]]; then
     pass "the terminal showed where the time went: $summary"
 else
@@ -86,6 +86,10 @@ if command -v jq >/dev/null; then
         fail "the statistics do not describe the run ($frames frames): $(cat stats.json)"
     elif ! jq -e '[.milliseconds_per_frame | .render, .submit, .readback, .convert, .encode, .mux] | all(. > 0)' stats.json >/dev/null; then
         fail "a stage took no time: $(jq -c .milliseconds_per_frame stats.json)"
+    # lavapipe's memory is the host's: the writer reads each frame where the
+    # device drew it.
+    elif [[ $(jq -r .frame_path stats.json) != in-place || $(jq .bytes_copied_per_frame stats.json) != 0 ]]; then
+        fail "the frames did not reach the encoder in place: $(jq -c '[.frame_path, .bytes_copied_per_frame]' stats.json)"
     # The rendering thread's figures fit in the run, and so do the writer's
     # worker's; together no more than two threads' worth.
     elif ! jq -e '(.milliseconds_per_frame.submit * .frames / 1000 + .waited_seconds.sample + .waited_seconds.writer) <= .elapsed_seconds + 0.01 and

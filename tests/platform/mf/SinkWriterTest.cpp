@@ -273,8 +273,17 @@ TEST(SinkWriter, ThroughCudaTheVideoIsTheReadbackPathsVideo)
     EXPECT_EQ(CudaLines(Capture), 0u);
     {
         CudaStandIn::Scope StandIn(SharedDeviceUuid());
-        Write(Cuda, SinkWriterConversionDevice);
+        ComPtr<IMFAttributes> Timings;
+        Write(Cuda, SinkWriterConversionDevice, &Timings);
         EXPECT_EQ(CudaStandIn::Shared().m_MemoryImports, 6);
+        // The writer says how the frames came, and that nothing was copied.
+        wchar_t Path[32] = {};
+        ASSERT_TRUE(Timings);
+        EXPECT_EQ(Timings->GetString(OSTREL_SINK_WRITER_FRAME_PATH, Path, 32, nullptr), S_OK);
+        EXPECT_STREQ(Path, L"cuda");
+        UINT64 Copied = 1;
+        EXPECT_EQ(Timings->GetUINT64(OSTREL_SINK_WRITER_BYTES_COPIED, &Copied), S_OK);
+        EXPECT_EQ(Copied, 0u);
         // The stand-in takes no semaphore: the worker waited on the host.
         EXPECT_TRUE(CudaStandIn::Shared().m_Waits.empty());
     }

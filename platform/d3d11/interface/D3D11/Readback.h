@@ -16,11 +16,13 @@
 
 namespace Platform::Vulkan {
 class Buffer;
-}
+class Image;
+} // namespace Platform::Vulkan
 
 namespace Platform::D3D11 {
 
 class DeviceState;
+class Texture2D;
 
 // One plane of a texture in host memory: where its rows start and how far
 // apart they lie. Planes follow each other with the same row pitch, as
@@ -42,11 +44,14 @@ class TextureReadback
 {
 public:
     // What arrives on the host: the texture's own pixels, or the NV12 planes
-    // that the device converts them to (BT.709, limited range).
+    // that the device converts them to (BT.709, limited range). InPlace: the
+    // texture's own pixels where they lie, copied nowhere; the texture must
+    // not be written again until the reader is done with them.
     enum class Output
     {
         Native,
         Nv12,
+        InPlace,
     };
 
     TextureReadback();
@@ -57,6 +62,9 @@ public:
     // Whether the device can convert Texture to Output::Nv12: 8-bit RGB of
     // an even size.
     static bool Converts(ID3D11Texture2D* Texture);
+    // Whether the host can read Texture where it lies (Output::InPlace): a
+    // texture of a device whose memory is the host's.
+    static bool ReadsInPlace(ID3D11Texture2D* Texture);
 
     // Reads the whole of Texture (default, immutable or dynamic usage) and
     // waits for it. E_INVALIDARG for staging textures, and for a conversion
@@ -78,9 +86,13 @@ public:
 
 private:
     HRESULT PrepareBuffer(const std::shared_ptr<DeviceState>& State, uint64_t Size);
+    HRESULT BeginInPlace(Texture2D& Source);
+    // Submits the work up to LastUse and notes it as the read's own.
+    HRESULT Submit(uint64_t LastUse);
 
     std::shared_ptr<DeviceState> m_State;
     std::shared_ptr<Vulkan::Buffer> m_Buffer;
+    std::shared_ptr<Vulkan::Image> m_InPlace; // read where it lies, until the next read
     std::vector<PlaneLayout> m_Layout;
     uint64_t m_Pending = 0; // the copy's submission, until Finish
     uint64_t m_BytesRead = 0;

@@ -33,6 +33,15 @@ struct FfmpegDeviceFrame
     void* Context = nullptr;
 };
 
+// How a frame's pixels reached the writer.
+enum class FfmpegFramePath
+{
+    InPlace,      // read where the frame was drawn or written (host memory)
+    Cuda,         // handed to the encoder in device memory
+    ReadbackNv12, // converted on the device, the NV12 planes copied to the host
+    ReadbackBgra, // the texture copied to the host as it is
+};
+
 // Where the pixels of one frame lie, plane by plane (the second plane only for NV12).
 struct FfmpegFrameView
 {
@@ -43,6 +52,10 @@ struct FfmpegFrameView
     std::optional<FfmpegInputFormat> Format;
     // Instead of Planes: the frame in device memory, handed over with the view.
     FfmpegDeviceFrame Device;
+    FfmpegFramePath Path = FfmpegFramePath::InPlace;
+    // The bytes that the source copied to bring the pixels here: from device
+    // memory to the host, or within host memory.
+    uint64_t BytesCopied = 0;
 };
 
 // One frame given to the writer. The writer's worker thread calls Lock when

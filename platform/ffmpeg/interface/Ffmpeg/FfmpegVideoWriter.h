@@ -94,6 +94,11 @@ public:
         uint64_t ConvertTime = 0;
         uint64_t EncodeTime = 0;
         uint64_t MuxTime = 0;
+        // How the last frame's pixels came (FramesEncoded > 0), and the bytes
+        // copied for all frames: by their sources, and by the worker where
+        // its conversion is a plain copy.
+        FfmpegFramePath FramePath = FfmpegFramePath::InPlace;
+        uint64_t BytesCopied = 0;
     };
 
     FfmpegVideoWriter();

@@ -99,6 +99,8 @@ public:
     // was not released records nothing.
     void ReleaseToExternal(const std::shared_ptr<Buffer>& Target);
     void AcquireFromExternal(const std::shared_ptr<Buffer>& Target);
+    // The same for a host-placed image, which it leaves in the general layout.
+    void PrepareHostRead(const std::shared_ptr<Image>& Target);
 
     // Submits what is recorded, if LastUse is not submitted yet; with Wait,
     // waits until LastUse has completed.

@@ -38,6 +38,10 @@ public:
                      VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained,
                      const void* Next = nullptr) const;
 
+    // Whether the device's memory is the host's own (a CPU device whose every
+    // memory type the host can map): the host may read images where they lie.
+    bool HostMemoryOnly() const;
+
     bool SupportsFormat(VkFormat Format, VkFormatFeatureFlags Features, bool Linear = false) const;
     bool SupportsBufferFormat(VkFormat Format, VkFormatFeatureFlags Features) const;
 

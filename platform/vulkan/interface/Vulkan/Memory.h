@@ -86,8 +86,18 @@ private:
 class Image
 {
 public:
+    enum class Placement
+    {
+        Device, // optimal tiling in device-local memory
+        // Linear rows in host-visible memory, mapped for as long as the
+        // image lives, so that the host reads the pixels where they lie.
+        Host,
+    };
+
     static HRESULT Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t Width, uint32_t Height,
-                          VkImageUsageFlags Usage, std::shared_ptr<Image>& Result);
+                          VkImageUsageFlags Usage, std::shared_ptr<Image>& Result, Placement Where = Placement::Device);
+    // Whether Device can make an image of Format for Usage in host memory.
+    static bool CanPlaceOnHost(const Device& Device, VkFormat Format, VkImageUsageFlags Usage);
     ~Image();
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
@@ -99,6 +109,14 @@ public:
     const std::shared_ptr<Device>& Owner() const { return m_Device; }
 
     VkImageUsageFlags Usage() const { return m_Usage; }
+    // A host-placed image's pixels (its one plane) and the distance between
+    // its rows; null for device images. The host may read them while the
+    // image is in the general layout and the device's writes are visible to
+    // it (CommandContext::PrepareHostRead), after InvalidateHostRange.
+    const uint8_t* Mapped() const { return m_Mapped; }
+    VkDeviceSize RowPitch() const { return m_RowPitch; }
+    void InvalidateHostRange() const;
+
     // A view of the whole image for shaders that read it, made on first use
     // (under the command context's owner's lock); null when it cannot be.
     VkImageView ReadView();
@@ -119,6 +137,9 @@ private:
     uint32_t m_Width = 0;
     uint32_t m_Height = 0;
     VkImageView m_ReadView = VK_NULL_HANDLE;
+    uint8_t* m_Mapped = nullptr;
+    VkDeviceSize m_RowPitch = 0;
+    bool m_Coherent = true;
 };
 
 // A range of a buffer: what the front's resources hold, so that a small
