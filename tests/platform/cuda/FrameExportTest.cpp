@@ -53,25 +53,6 @@ std::vector<uint8_t> Picture(uint32_t Width, uint32_t Height, uint32_t Frame)
     return Pixels;
 }
 
-ComPtr<ID3D11Texture2D> Upload(ID3D11Device* Device, const std::vector<uint8_t>& Pixels, uint32_t Width,
-                               uint32_t Height)
-{
-    const D3D11_TEXTURE2D_DESC Desc = {Width,
-                                       Height,
-                                       1,
-                                       1,
-                                       DXGI_FORMAT_B8G8R8A8_UNORM,
-                                       {1, 0},
-                                       D3D11_USAGE_DEFAULT,
-                                       D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET,
-                                       0,
-                                       0};
-    const D3D11_SUBRESOURCE_DATA Data = {Pixels.data(), Width * 4, 0};
-    ComPtr<ID3D11Texture2D> Texture;
-    EXPECT_EQ(Device->CreateTexture2D(&Desc, &Data, Texture.GetAddressOf()), S_OK);
-    return Texture;
-}
-
 // The planes as the readback path brings them, rows packed: luma, then the
 // interleaved chroma.
 std::vector<uint8_t> ReadBackNv12(ID3D11Texture2D* Texture, uint32_t Width, uint32_t Height)
@@ -150,7 +131,8 @@ void CompareRing(ID3D11Device* Device, const Platform::Cuda::Driver& Driver, Cop
     const std::vector<CUdeviceptr> Addresses = ImportRing(*Export, *Session);
     for (uint32_t Frame = 0; Frame < 2 * RingSize; ++Frame)
     {
-        const ComPtr<ID3D11Texture2D> Texture = Upload(Device, Picture(Width, Height, Frame), Width, Height);
+        const ComPtr<ID3D11Texture2D> Texture =
+            Graphics::BgraTexture(Device, Picture(Width, Height, Frame), Width, Height);
         const size_t Slot = Frame % RingSize;
         uint64_t Value = 0;
         ASSERT_EQ(Export->Convert(Texture.Get(), Slot, Value), S_OK);
@@ -197,10 +179,10 @@ TEST(FrameExport, RefusesWhatItCannotConvert)
     EXPECT_EQ(FrameExport::Create(Device, 63, 32, 64, 2, Export), E_INVALIDARG); // odd
     EXPECT_EQ(FrameExport::Create(Device, 64, 32, 62, 2, Export), E_INVALIDARG); // pitch below the width
     ASSERT_EQ(FrameExport::Create(Device, 64, 32, 256, 2, Export), S_OK);
-    const ComPtr<ID3D11Texture2D> Other = Upload(Device, Picture(32, 32, 0), 32, 32);
+    const ComPtr<ID3D11Texture2D> Other = Graphics::BgraTexture(Device, Picture(32, 32, 0), 32, 32);
     uint64_t Value = 0;
     EXPECT_EQ(Export->Convert(Other.Get(), 0, Value), E_INVALIDARG);
-    const ComPtr<ID3D11Texture2D> Fitting = Upload(Device, Picture(64, 32, 0), 64, 32);
+    const ComPtr<ID3D11Texture2D> Fitting = Graphics::BgraTexture(Device, Picture(64, 32, 0), 64, 32);
     EXPECT_EQ(Export->Convert(Fitting.Get(), 2, Value), E_INVALIDARG);
     EXPECT_EQ(Export->Convert(Fitting.Get(), 1, Value), S_OK);
     EXPECT_EQ(Export->Wait(Value), S_OK);

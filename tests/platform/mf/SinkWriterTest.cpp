@@ -50,20 +50,8 @@ std::vector<uint8_t> Picture(int Frame)
 
 ComPtr<IMFSample> TextureSample(int Frame)
 {
-    const D3D11_TEXTURE2D_DESC Desc = {Width,
-                                       Height,
-                                       1,
-                                       1,
-                                       DXGI_FORMAT_B8G8R8A8_UNORM,
-                                       {1, 0},
-                                       D3D11_USAGE_DEFAULT,
-                                       D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET,
-                                       0,
-                                       0};
-    const std::vector<uint8_t> Pixels = Picture(Frame);
-    const D3D11_SUBRESOURCE_DATA Data = {Pixels.data(), Width * 4, 0};
-    ComPtr<ID3D11Texture2D> Texture;
-    EXPECT_EQ(Graphics::Shared().m_Device->CreateTexture2D(&Desc, &Data, Texture.GetAddressOf()), S_OK);
+    const ComPtr<ID3D11Texture2D> Texture =
+        Graphics::BgraTexture(Graphics::Shared().m_Device.Get(), Picture(Frame), Width, Height);
     ComPtr<IMFMediaBuffer> Buffer;
     EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), Texture.Get(), 0, FALSE, Buffer.GetAddressOf()),
               S_OK);
@@ -260,8 +248,9 @@ size_t CudaLines(const DebugOutputCapture& Capture)
 } // namespace
 
 // Frames through CUDA (the stand-in: the device's exported memory read on
-// the host) reach the encoder as the readback path's bytes: the same video.
-TEST(SinkWriter, ThroughCudaTheVideoIsTheReadbackPathsVideo)
+// the host) reach the encoder as the readback path's bytes: the same video. The
+// ring's slots go from the writing thread to the encoder's and back.
+TEST(SinkWriterConcurrency, ThroughCudaTheVideoIsTheReadbackPathsVideo)
 {
     const std::filesystem::path Folder =
         std::filesystem::temp_directory_path() / ("ostrel-sink-writer-cuda-" + std::to_string(getpid()));
