@@ -20,3 +20,8 @@ HANDLE GetStdHandle(DWORD StdHandle);
 // its length without the terminator when it fits, else the size it needs
 // with the terminator; 0 with ERROR_ENVVAR_NOT_FOUND when it is not set.
 DWORD GetEnvironmentVariableW(LPCWSTR Name, LPWSTR Buffer, DWORD Size);
+
+// The current folder, without a final separator except for the root: its
+// length without the terminator when it fits in Buffer (Size characters),
+// else the size it needs with the terminator; 0 on failure.
+DWORD GetCurrentDirectoryW(DWORD Size, LPWSTR Buffer);

@@ -43,7 +43,8 @@ FfmpegAdapter DescribeAdapter(ID3D11Device* Device)
 
 bool ConvertsOnDevice(const FfmpegAdapter& Adapter, SinkWriterConversion Asked)
 {
-    if (Adapter.m_Kind == FfmpegAdapter::Kind::Unknown || Asked == SinkWriterConversionHost)
+    if (Adapter.m_Kind == FfmpegAdapter::Kind::Unknown || Asked == SinkWriterConversionHost ||
+        Asked == SinkWriterConversionHostReadback)
         return false;
     if (Asked == SinkWriterConversionDevice || Adapter.m_Kind == FfmpegAdapter::Kind::Hardware)
         return true;

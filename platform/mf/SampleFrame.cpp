@@ -31,12 +31,13 @@ void ReadbackRing::Give(D3D11::TextureReadback* Readback)
 }
 
 SampleFrame::SampleFrame(IMFSample* Sample, ReadbackRing& Ring, D3D11::TextureReadback& Fallback,
-                         FfmpegInputFormat Declared, bool Convert, uint32_t Width, uint32_t Height)
+                         FfmpegInputFormat Declared, bool Convert, bool InPlace, uint32_t Width, uint32_t Height)
     : m_Sample(Sample),
       m_Ring(Ring),
       m_Fallback(Fallback),
       m_Declared(Declared),
       m_Convert(Convert),
+      m_ReadInPlace(InPlace),
       m_Width(Width),
       m_Height(Height)
 {}
@@ -49,7 +50,7 @@ void SampleFrame::Start()
         return;
     if (m_Convert && D3D11::TextureReadback::Converts(m_Texture.Get()))
         m_Output = D3D11::TextureReadback::Output::Nv12;
-    else if (D3D11::TextureReadback::ReadsInPlace(m_Texture.Get()))
+    else if (m_ReadInPlace && D3D11::TextureReadback::ReadsInPlace(m_Texture.Get()))
     {
         // Nothing is copied: the sample stays out of its pool until the
         // writer has converted its pixels.

@@ -41,10 +41,10 @@ class SampleFrame final : public FfmpegFrameSource
 public:
     // Declared: the layout of the samples' pixels (the stream's input type).
     // Convert: textures of B8G8R8A8 come as NV12, converted on the device,
-    // where the device can. Otherwise a texture that the host can read where
-    // it lies is read so.
+    // where the device can. Otherwise, with InPlace, a texture that the host
+    // can read where it lies is read so.
     SampleFrame(IMFSample* Sample, ReadbackRing& Ring, D3D11::TextureReadback& Fallback, FfmpegInputFormat Declared,
-                bool Convert, uint32_t Width, uint32_t Height);
+                bool Convert, bool InPlace, uint32_t Width, uint32_t Height);
 
     // On the writing thread: starts reading the texture back, first waiting
     // for a free readback when the encoder is that far behind.
@@ -68,6 +68,7 @@ private:
     bool m_Finished = false;
     const FfmpegInputFormat m_Declared;
     const bool m_Convert;
+    const bool m_ReadInPlace;
     const uint32_t m_Width;
     const uint32_t m_Height;
     bool m_Locked = false;

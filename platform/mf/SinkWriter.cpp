@@ -157,7 +157,8 @@ public:
             return m_Writer.Write(Frame, Time, Duration);
         }
         auto* Frame = new (std::nothrow)
-            SampleFrame(Sample, m_Readbacks, m_Readback, m_Declared, m_Convert, m_Settings->Width, m_Settings->Height);
+            SampleFrame(Sample, m_Readbacks, m_Readback, m_Declared, m_Convert,
+                        m_Conversion != SinkWriterConversionHostReadback, m_Settings->Width, m_Settings->Height);
         if (!Frame)
             return E_OUTOFMEMORY;
         Frame->Start();
@@ -272,7 +273,7 @@ HRESULT MFCreateSinkWriterFromURL(LPCWSTR pwszOutputURL, IMFByteStream* pByteStr
         pAttributes->GetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, &AllowHardware);
         pAttributes->GetUINT32(OSTREL_SINK_WRITER_CONVERSION, &Conversion);
     }
-    if (Conversion > SinkWriterConversionDevice)
+    if (Conversion > SinkWriterConversionHostReadback)
         return E_INVALIDARG;
     auto Writer = Microsoft::WRL::Make<Platform::SinkWriter>(DeviceManager, AllowHardware != 0,
                                                              static_cast<SinkWriterConversion>(Conversion));

@@ -7,7 +7,9 @@
 #include <guiddef.h>
 
 // Where the writer turns B8G8R8A8 textures into the encoder's 4:2:0 picture
-// (UINT32, a SinkWriterConversion).
+// (UINT32, a SinkWriterConversion). A texture that the host can read where it
+// lies (a device whose memory is the host's) is read so, unless asked
+// otherwise.
 constexpr GUID OSTREL_SINK_WRITER_CONVERSION = {
     0x5d0c6d5e, 0x3f41, 0x4a7e, {0x9b, 0x2c, 0x61, 0x0e, 0x8a, 0x7f, 0x42, 0x19}};
 
@@ -20,6 +22,9 @@ enum SinkWriterConversion : unsigned
     SinkWriterConversionHost = 1,
     // A compute pass on the device; only the NV12 planes are read back.
     SinkWriterConversionDevice = 2,
+    // On the host, the texture read back as it is even where the host could
+    // read it where it lies.
+    SinkWriterConversionHostReadback = 3,
 };
 
 // GetServiceForStream(0, OSTREL_SINK_WRITER_TIMINGS, IID_IMFAttributes, ...)

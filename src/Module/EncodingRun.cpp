@@ -14,6 +14,8 @@
 
 #include "Common.h"
 #include "Module.h"
+
+#include "Explanation.h"
 #include "VideoSampleAllocator.h"
 #include "diagnostics/Check.h"
 
@@ -230,6 +232,7 @@ HRESULT Application::Do()
     catch (const ComException& Exception)
     {
         PrintLine(Format("Exception: 0x%08X", Exception.m_Result));
+        PrintExplanation(Exception.m_Result, m_Configuration);
         return Exception.m_Result;
     }
     catch (...)

@@ -67,3 +67,5 @@ void PrintSyntax()
     for (const char* Line : Lines)
         PrintLine(Line);
 }
+
+void PrintVersion() { PrintLine(Format("Ostrel %hs", OSTREL_VERSION)); }

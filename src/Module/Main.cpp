@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Explanation.h"
 #include "Module.h"
 
 #include "diagnostics/Check.h"
@@ -27,6 +28,7 @@ namespace {
     catch (const ComException& Exception)
     {
         std::fprintf(stderr, "Ostrel: failed with 0x%08X\n", static_cast<unsigned>(Exception.m_Result));
+        PrintCommandLineProblem();
     }
     catch (long Result)
     {
@@ -50,6 +52,7 @@ enum class Mode
     Encode,
     Syntax,
     EnumerateAdapters,
+    Version,
 };
 
 // The first argument, the program path included, that names a mode decides.
@@ -62,8 +65,14 @@ Mode FindMode(const Arguments& Arguments)
         Value.clear();
         if (!ParseOption(Argument, Name, Value))
             continue;
-        if (_wcsicmp(Name.c_str(), L"Syntax") == 0 || _wcsicmp(Name.c_str(), L"?") == 0)
+        // Beside its own names, the syntax answers the ones that users of
+        // other tools type first: -h, -help and --help.
+        if (_wcsicmp(Name.c_str(), L"Syntax") == 0 || _wcsicmp(Name.c_str(), L"?") == 0 ||
+            _wcsicmp(Name.c_str(), L"h") == 0 || _wcsicmp(Name.c_str(), L"help") == 0 ||
+            _wcsicmp(Name.c_str(), L"-help") == 0)
             return Mode::Syntax;
+        if (_wcsicmp(Name.c_str(), L"Version") == 0 || _wcsicmp(Name.c_str(), L"-version") == 0)
+            return Mode::Version;
         if (_wcsicmp(Name.c_str(), L"EnumerateAdapters") == 0 || _wcsicmp(Name.c_str(), L"ea") == 0)
             return Mode::EnumerateAdapters;
     }
@@ -101,6 +110,7 @@ int main()
         switch (FindMode(Arguments))
         {
         case Mode::Syntax: PrintSyntax(); break;
+        case Mode::Version: PrintVersion(); break;
         case Mode::EnumerateAdapters:
         {
             // One line per adapter, in enumeration order. Failures leave main
@@ -108,12 +118,14 @@ int main()
             const UINT DxgiFactoryDebugFlag = 0;
             Microsoft::WRL::ComPtr<IDXGIFactory> DxgiFactory;
             CheckResult(CreateDXGIFactory2(DxgiFactoryDebugFlag, IID_PPV_ARGS(DxgiFactory.GetAddressOf())));
+            bool HasAdapter = false;
             for (UINT Index = 0;; ++Index)
             {
                 Microsoft::WRL::ComPtr<IDXGIAdapter> DxgiAdapter;
                 const HRESULT Result = DxgiFactory->EnumAdapters(Index, DxgiAdapter.GetAddressOf());
                 if (Result == DXGI_ERROR_NOT_FOUND)
                     break;
+                HasAdapter = true;
                 CheckResult(Result);
                 Microsoft::WRL::ComPtr<IDXGIAdapter1> DxgiAdapter1;
                 CheckResult(DxgiAdapter.As(&DxgiAdapter1));
@@ -130,6 +142,11 @@ int main()
                 for (const std::string& Field : Fields)
                     Line += (Line.empty() ? "" : ", ") + Field;
                 PrintLine(Format("%d: %hs", static_cast<int>(Index), Line.c_str()));
+            }
+            if (!HasAdapter)
+            {
+                std::fprintf(stderr, "Ostrel: %s\n", NoAdapterWords);
+                std::fflush(stderr);
             }
             break;
         }

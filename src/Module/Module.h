@@ -26,6 +26,8 @@ void PrintLine(const std::string& Line);
 bool FinishStandardOutput();
 
 void PrintSyntax();
+// "Ostrel 1.0.0".
+void PrintVersion();
 
 // Scope of the thread's Windows Runtime initialisation; converts to the
 // initialisation's result, which the owner checks.

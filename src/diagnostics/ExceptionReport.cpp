@@ -183,12 +183,42 @@ std::wstring ParentProcessDebug::MinidumpPath(const std::vector<std::wstring>& N
            L".dmp";
 }
 
+std::wstring ParentProcessDebug::CurrentFolderMinidumpPath(const std::vector<std::wstring>& NameParts)
+{
+    wchar_t Folder[4096];
+    const DWORD Length = GetCurrentDirectoryW(static_cast<DWORD>(std::size(Folder)), Folder);
+    if (Length == 0 || Length >= std::size(Folder))
+        return {};
+    std::wstring Path(Folder, Length);
+    if (Path.back() != L'/' && Path.back() != L'\\')
+        Path += Path.find(L'\\') != std::wstring::npos ? L'\\' : L'/';
+    return Path + Join(NameParts, L"-") + L".dmp";
+}
+
 void ParentProcessDebug::WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD ThreadId, const EXCEPTION_RECORD& Record,
                                        const std::vector<std::wstring>& NameParts, MINIDUMP_TYPE MinidumpType)
 {
-    const std::wstring Path = MinidumpPath(NameParts);
-    const HANDLE FileHandle = CreateFileW(Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::wstring Path = MinidumpPath(NameParts);
+    HANDLE FileHandle = CreateFileW(Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    // An executable's folder that the user may not write (an installed copy
+    // run by a user): the dump goes to the current folder instead, and the
+    // user is told where.
+    const std::wstring Here = CurrentFolderMinidumpPath(NameParts);
+    bool Elsewhere =
+        FileHandle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED && !Here.empty() && Here != Path;
+    if (Elsewhere)
+    {
+        FileHandle = CreateFileW(Here.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (FileHandle != INVALID_HANDLE_VALUE)
+            Path = Here;
+        else
+        {
+            Elsewhere = false;
+            SetLastError(ERROR_ACCESS_DENIED);
+        }
+    }
     CheckWin32Bare(FileHandle != INVALID_HANDLE_VALUE);
     UniqueHandle File(FileHandle);
     UniqueHandle Thread;
@@ -220,4 +250,9 @@ void ParentProcessDebug::WriteMinidump(DWORD ProcessId, HANDLE Process, DWORD Th
         SetLastError(Error);
     }
     CheckWin32Bare(Written);
+    if (Elsewhere)
+    {
+        std::fputs(MinidumpElsewhereLine(Path).c_str(), stderr);
+        std::fflush(stderr);
+    }
 }

@@ -295,14 +295,30 @@ void ParentProcessDebug::Run(DWORD ProcessId, DWORD MinidumpType, HANDLE Event)
     DebugActiveProcessStop(ProcessId);
 }
 
-std::string ParentProcessDebug::MinidumpFailureLine(const std::wstring& Path, HRESULT Result)
+namespace {
+
+// A line about the dump at Path; a path of any length fits: a wide character
+// takes at most four bytes.
+template <typename... Values>
+std::string MinidumpLine(const char* Pattern, const std::wstring& Path, Values... More)
 {
-    // A path of any length fits: a wide character takes at most four bytes.
-    std::string Line(Path.size() * 4 + 64, '\0');
-    const int Length = _snprintf_s(Line.data(), Line.size(), _TRUNCATE, "Ostrel: minidump %ls not written: 0x%08X\n",
-                                   Path.c_str(), static_cast<unsigned>(Result));
+    std::string Line(Path.size() * 4 + 128, '\0');
+    const int Length = _snprintf_s(Line.data(), Line.size(), _TRUNCATE, Pattern, Path.c_str(), More...);
     Line.resize(Length > 0 ? static_cast<size_t>(Length) : 0);
     return Line;
+}
+
+} // namespace
+
+std::string ParentProcessDebug::MinidumpFailureLine(const std::wstring& Path, HRESULT Result)
+{
+    return MinidumpLine("Ostrel: minidump %ls not written: 0x%08X\n", Path, static_cast<unsigned>(Result));
+}
+
+std::string ParentProcessDebug::MinidumpElsewhereLine(const std::wstring& Path)
+{
+    return MinidumpLine("Ostrel: minidump %ls written to the current folder: the executable's folder takes no files\n",
+                        Path);
 }
 
 const std::wstring& ModuleFileName()

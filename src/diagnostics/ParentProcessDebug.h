@@ -90,8 +90,13 @@ public:
     static std::vector<std::wstring> DumpNameParts(DWORD ProcessId, uint32_t DumpNumber, const std::wstring& CodeText);
     // Where WriteMinidump puts the dump of these name parts.
     static std::wstring MinidumpPath(const std::vector<std::wstring>& NameParts);
+    // The same name in the current folder, where a dump goes when the
+    // executable's folder takes none; empty when the folder is not known.
+    static std::wstring CurrentFolderMinidumpPath(const std::vector<std::wstring>& NameParts);
     // The line on standard error that tells of a dump that was not written.
     static std::string MinidumpFailureLine(const std::wstring& Path, HRESULT Result);
+    // The line that tells of a dump written to the current folder.
+    static std::string MinidumpElsewhereLine(const std::wstring& Path);
 
     uint32_t m_DisableDebugOutput = 0;
     std::function<void(const wchar_t*)> m_Output;

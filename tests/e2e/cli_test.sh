@@ -2,6 +2,7 @@
 # Runs the built tool and compares what it prints, exactly.
 set -u
 OSTREL=${1:?usage: cli_test.sh OSTREL_BINARY}
+root=$(cd "$(dirname "$0")/../.." && pwd)
 failures=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -47,6 +48,15 @@ expect "no arguments print the syntax" "$syntax" 0
 for option in -? -syntax -SYNTAX -Syntax:anything; do
     expect "$option prints the syntax" "$syntax" 0 "$option"
 done
+for option in -h -H -help --help --HELP; do
+    expect "$option prints the syntax as -? does" "$syntax" 0 "$option"
+done
+version="Ostrel $(sed -n 's/^project(Ostrel VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
+for option in --version -Version -version; do
+    expect "$option prints the version" "$version" 0 "$option"
+done
+expect "the version starts no run" "$version" 0 -Resolution 64 36 -Version out.mp4
+[[ ! -e out.mp4 ]] || { echo "FAIL: -Version wrote a video"; failures=$((failures + 1)); }
 expect "a mode after the output path still wins" "$syntax" 0 out.mp4 -?
 expect "the syntax mode prints no warnings" "$syntax" 0 a b -unknown -?
 expect "the first mode wins" "$syntax" 0 -? -ea
@@ -55,11 +65,14 @@ expect "an option value of a mode is ignored" "$syntax" 0 -?:x -ea
 no_adapter='Exception: 0x887A0002'
 # A run that prints its failure line exits 1.
 expect "/? is an output path, of no known container" 'Exception: 0xC00D36C4' 1 -Resolution 64 36 '/?'
+expect_stderr "a failure line is followed by its words on standard error" \
+    '^Ostrel: no video container for this extension; use one of \.mp4 \.m4v \.mov \.mkv \.3gp \.3g2$'
 expect "unknown arguments only warn on the encoding path" \
 "Warning, command line argument not recognized: b.mp4
 Warning, command line option argument not recognized: foo
 Warning, command line option argument not recognized: 
 $no_adapter" 1 a.mp4 b.mp4 -foo:bar - -AdapterIndex 99
+expect_stderr "a missing adapter is named" '^Ostrel: no adapter 99; `ostrel -ea` lists them$'
 # -Debug itself is covered by debug_test.sh.
 expect "self-debugging options are no warnings" "$no_adapter" 1 -DISABLEDEBUGOUTPUT out.mp4 -ai 99
 expect "arguments with blanks and quotes survive" \
@@ -73,15 +86,21 @@ expect "no output path prints the syntax whatever the frame count" "$syntax" 0 -
 # Configuration errors end the process with a message and no core dump.
 expect "-AdapterIndex as the last argument fails" "" 1 out.mp4 -AdapterIndex
 expect_stderr "-AdapterIndex message" '^Ostrel: failed with 0x80070057$'
+expect_stderr "-AdapterIndex words" '^Ostrel: -AdapterIndex takes a number: -AdapterIndex <index>$'
 expect "a zero height fails" "" 1 -Resolution 1280 0 out.mp4
+expect_stderr "-Resolution words, after the failure line" \
+    '^Ostrel: failed with 0x80070057$' && [[ $(tail -n1 "$work/stderr") == 'Ostrel: -Resolution takes two numbers above 0: -Resolution <width> <height>' ]] ||
+    { echo "FAIL: -Resolution words: $(cat "$work/stderr")"; failures=$((failures + 1)); }
 expect "the value part is not a width" "" 1 -Resolution:1280 720 out.mp4
 expect "a rate without numerator fails" "" 1 -Rate /2 out.mp4
 expect "a negative duration fails" "" 1 -Duration -1 out.mp4
+expect_stderr "frame count words" '^Ostrel: -Duration and -Rate give fewer frames than none, or more than a run can count$'
 expect "a duration past the frame counter fails" "" 1 -Duration 100000000 out.mp4
 expect "warnings before a failure stay printed" \
 "Warning, command line option argument not recognized: x" 1 -x -Rate 30/ out.mp4
 expect "an empty output path fails" "" 1 -Duration 1 ""
 expect_stderr "empty output path message" '^Ostrel: failed with 0x80070057$'
+expect_stderr "empty output path words" '^Ostrel: the output path is empty: give the path of the video to write$'
 
 # Standard output that cannot take the last line fails the process, which
 # says so; a video written whole stays.

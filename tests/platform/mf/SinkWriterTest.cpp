@@ -28,12 +28,19 @@ namespace {
 
 using Graphics::ComPtr;
 
-constexpr UINT Width = 320, Height = 180, FrameCount = 8;
+constexpr UINT FrameCount = 8;
+
+struct Size
+{
+    UINT Width = 320;
+    UINT Height = 180;
+};
 
 // A picture with smooth gradients, hard edges and fine detail that moves
 // from frame to frame.
-std::vector<uint8_t> Picture(int Frame)
+std::vector<uint8_t> Picture(int Frame, Size Size)
 {
+    const auto [Width, Height] = Size;
     std::vector<uint8_t> Pixels(size_t(Width) * Height * 4);
     for (UINT Y = 0; Y < Height; ++Y)
         for (UINT X = 0; X < Width; ++X)
@@ -48,10 +55,11 @@ std::vector<uint8_t> Picture(int Frame)
     return Pixels;
 }
 
-ComPtr<IMFSample> TextureSample(int Frame)
+ComPtr<IMFSample> TextureSample(int Frame, Size Size)
 {
+    const auto [Width, Height] = Size;
     const ComPtr<ID3D11Texture2D> Texture =
-        Graphics::BgraTexture(Graphics::Shared().m_Device.Get(), Picture(Frame), Width, Height);
+        Graphics::BgraTexture(Graphics::Shared().m_Device.Get(), Picture(Frame, Size), Width, Height);
     ComPtr<IMFMediaBuffer> Buffer;
     EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), Texture.Get(), 0, FALSE, Buffer.GetAddressOf()),
               S_OK);
@@ -63,8 +71,9 @@ ComPtr<IMFSample> TextureSample(int Frame)
     return Sample;
 }
 
-ComPtr<IMFMediaType> VideoType(const GUID& Subtype)
+ComPtr<IMFMediaType> VideoType(const GUID& Subtype, Size Size = {})
 {
+    const auto [Width, Height] = Size;
     ComPtr<IMFMediaType> Type;
     EXPECT_EQ(MFCreateMediaType(Type.GetAddressOf()), S_OK);
     Type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
@@ -79,7 +88,7 @@ ComPtr<IMFMediaType> VideoType(const GUID& Subtype)
 // Writes the frames; with Timings, also asks the writer for its figures and
 // gives the seconds from BeginWriting to Finalize in WallTime.
 void Write(const std::string& Path, SinkWriterConversion Conversion, ComPtr<IMFAttributes>* Timings = nullptr,
-           double* WallTime = nullptr)
+           double* WallTime = nullptr, Size Size = {})
 {
     UINT Token = 0;
     ComPtr<IMFDXGIDeviceManager> Manager;
@@ -93,12 +102,12 @@ void Write(const std::string& Path, SinkWriterConversion Conversion, ComPtr<IMFA
     ComPtr<IMFSinkWriter> Writer;
     ASSERT_EQ(MFCreateSinkWriterFromURL(WidePath.c_str(), nullptr, Attributes.Get(), Writer.GetAddressOf()), S_OK);
     DWORD Stream = 0;
-    ASSERT_EQ(Writer->AddStream(VideoType(MFVideoFormat_H264).Get(), &Stream), S_OK);
-    ASSERT_EQ(Writer->SetInputMediaType(Stream, VideoType(MFVideoFormat_ARGB32).Get(), nullptr), S_OK);
+    ASSERT_EQ(Writer->AddStream(VideoType(MFVideoFormat_H264, Size).Get(), &Stream), S_OK);
+    ASSERT_EQ(Writer->SetInputMediaType(Stream, VideoType(MFVideoFormat_ARGB32, Size).Get(), nullptr), S_OK);
     const auto Start = std::chrono::steady_clock::now();
     ASSERT_EQ(Writer->BeginWriting(), S_OK);
     for (UINT Frame = 0; Frame < FrameCount; ++Frame)
-        ASSERT_EQ(Writer->WriteSample(Stream, TextureSample(Frame).Get()), S_OK);
+        ASSERT_EQ(Writer->WriteSample(Stream, TextureSample(Frame, Size).Get()), S_OK);
     ASSERT_EQ(Writer->Finalize(), S_OK);
     if (WallTime)
         *WallTime = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
@@ -142,7 +151,7 @@ TEST(SinkWriter, DeviceAndHostConversionMakeTheSameVideo)
     Write(Host, SinkWriterConversionHost);
     Write(Device, SinkWriterConversionDevice);
     const std::vector<uint8_t> HostFrames = Decoded(Host), DeviceFrames = Decoded(Device);
-    const size_t FrameSize = size_t(Width) * Height * 3 / 2;
+    const size_t FrameSize = size_t(Size().Width) * Size().Height * 3 / 2;
     ASSERT_EQ(HostFrames.size(), FrameSize * FrameCount);
     ASSERT_EQ(DeviceFrames.size(), FrameSize * FrameCount);
     for (UINT Frame = 0; Frame < FrameCount; ++Frame)
@@ -154,6 +163,42 @@ TEST(SinkWriter, DeviceAndHostConversionMakeTheSameVideo)
         {
             EXPECT_LT(Psnr(&HostFrames[Frame * FrameSize], &HostFrames[(Frame - 1) * FrameSize], FrameSize), 30.0);
         }
+    }
+    std::filesystem::remove_all(Folder);
+}
+
+// What the timings say of the way the frames came: the path and the bytes
+// copied a frame.
+std::pair<std::wstring, UINT64> FramePath(IMFAttributes* Timings)
+{
+    wchar_t Path[32] = {};
+    EXPECT_EQ(Timings->GetString(OSTREL_SINK_WRITER_FRAME_PATH, Path, 32, nullptr), S_OK);
+    UINT64 Bytes = 0;
+    EXPECT_EQ(Timings->GetUINT64(OSTREL_SINK_WRITER_BYTES_COPIED, &Bytes), S_OK);
+    return {Path, Bytes / FrameCount};
+}
+
+// lavapipe's memory is the host's: its textures are read where they lie, and
+// the video is the one that a readback of every frame makes, to the bit, at
+// sizes whose rows fit no alignment too.
+TEST(SinkWriter, FramesReadInPlaceMakeTheVideoThatReadbacksMake)
+{
+    char Folder[] = "/tmp/ostrel-in-place-XXXXXX";
+    ASSERT_NE(mkdtemp(Folder), nullptr);
+    for (const Size Size : {::Size{1920, 1080}, ::Size{1280, 720}, ::Size{642, 362}})
+    {
+        SCOPED_TRACE(testing::Message() << Size.Width << "x" << Size.Height);
+        const std::string InPlace = std::string(Folder) + "/in-place.mkv", Copied = std::string(Folder) + "/copied.mkv";
+        ComPtr<IMFAttributes> InPlaceTimings, CopiedTimings;
+        Write(InPlace, SinkWriterConversionHost, &InPlaceTimings, nullptr, Size);
+        Write(Copied, SinkWriterConversionHostReadback, &CopiedTimings, nullptr, Size);
+        ASSERT_TRUE(InPlaceTimings && CopiedTimings);
+        EXPECT_EQ(FramePath(InPlaceTimings.Get()), std::make_pair(std::wstring(L"in-place"), UINT64{0}));
+        EXPECT_EQ(FramePath(CopiedTimings.Get()),
+                  std::make_pair(std::wstring(L"readback-bgra"), UINT64{Size.Width} * Size.Height * 4));
+        const std::vector<uint8_t> InPlaceFrames = Decoded(InPlace), CopiedFrames = Decoded(Copied);
+        ASSERT_EQ(InPlaceFrames.size(), size_t(Size.Width) * Size.Height * 3 / 2 * FrameCount);
+        EXPECT_TRUE(InPlaceFrames == CopiedFrames);
     }
     std::filesystem::remove_all(Folder);
 }
@@ -175,7 +220,7 @@ TEST(SinkWriter, RefusesAConversionItDoesNotKnow)
 {
     ComPtr<IMFAttributes> Attributes;
     ASSERT_EQ(MFCreateAttributes(Attributes.GetAddressOf(), 1), S_OK);
-    Attributes->SetUINT32(OSTREL_SINK_WRITER_CONVERSION, 3);
+    Attributes->SetUINT32(OSTREL_SINK_WRITER_CONVERSION, SinkWriterConversionHostReadback + 1);
     ComPtr<IMFSinkWriter> Writer;
     EXPECT_EQ(
         MFCreateSinkWriterFromURL(L"/tmp/ostrel-never-written.mp4", nullptr, Attributes.Get(), Writer.GetAddressOf()),
@@ -225,6 +270,8 @@ TEST(SinkWriter, TheToolKnowsTheTimingsByTheirKeys)
     EXPECT_EQ(WriterTimings::ConvertTime, OSTREL_SINK_WRITER_CONVERT_TIME);
     EXPECT_EQ(WriterTimings::EncodeTime, OSTREL_SINK_WRITER_ENCODE_TIME);
     EXPECT_EQ(WriterTimings::MuxTime, OSTREL_SINK_WRITER_MUX_TIME);
+    EXPECT_EQ(WriterTimings::FramePath, OSTREL_SINK_WRITER_FRAME_PATH);
+    EXPECT_EQ(WriterTimings::BytesCopied, OSTREL_SINK_WRITER_BYTES_COPIED);
 }
 
 namespace {
@@ -278,7 +325,7 @@ TEST(SinkWriterConcurrency, ThroughCudaTheVideoIsTheReadbackPathsVideo)
     }
     EXPECT_EQ(CudaLines(Capture), 0u);
     const std::vector<uint8_t> ReadbackFrames = Decoded(Readback), CudaFrames = Decoded(Cuda);
-    ASSERT_EQ(ReadbackFrames.size(), size_t(Width) * Height * 3 / 2 * FrameCount);
+    ASSERT_EQ(ReadbackFrames.size(), size_t(Size{}.Width) * Size{}.Height * 3 / 2 * FrameCount);
     EXPECT_TRUE(CudaFrames == ReadbackFrames);
     std::filesystem::remove_all(Folder);
 }
@@ -302,6 +349,6 @@ TEST(SinkWriter, AFailedImportFallsBackToTheReadbackPath)
         const bool Cuda = Line.find(L"CUDA") != std::wstring::npos;
         EXPECT_TRUE(!Cuda || Line.find(L"cuImportExternalMemory") != std::wstring::npos);
     }
-    EXPECT_EQ(Decoded(Path).size(), size_t(Width) * Height * 3 / 2 * FrameCount);
+    EXPECT_EQ(Decoded(Path).size(), size_t(Size{}.Width) * Size{}.Height * 3 / 2 * FrameCount);
     std::filesystem::remove_all(Folder);
 }
