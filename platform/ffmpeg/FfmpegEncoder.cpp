@@ -2,11 +2,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <string>
+
+// The CUDA device context holds the driver's context and stream; the
+// driver's header is not needed for that, only the two handle types.
+#define CUDA_VERSION 11000
+using CUcontext = struct CUctx_st*;
+using CUstream = struct CUstream_st*;
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/hwcontext.h>
+#include <libavutil/hwcontext_cuda.h>
 #include <libavutil/opt.h>
 }
 
@@ -33,6 +41,110 @@ void FfmpegEncoder::Reset()
     av_buffer_unref(&m_HardwareFrames);
     av_buffer_unref(&m_HardwareDevice);
     m_FrameFormat = AV_PIX_FMT_NONE;
+    m_DeviceFrames = false;
+}
+
+namespace {
+
+// The hand-over of a device frame: its Done, called when the buffer
+// reference that points into it goes.
+void DeviceFrameReleased(void* Opaque, uint8_t*)
+{
+    const std::unique_ptr<FfmpegDeviceFrame> Device(static_cast<FfmpegDeviceFrame*>(Opaque));
+    Device->Done(Device->Context);
+}
+
+std::string ErrorText(int Error)
+{
+    char Text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(Error, Text, sizeof Text);
+    return Text;
+}
+
+// NVENC holds a frame until its packet is out: at most this many frames
+// beyond the one being encoded, so that a small ring of device frames
+// keeps it fed.
+constexpr int64_t NvencDelay = 2;
+
+} // namespace
+
+HRESULT FfmpegEncoder::OpenOnCudaFrames(const FfmpegVideoSettings& Settings, bool GlobalHeader)
+{
+    const FfmpegCudaFrames& Cuda = *Settings.CudaFrames;
+    // Tests: host addresses behind the device frames, read by libx264.
+    if (Cuda.HostAddresses)
+        return OpenCodec("libx264", Settings, GlobalHeader, AV_PIX_FMT_NV12);
+    m_HardwareDevice = av_hwdevice_ctx_alloc(AV_HWDEVICE_TYPE_CUDA);
+    if (!m_HardwareDevice)
+        return E_OUTOFMEMORY;
+    // The context stays the caller's: FFmpeg releases only contexts it made.
+    auto* Device =
+        static_cast<AVCUDADeviceContext*>(reinterpret_cast<AVHWDeviceContext*>(m_HardwareDevice->data)->hwctx);
+    Device->cuda_ctx = static_cast<CUcontext>(Cuda.Context);
+    Device->stream = static_cast<CUstream>(Cuda.Stream);
+    int Result = av_hwdevice_ctx_init(m_HardwareDevice);
+    if (Result < 0)
+    {
+        m_DeviceRefusal = "the CUDA device context: " + ErrorText(Result);
+        return HresultFromAverror(Result);
+    }
+    m_HardwareFrames = av_hwframe_ctx_alloc(m_HardwareDevice);
+    if (!m_HardwareFrames)
+        return E_OUTOFMEMORY;
+    // The frames come from the caller's memory: the pool allocates none.
+    auto* Frames = reinterpret_cast<AVHWFramesContext*>(m_HardwareFrames->data);
+    Frames->format = AV_PIX_FMT_CUDA;
+    Frames->sw_format = AV_PIX_FMT_NV12;
+    Frames->width = static_cast<int>(Settings.Width);
+    Frames->height = static_cast<int>(Settings.Height);
+    Frames->initial_pool_size = 0;
+    if ((Result = av_hwframe_ctx_init(m_HardwareFrames)) < 0)
+    {
+        m_DeviceRefusal = "the CUDA frames context: " + ErrorText(Result);
+        return HresultFromAverror(Result);
+    }
+    const HRESULT Opened = OpenCodec("h264_nvenc", Settings, GlobalHeader, AV_PIX_FMT_NV12);
+    if (FAILED(Opened) && m_DeviceRefusal.empty())
+        m_DeviceRefusal = "h264_nvenc does not open on CUDA frames of this device";
+    return Opened;
+}
+
+HRESULT FfmpegEncoder::WrapDeviceFrame(const FfmpegDeviceFrame& Device, AVFrame*& Result)
+{
+    Result = nullptr;
+    auto* Handed = new (std::nothrow) FfmpegDeviceFrame(Device);
+    AVFrame* Frame = m_DeviceFrames && Handed ? av_frame_alloc() : nullptr;
+    const int Height = m_Context ? m_Context->height : 0;
+    const size_t Size = size_t(Device.Pitch) * Height * 3 / 2;
+    uint8_t* Luma = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(Device.Address));
+    if (Frame)
+        Frame->buf[0] = av_buffer_create(Luma, Size, DeviceFrameReleased, Handed, 0);
+    if (!Frame || !Frame->buf[0])
+    {
+        av_frame_free(&Frame);
+        delete Handed;
+        Device.Done(Device.Context);
+        return m_DeviceFrames ? E_OUTOFMEMORY : E_UNEXPECTED;
+    }
+    Frame->width = m_Context->width;
+    Frame->height = Height;
+    Frame->data[0] = Luma;
+    Frame->data[1] = Luma + size_t(Device.Pitch) * Height;
+    Frame->linesize[0] = Frame->linesize[1] = Device.Pitch;
+    if (m_HardwareFrames)
+    {
+        Frame->format = AV_PIX_FMT_CUDA;
+        Frame->hw_frames_ctx = av_buffer_ref(m_HardwareFrames);
+        if (!Frame->hw_frames_ctx)
+        {
+            av_frame_free(&Frame); // gives the memory back
+            return E_OUTOFMEMORY;
+        }
+    }
+    else
+        Frame->format = AV_PIX_FMT_NV12;
+    Result = Frame;
+    return S_OK;
 }
 
 HRESULT FfmpegEncoder::Open(const FfmpegVideoSettings& Settings, bool GlobalHeader)
@@ -41,6 +153,20 @@ HRESULT FfmpegEncoder::Open(const FfmpegVideoSettings& Settings, bool GlobalHead
         return MF_E_INVALIDREQUEST;
     InstallFfmpegLog();
     const AVPixelFormat Planar = Settings.InputFormat == FfmpegInputFormat::Nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
+
+    // Frames that stay in device memory, where asked for; the encoders below
+    // take host frames.
+    if (Settings.CudaFrames)
+    {
+        if (SUCCEEDED(OpenOnCudaFrames(Settings, GlobalHeader)))
+        {
+            m_DeviceFrames = true;
+            return S_OK;
+        }
+        if (m_DeviceRefusal.empty())
+            m_DeviceRefusal = "the encoder does not open on device frames";
+        Reset();
+    }
 
     // A hardware encoder is a bonus, and only one on the device that renders:
     // any failure on its way falls through to the next candidate.
@@ -115,7 +241,8 @@ HRESULT FfmpegEncoder::OpenCodec(const char* Name, const FfmpegVideoSettings& Se
     AVDictionary* Options = nullptr;
     if (m_HardwareFrames)
     {
-        Context.pix_fmt = AV_PIX_FMT_VAAPI;
+        Context.pix_fmt =
+            static_cast<AVPixelFormat>(reinterpret_cast<AVHWFramesContext*>(m_HardwareFrames->data)->format);
         Context.hw_frames_ctx = av_buffer_ref(m_HardwareFrames);
     }
     else
@@ -129,7 +256,14 @@ HRESULT FfmpegEncoder::OpenCodec(const char* Name, const FfmpegVideoSettings& Se
     else if (CodecName == "h264_nvenc")
     {
         av_dict_set(&Options, "preset", "p4", 0);
-        av_dict_set_int(&Options, "gpu", m_NvencDevice, 0);
+        if (Context.pix_fmt == AV_PIX_FMT_CUDA)
+        {
+            // Each frame held is a slot of the caller's ring.
+            av_dict_set_int(&Options, "delay", NvencDelay, 0);
+            Context.max_b_frames = 0;
+        }
+        else
+            av_dict_set_int(&Options, "gpu", m_NvencDevice, 0);
     }
 
     const int Result = avcodec_open2(m_Context, Codec, &Options);
@@ -146,7 +280,7 @@ HRESULT FfmpegEncoder::OpenCodec(const char* Name, const FfmpegVideoSettings& Se
     m_Input->height = Context.height;
     if (av_frame_get_buffer(m_Input, 0) < 0)
         return E_OUTOFMEMORY;
-    if (m_HardwareFrames && !(m_Upload = av_frame_alloc()))
+    if (Context.pix_fmt == AV_PIX_FMT_VAAPI && !(m_Upload = av_frame_alloc()))
         return E_OUTOFMEMORY;
     return S_OK;
 }

@@ -19,6 +19,7 @@ struct AVPacket;
 
 namespace Platform {
 
+struct FfmpegDeviceFrame;
 struct FfmpegVideoSettings;
 
 class FfmpegEncoder
@@ -42,6 +43,15 @@ public:
     // the same frame each time unless the encoder still holds it.
     AVFrame* InputFrame();
 
+    // Whether frames in device memory are taken (FfmpegVideoSettings::CudaFrames
+    // asked for it and the encoder opened on them); if not, why not.
+    bool TakesDeviceFrames() const { return m_DeviceFrames; }
+    const std::string& DeviceFramesRefusal() const { return m_DeviceRefusal; }
+    // A frame to Send that points into Device's memory; its buffer reference
+    // calls Device.Done once the encoder lets it go. Calls Done at once when
+    // it fails.
+    HRESULT WrapDeviceFrame(const FfmpegDeviceFrame& Device, AVFrame*& Result);
+
     // Encodes one frame; nullptr starts draining.
     HRESULT Send(AVFrame* Frame);
     // S_OK with a packet, S_FALSE when none is ready (or all are out after draining).
@@ -51,6 +61,7 @@ private:
     HRESULT OpenCodec(const char* Name, const FfmpegVideoSettings& Settings, bool GlobalHeader,
                       AVPixelFormat FrameFormat);
     HRESULT CreateVaapiFrames(const FfmpegVideoSettings& Settings);
+    HRESULT OpenOnCudaFrames(const FfmpegVideoSettings& Settings, bool GlobalHeader);
     void Reset();
 
     AVCodecContext* m_Context = nullptr;
@@ -60,6 +71,8 @@ private:
     AVFrame* m_Upload = nullptr;
     AVPixelFormat m_FrameFormat = AV_PIX_FMT_NONE;
     int m_NvencDevice = -1; // the CUDA ordinal NVENC encodes on
+    bool m_DeviceFrames = false;
+    std::string m_DeviceRefusal;
 };
 
 } // namespace Platform

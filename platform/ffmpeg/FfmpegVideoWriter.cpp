@@ -215,6 +215,13 @@ std::string FfmpegVideoWriter::EncoderDescription() const
     return Name + " " + (m_Settings.Preset.empty() ? FfmpegDefaultPreset : m_Settings.Preset);
 }
 
+bool FfmpegVideoWriter::TakesDeviceFrames() const { return m_Encoder && m_Encoder->TakesDeviceFrames(); }
+
+std::string FfmpegVideoWriter::DeviceFramesRefusal() const
+{
+    return m_Encoder ? m_Encoder->DeviceFramesRefusal() : std::string();
+}
+
 FfmpegVideoWriter::Statistics FfmpegVideoWriter::GetStatistics() const
 {
     std::lock_guard Guard(m_Lock);
@@ -313,8 +320,13 @@ HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
     HRESULT Result = Item.Frame->Lock(View);
     const uint64_t Readback = Since(Start);
     AVFrame* Frame = nullptr;
+    // A frame in device memory goes to the encoder as it lies; its own
+    // buffer reference gives the memory back when the encoder is done.
+    AVFrame* DeviceFrame = nullptr;
     Start = std::chrono::steady_clock::now();
-    if (SUCCEEDED(Result))
+    if (SUCCEEDED(Result) && View.Device.Address)
+        Result = m_Encoder->WrapDeviceFrame(View.Device, DeviceFrame);
+    else if (SUCCEEDED(Result))
     {
         Frame = m_Encoder->InputFrame();
         Result = Frame ? m_Converter->Convert(View, Frame) : E_OUTOFMEMORY;
@@ -324,6 +336,9 @@ HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
     Item.Frame->Release();
     if (FAILED(Result))
         return Result;
+    std::unique_ptr<AVFrame, void (*)(AVFrame*)> Wrapped(DeviceFrame, [](AVFrame* Done) { av_frame_free(&Done); });
+    if (DeviceFrame)
+        Frame = DeviceFrame;
 
     Frame->pts = Item.Pts;
     Frame->pkt_duration = Item.DurationTicks;
@@ -338,7 +353,8 @@ HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
         std::lock_guard Guard(m_Lock);
         ++m_Statistics.FramesEncoded;
         m_Statistics.FramePath = View.Path;
-        m_Statistics.BytesCopied += View.BytesCopied + m_Converter->BytesCopied();
+        // A device frame is not converted: nothing of the converter's counts.
+        m_Statistics.BytesCopied += View.BytesCopied + (DeviceFrame ? 0 : m_Converter->BytesCopied());
         m_Statistics.ReadbackTime += Readback;
         m_Statistics.ConvertTime += Convert;
         m_Statistics.EncodeTime += Encode;

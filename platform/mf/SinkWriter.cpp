@@ -14,6 +14,7 @@
 #include "Ffmpeg/FfmpegVideoWriter.h"
 #include "Win32/Utf8.h"
 #include "D3D11/DeviceFacts.h"
+#include "CudaFramePath.h"
 #include "RenderingDevice.h"
 #include "SampleFrame.h"
 #include <mfapi.h>
@@ -113,6 +114,7 @@ public:
         // Converted on the device, the frames reach the encoder as NV12.
         m_Convert = m_Declared == FfmpegInputFormat::B8G8R8A8 && ConvertsOnDevice(m_Adapter, m_Conversion);
         m_Settings->InputFormat = m_Convert ? FfmpegInputFormat::Nv12 : m_Declared;
+        m_Cuda = CudaFramePath::TryFor(m_Device.Get(), m_AllowHardware, m_Convert, *m_Settings);
         const HRESULT Result = m_Writer.SetVideoStream(*m_Settings);
         m_InputSet = SUCCEEDED(Result);
         return Result;
@@ -124,7 +126,9 @@ public:
         if (!m_InputSet)
             return m_Settings ? MF_E_INVALIDMEDIATYPE : MF_E_SINK_NO_STREAMS;
         m_DeviceTimeAtStart = D3D11::BusyTimeOf(m_Device.Get());
-        return m_Writer.BeginWriting();
+        const HRESULT Result = m_Writer.BeginWriting();
+        CudaFramePath::KeepIfTaken(m_Cuda, m_Writer);
+        return Result;
     }
 
     STDMETHODIMP WriteSample(DWORD StreamIndex, IMFSample* Sample) override
@@ -145,6 +149,13 @@ public:
             return Result;
         if (BufferCount == 0)
             return E_INVALIDARG;
+        if (m_Cuda)
+        {
+            FfmpegFrameSource* Frame = nullptr;
+            if (FAILED(Result = m_Cuda->Start(Sample, Frame)))
+                return Result;
+            return m_Writer.Write(Frame, Time, Duration);
+        }
         auto* Frame = new (std::nothrow)
             SampleFrame(Sample, m_Readbacks, m_Readback, m_Declared, m_Convert,
                         m_Conversion != SinkWriterConversionHostReadback, m_Settings->Width, m_Settings->Height);
@@ -234,6 +245,9 @@ private:
     // found none free.
     ReadbackRing m_Readbacks{ReadbackCount};
     D3D11::TextureReadback m_Readback;
+    // Frames through CUDA into the encoder, where that path was taken; it
+    // outlives the writer, whose encoder holds its frames.
+    std::unique_ptr<CudaFramePath> m_Cuda;
     // Last: it stops its worker, which uses the members above, first.
     FfmpegVideoWriter m_Writer;
 };

@@ -286,6 +286,56 @@ void CommandContext::PrepareHostRead(const std::shared_ptr<Buffer>& Target)
     Touch(Target);
 }
 
+void CommandContext::ReleaseToExternal(const std::shared_ptr<Buffer>& Target)
+{
+    if (!Target->m_State.m_Released)
+        TransferOwnership(Target, true);
+}
+
+void CommandContext::AcquireFromExternal(const std::shared_ptr<Buffer>& Target)
+{
+    if (Target->m_State.m_Released)
+        TransferOwnership(Target, false);
+}
+
+void CommandContext::TransferOwnership(const std::shared_ptr<Buffer>& Target, bool Release)
+{
+    const VkCommandBuffer Commands = BeginTransfer();
+    if (!Commands)
+        return;
+    AccessState& State = Target->m_State;
+    auto Barrier = Vulkan::Describe<VkBufferMemoryBarrier>(VK_STRUCTURE_TYPE_BUFFER_MEMORY_BARRIER);
+    Barrier.buffer = Target->Handle();
+    Barrier.offset = 0;
+    Barrier.size = VK_WHOLE_SIZE;
+    VkPipelineStageFlags SourceStages = VK_PIPELINE_STAGE_TOP_OF_PIPE_BIT;
+    VkPipelineStageFlags TargetStages = VK_PIPELINE_STAGE_BOTTOM_OF_PIPE_BIT;
+    if (Release)
+    {
+        // After every use here; what the other side does, the other side waits for.
+        Barrier.srcQueueFamilyIndex = m_Device->QueueFamily();
+        Barrier.dstQueueFamilyIndex = VK_QUEUE_FAMILY_EXTERNAL;
+        Barrier.srcAccessMask = State.m_WriteAccess;
+        if (State.m_WriteStages | State.m_ReadStages)
+            SourceStages = State.m_WriteStages | State.m_ReadStages;
+    }
+    else
+    {
+        // Before every later use: its second scope is all of them, so the
+        // buffer needs no barrier of its own until it is written again.
+        Barrier.srcQueueFamilyIndex = VK_QUEUE_FAMILY_EXTERNAL;
+        Barrier.dstQueueFamilyIndex = m_Device->QueueFamily();
+        Barrier.dstAccessMask = VK_ACCESS_MEMORY_READ_BIT | VK_ACCESS_MEMORY_WRITE_BIT;
+        TargetStages = VK_PIPELINE_STAGE_ALL_COMMANDS_BIT;
+    }
+    vkCmdPipelineBarrier(Commands, SourceStages, TargetStages, 0, 0, nullptr, 1, &Barrier, 0, nullptr);
+    const uint64_t LastUse = State.m_LastUse;
+    State = AccessState{};
+    State.m_LastUse = LastUse;
+    State.m_Released = Release;
+    Touch(Target);
+}
+
 void CommandContext::PrepareHostRead(const std::shared_ptr<Image>& Target)
 {
     constexpr Access HostRead = {VK_PIPELINE_STAGE_HOST_BIT, VK_ACCESS_HOST_READ_BIT, VK_IMAGE_LAYOUT_GENERAL};

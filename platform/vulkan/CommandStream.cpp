@@ -29,6 +29,12 @@ HRESULT CommandStream::Initialize()
     auto TypeInfo = Vulkan::Describe<VkSemaphoreTypeCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_TYPE_CREATE_INFO);
     TypeInfo.semaphoreType = VK_SEMAPHORE_TYPE_TIMELINE;
     TypeInfo.initialValue = 0;
+    // Exportable where the device allows, so that another API can wait for
+    // a batch on its own queue.
+    auto Export = Vulkan::Describe<VkExportSemaphoreCreateInfo>(VK_STRUCTURE_TYPE_EXPORT_SEMAPHORE_CREATE_INFO);
+    Export.handleTypes = VK_EXTERNAL_SEMAPHORE_HANDLE_TYPE_OPAQUE_FD_BIT;
+    if (m_Device->ExportsTimeline())
+        TypeInfo.pNext = &Export;
     auto SemaphoreInfo = Vulkan::Describe<VkSemaphoreCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_CREATE_INFO, &TypeInfo);
     VK_RETURN_IF_FAILED(vkCreateSemaphore(Handle, &SemaphoreInfo, nullptr, &m_Timeline));
     return CreateTimers();
@@ -195,6 +201,18 @@ uint64_t CommandStream::CompletedValue() const
     if (vkGetSemaphoreCounterValue(m_Device->Handle(), m_Timeline, &Value) != VK_SUCCESS)
         return 0;
     return Value;
+}
+
+HRESULT CommandStream::ExportTimeline(int& Descriptor) const
+{
+    Descriptor = -1;
+    if (!m_Device->ExportsTimeline() || !m_Timeline)
+        return E_NOTIMPL;
+    auto Info = Vulkan::Describe<VkSemaphoreGetFdInfoKHR>(VK_STRUCTURE_TYPE_SEMAPHORE_GET_FD_INFO_KHR);
+    Info.semaphore = m_Timeline;
+    Info.handleType = VK_EXTERNAL_SEMAPHORE_HANDLE_TYPE_OPAQUE_FD_BIT;
+    VK_RETURN_IF_FAILED(m_Device->m_GetSemaphoreFd(m_Device->Handle(), &Info, &Descriptor));
+    return S_OK;
 }
 
 void CommandStream::WaitBeforeNext(VkSemaphore Semaphore, uint64_t Value)

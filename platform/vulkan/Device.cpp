@@ -7,6 +7,23 @@
 
 namespace Platform::Vulkan {
 
+namespace {
+
+// Whether the driver exports timeline semaphores as opaque file descriptors.
+bool TimelineExportable(VkPhysicalDevice Adapter)
+{
+    auto Type = Vulkan::Describe<VkSemaphoreTypeCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_TYPE_CREATE_INFO);
+    Type.semaphoreType = VK_SEMAPHORE_TYPE_TIMELINE;
+    auto Info = Vulkan::Describe<VkPhysicalDeviceExternalSemaphoreInfo>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_EXTERNAL_SEMAPHORE_INFO, &Type);
+    Info.handleType = VK_EXTERNAL_SEMAPHORE_HANDLE_TYPE_OPAQUE_FD_BIT;
+    auto Properties = Vulkan::Describe<VkExternalSemaphoreProperties>(VK_STRUCTURE_TYPE_EXTERNAL_SEMAPHORE_PROPERTIES);
+    vkGetPhysicalDeviceExternalSemaphoreProperties(Adapter, &Info, &Properties);
+    return (Properties.externalSemaphoreFeatures & VK_EXTERNAL_SEMAPHORE_FEATURE_EXPORTABLE_BIT) != 0;
+}
+
+} // namespace
+
 Device::Device(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter)
     : m_Instance(std::move(Instance)), m_Adapter(Adapter)
 {}
@@ -45,6 +62,11 @@ HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice&
         Extensions.push_back(VK_KHR_DYNAMIC_RENDERING_EXTENSION_NAME);
     if (!Version13 && Adapter.m_Maintenance4)
         Extensions.push_back(VK_KHR_MAINTENANCE_4_EXTENSION_NAME);
+    // Frames that another API on the machine reads where they lie.
+    if (Adapter.m_ExternalMemoryFd)
+        Extensions.push_back(VK_KHR_EXTERNAL_MEMORY_FD_EXTENSION_NAME);
+    if (Adapter.m_ExternalSemaphoreFd)
+        Extensions.push_back(VK_KHR_EXTERNAL_SEMAPHORE_FD_EXTENSION_NAME);
 
     // Out-of-range vertex and uniform reads stay inside their buffers.
     VkPhysicalDeviceFeatures Features = {};
@@ -81,6 +103,15 @@ HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice&
         reinterpret_cast<PFN_vkCmdPushDescriptorSetKHR>(vkGetDeviceProcAddr(Handle, "vkCmdPushDescriptorSetKHR"));
     if (!Created->m_CmdBeginRendering || !Created->m_CmdEndRendering || !Created->m_CmdPushDescriptorSet)
         return HresultFromVk(VK_ERROR_FEATURE_NOT_PRESENT); // the device lacks what is needed
+    if (Adapter.m_ExternalMemoryFd)
+        Created->m_GetMemoryFd =
+            reinterpret_cast<PFN_vkGetMemoryFdKHR>(vkGetDeviceProcAddr(Handle, "vkGetMemoryFdKHR"));
+    if (Adapter.m_ExternalSemaphoreFd)
+    {
+        Created->m_GetSemaphoreFd =
+            reinterpret_cast<PFN_vkGetSemaphoreFdKHR>(vkGetDeviceProcAddr(Handle, "vkGetSemaphoreFdKHR"));
+        Created->m_ExportsTimeline = Created->m_GetSemaphoreFd && TimelineExportable(Adapter.m_Handle);
+    }
     Result = std::move(Created);
     return S_OK;
 }
@@ -95,14 +126,15 @@ Device::~Device()
 }
 
 HRESULT Device::Allocate(const VkMemoryRequirements& Requirements, VkMemoryPropertyFlags Required,
-                         VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained) const
+                         VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained,
+                         const void* Next) const
 {
     const VkPhysicalDeviceMemoryProperties& Properties = m_Adapter.m_MemoryProperties;
     const std::optional<uint32_t> Chosen =
         ChooseMemoryType(Properties, Requirements.memoryTypeBits, Required, Preferred);
     if (!Chosen)
         return E_OUTOFMEMORY;
-    auto AllocateInfo = Vulkan::Describe<VkMemoryAllocateInfo>(VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO);
+    auto AllocateInfo = Vulkan::Describe<VkMemoryAllocateInfo>(VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO, Next);
     AllocateInfo.allocationSize = Requirements.size;
     AllocateInfo.memoryTypeIndex = *Chosen;
     VK_RETURN_IF_FAILED(vkAllocateMemory(m_Handle, &AllocateInfo, nullptr, &Memory));

@@ -5,6 +5,29 @@
 
 namespace Platform::Vulkan {
 
+namespace {
+
+constexpr VkExternalMemoryHandleTypeFlagBits ExportType = VK_EXTERNAL_MEMORY_HANDLE_TYPE_OPAQUE_FD_BIT;
+
+// Whether buffers of Usage export as opaque file descriptors, and whether
+// only as dedicated allocations.
+bool ExportsBuffers(const Device& Owner, VkBufferUsageFlags Usage, bool& DedicatedOnly)
+{
+    if (!Owner.m_GetMemoryFd)
+        return false;
+    auto Info =
+        Vulkan::Describe<VkPhysicalDeviceExternalBufferInfo>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_EXTERNAL_BUFFER_INFO);
+    Info.usage = Usage;
+    Info.handleType = ExportType;
+    auto Properties = Vulkan::Describe<VkExternalBufferProperties>(VK_STRUCTURE_TYPE_EXTERNAL_BUFFER_PROPERTIES);
+    vkGetPhysicalDeviceExternalBufferProperties(Owner.Adapter().m_Handle, &Info, &Properties);
+    const VkExternalMemoryFeatureFlags Features = Properties.externalMemoryProperties.externalMemoryFeatures;
+    DedicatedOnly = (Features & VK_EXTERNAL_MEMORY_FEATURE_DEDICATED_ONLY_BIT) != 0;
+    return (Features & VK_EXTERNAL_MEMORY_FEATURE_EXPORTABLE_BIT) != 0;
+}
+
+} // namespace
+
 HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBufferUsageFlags Usage, Access Access,
                        std::shared_ptr<Buffer>& Result)
 {
@@ -14,7 +37,15 @@ HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBuff
     const VkDevice Handle = Created->m_Device->Handle();
     // Whole words, so that a fill reaches every byte.
     Size = (Size + 3) & ~VkDeviceSize(3);
-    auto CreateInfo = Vulkan::Describe<VkBufferCreateInfo>(VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO);
+    const bool Exported = Access == Access::Exported;
+    bool DedicatedOnly = false;
+    if (Exported && !ExportsBuffers(*Created->m_Device, Usage, DedicatedOnly))
+        return E_NOTIMPL;
+    auto External =
+        Vulkan::Describe<VkExternalMemoryBufferCreateInfo>(VK_STRUCTURE_TYPE_EXTERNAL_MEMORY_BUFFER_CREATE_INFO);
+    External.handleTypes = ExportType;
+    auto CreateInfo =
+        Vulkan::Describe<VkBufferCreateInfo>(VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO, Exported ? &External : nullptr);
     CreateInfo.size = Size;
     CreateInfo.usage = Usage;
     CreateInfo.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
@@ -23,10 +54,17 @@ HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBuff
 
     VkMemoryRequirements Requirements;
     vkGetBufferMemoryRequirements(Handle, Created->m_Handle, &Requirements);
+    // Exported memory: dedicated to the buffer where the driver asks for it.
+    auto Dedication = Vulkan::Describe<VkMemoryDedicatedAllocateInfo>(VK_STRUCTURE_TYPE_MEMORY_DEDICATED_ALLOCATE_INFO);
+    Dedication.buffer = Created->m_Handle;
+    auto Export = Vulkan::Describe<VkExportMemoryAllocateInfo>(VK_STRUCTURE_TYPE_EXPORT_MEMORY_ALLOCATE_INFO,
+                                                               DedicatedOnly ? &Dedication : nullptr);
+    Export.handleTypes = ExportType;
     VkMemoryPropertyFlags Required = 0, Preferred = 0, Obtained = 0;
     switch (Access)
     {
-    case Access::Device: Preferred = VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT; break;
+    case Access::Device:
+    case Access::Exported: Preferred = VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT; break;
     case Access::HostWrite:
         Required = VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT;
         Preferred = VK_MEMORY_PROPERTY_HOST_COHERENT_BIT;
@@ -36,12 +74,15 @@ HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBuff
         Preferred = VK_MEMORY_PROPERTY_HOST_CACHED_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT;
         break;
     }
-    const HRESULT Allocated =
-        Created->m_Device->Allocate(Requirements, Required, Preferred, Created->m_Memory, Obtained);
+    const HRESULT Allocated = Created->m_Device->Allocate(Requirements, Required, Preferred, Created->m_Memory,
+                                                          Obtained, Exported ? &Export : nullptr);
     if (FAILED(Allocated))
         return Allocated;
     VK_RETURN_IF_FAILED(vkBindBufferMemory(Handle, Created->m_Handle, Created->m_Memory, 0));
-    if (Access != Access::Device)
+    Created->m_Exported = Exported;
+    Created->m_Dedicated = DedicatedOnly;
+    Created->m_AllocationSize = Requirements.size;
+    if (Access == Access::HostWrite || Access == Access::HostRead)
     {
         void* Mapped = nullptr;
         VK_RETURN_IF_FAILED(vkMapMemory(Handle, Created->m_Memory, 0, VK_WHOLE_SIZE, 0, &Mapped));
@@ -59,6 +100,18 @@ Buffer::~Buffer()
         vkDestroyBuffer(Handle, m_Handle, nullptr);
     if (m_Memory)
         vkFreeMemory(Handle, m_Memory, nullptr);
+}
+
+HRESULT Buffer::ExportMemory(int& Descriptor) const
+{
+    Descriptor = -1;
+    if (!m_Exported)
+        return E_NOTIMPL;
+    auto Info = Vulkan::Describe<VkMemoryGetFdInfoKHR>(VK_STRUCTURE_TYPE_MEMORY_GET_FD_INFO_KHR);
+    Info.memory = m_Memory;
+    Info.handleType = ExportType;
+    VK_RETURN_IF_FAILED(m_Device->m_GetMemoryFd(m_Device->Handle(), &Info, &Descriptor));
+    return S_OK;
 }
 
 void Buffer::InvalidateHostRange() const

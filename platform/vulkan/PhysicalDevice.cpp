@@ -75,6 +75,8 @@ void PhysicalDevice::ReadFeatures()
     m_Usable =
         Version12 && Features12.timelineSemaphore && Rendering && HasExtension(VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME);
     m_Maintenance4 = Version13 ? Features13.maintenance4 == VK_TRUE : Maintenance4.maintenance4 == VK_TRUE;
+    m_ExternalMemoryFd = HasExtension(VK_KHR_EXTERNAL_MEMORY_FD_EXTENSION_NAME);
+    m_ExternalSemaphoreFd = HasExtension(VK_KHR_EXTERNAL_SEMAPHORE_FD_EXTENSION_NAME);
 }
 
 void PhysicalDevice::ReadLocation()

@@ -6,7 +6,8 @@
 # - platform/include/ holds SDK-named headers that include nothing else;
 # - platform libraries reach each other through interface/ folders only;
 # - only vulkan/ records Vulkan commands or calls Vulkan, and vulkan/ knows
-#   nothing of DXGI or Direct3D.
+#   nothing of DXGI or Direct3D;
+# - cuda/, a back end, includes no SDK-named header and speaks CUresult.
 set -u
 root=${1:?usage: layering_test.sh SOURCE_ROOT}
 platform=$root/platform
@@ -64,5 +65,12 @@ calls=$(grep -rnE '\bvk[A-Z][A-Za-z0-9]*\(' "$platform" --include='*.cpp' --incl
 notions=$(grep -rnE '#include .*(d3d11|d3dcommon|d3d10|dxgi)|\bD3D|\bDXGI_' "$platform/vulkan" | grep -v "^$platform/vulkan/Error.cpp:")
 [[ -z $notions ]] || fail "DXGI or Direct3D in vulkan/" "$notions"
 
+# The CUDA back end: no Windows header, no HRESULT.
+windows=$(includes "$platform/cuda" | grep -E ':<([a-z0-9_]+\.h|wrl/[^>]+)>' | while IFS=: read -r file line name; do
+    [[ -f $sdk/${name:1:-1} ]] && echo "$file:$line: $name"
+done)
+windows+=$(grep -rnE '\bHRESULT\b' "$platform/cuda" --include='*.cpp' --include='*.h')
+[[ -z $windows ]] || fail "Windows names in cuda/" "$windows"
+
 ((failures)) && exit 1
-echo "ok: the tool sees the SDK's names only, the libraries meet through their interfaces, and Vulkan stays in vulkan/"
+echo "ok: the tool sees the SDK's names only, the libraries meet through their interfaces, Vulkan stays in vulkan/ and cuda/ speaks CUDA"

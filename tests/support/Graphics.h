@@ -39,6 +39,27 @@ inline Device& Shared()
     return Instance;
 }
 
+// A B8G8R8A8 texture of Device that shaders read and draw into, holding
+// Pixels (rows packed).
+inline ComPtr<ID3D11Texture2D> BgraTexture(ID3D11Device* Device, const std::vector<uint8_t>& Pixels, UINT Width,
+                                           UINT Height)
+{
+    const D3D11_TEXTURE2D_DESC Desc = {Width,
+                                       Height,
+                                       1,
+                                       1,
+                                       DXGI_FORMAT_B8G8R8A8_UNORM,
+                                       {1, 0},
+                                       D3D11_USAGE_DEFAULT,
+                                       D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET,
+                                       0,
+                                       0};
+    const D3D11_SUBRESOURCE_DATA Data = {Pixels.data(), Width * 4, 0};
+    ComPtr<ID3D11Texture2D> Texture;
+    EXPECT_EQ(Device->CreateTexture2D(&Desc, &Data, Texture.GetAddressOf()), S_OK);
+    return Texture;
+}
+
 // The pixels of a texture's first plane, rows packed.
 inline std::vector<uint8_t> ReadBack(ID3D11Device* Device, ID3D11DeviceContext* Context, ID3D11Texture2D* Texture,
                                      size_t BytesPerPixel = 4)

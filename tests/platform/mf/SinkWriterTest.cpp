@@ -16,8 +16,11 @@
 #include <mfapi.h>
 #include <mfreadwrite.h>
 
+#include "support/CudaStandIn.h"
+#include "support/DebugOutputCapture.h"
 #include "support/Graphics.h"
 
+#include "D3D11/FrameExport.h"
 #include "Module/WriterTimings.h"
 #include "mf/SinkWriterOptions.h"
 
@@ -55,20 +58,8 @@ std::vector<uint8_t> Picture(int Frame, Size Size)
 ComPtr<IMFSample> TextureSample(int Frame, Size Size)
 {
     const auto [Width, Height] = Size;
-    const D3D11_TEXTURE2D_DESC Desc = {Width,
-                                       Height,
-                                       1,
-                                       1,
-                                       DXGI_FORMAT_B8G8R8A8_UNORM,
-                                       {1, 0},
-                                       D3D11_USAGE_DEFAULT,
-                                       D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET,
-                                       0,
-                                       0};
-    const std::vector<uint8_t> Pixels = Picture(Frame, Size);
-    const D3D11_SUBRESOURCE_DATA Data = {Pixels.data(), Width * 4, 0};
-    ComPtr<ID3D11Texture2D> Texture;
-    EXPECT_EQ(Graphics::Shared().m_Device->CreateTexture2D(&Desc, &Data, Texture.GetAddressOf()), S_OK);
+    const ComPtr<ID3D11Texture2D> Texture =
+        Graphics::BgraTexture(Graphics::Shared().m_Device.Get(), Picture(Frame, Size), Width, Height);
     ComPtr<IMFMediaBuffer> Buffer;
     EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), Texture.Get(), 0, FALSE, Buffer.GetAddressOf()),
               S_OK);
@@ -281,4 +272,83 @@ TEST(SinkWriter, TheToolKnowsTheTimingsByTheirKeys)
     EXPECT_EQ(WriterTimings::MuxTime, OSTREL_SINK_WRITER_MUX_TIME);
     EXPECT_EQ(WriterTimings::FramePath, OSTREL_SINK_WRITER_FRAME_PATH);
     EXPECT_EQ(WriterTimings::BytesCopied, OSTREL_SINK_WRITER_BYTES_COPIED);
+}
+
+namespace {
+
+std::array<uint8_t, 16> SharedDeviceUuid()
+{
+    std::unique_ptr<Platform::D3D11::FrameExport> Export;
+    EXPECT_EQ(Platform::D3D11::FrameExport::Create(Graphics::Shared().m_Device.Get(), 2, 2, 4, 1, Export), S_OK);
+    return Export ? Export->DeviceUuid() : std::array<uint8_t, 16>{};
+}
+
+// The lines of the debugger output channel that tell of the CUDA path.
+size_t CudaLines(const DebugOutputCapture& Capture)
+{
+    size_t Count = 0;
+    for (const std::wstring& Line : Capture.Lines())
+        Count += Line.find(L"CUDA") != std::wstring::npos;
+    return Count;
+}
+
+} // namespace
+
+// Frames through CUDA (the stand-in: the device's exported memory read on
+// the host) reach the encoder as the readback path's bytes: the same video. The
+// ring's slots go from the writing thread to the encoder's and back.
+TEST(SinkWriterConcurrency, ThroughCudaTheVideoIsTheReadbackPathsVideo)
+{
+    const std::filesystem::path Folder =
+        std::filesystem::temp_directory_path() / ("ostrel-sink-writer-cuda-" + std::to_string(getpid()));
+    std::filesystem::create_directories(Folder);
+    const std::string Readback = (Folder / "readback.mp4").string(), Cuda = (Folder / "cuda.mp4").string();
+    DebugOutputCapture Capture;
+    Write(Readback, SinkWriterConversionDevice);
+    // The software adapter never tries CUDA by itself.
+    EXPECT_EQ(CudaLines(Capture), 0u);
+    {
+        CudaStandIn::Scope StandIn(SharedDeviceUuid());
+        ComPtr<IMFAttributes> Timings;
+        Write(Cuda, SinkWriterConversionDevice, &Timings);
+        EXPECT_EQ(CudaStandIn::Shared().m_MemoryImports, 6);
+        // The writer says how the frames came, and that nothing was copied.
+        wchar_t Path[32] = {};
+        ASSERT_TRUE(Timings);
+        EXPECT_EQ(Timings->GetString(OSTREL_SINK_WRITER_FRAME_PATH, Path, 32, nullptr), S_OK);
+        EXPECT_STREQ(Path, L"cuda");
+        UINT64 Copied = 1;
+        EXPECT_EQ(Timings->GetUINT64(OSTREL_SINK_WRITER_BYTES_COPIED, &Copied), S_OK);
+        EXPECT_EQ(Copied, 0u);
+        // The stand-in takes no semaphore: the worker waited on the host.
+        EXPECT_TRUE(CudaStandIn::Shared().m_Waits.empty());
+    }
+    EXPECT_EQ(CudaLines(Capture), 0u);
+    const std::vector<uint8_t> ReadbackFrames = Decoded(Readback), CudaFrames = Decoded(Cuda);
+    ASSERT_EQ(ReadbackFrames.size(), size_t(Size{}.Width) * Size{}.Height * 3 / 2 * FrameCount);
+    EXPECT_TRUE(CudaFrames == ReadbackFrames);
+    std::filesystem::remove_all(Folder);
+}
+
+// An import that fails before the first frame leaves the writer on the
+// readback path, with one line that says why, and the run completes.
+TEST(SinkWriter, AFailedImportFallsBackToTheReadbackPath)
+{
+    const std::filesystem::path Folder =
+        std::filesystem::temp_directory_path() / ("ostrel-sink-writer-fallback-" + std::to_string(getpid()));
+    std::filesystem::create_directories(Folder);
+    const std::string Path = (Folder / "fallback.mp4").string();
+    DebugOutputCapture Capture;
+    {
+        CudaStandIn::Scope StandIn(SharedDeviceUuid(), Platform::Cuda::CUDA_ERROR_NOT_SUPPORTED);
+        Write(Path, SinkWriterConversionDevice);
+    }
+    ASSERT_EQ(CudaLines(Capture), 1u);
+    for (const std::wstring& Line : Capture.Lines())
+    {
+        const bool Cuda = Line.find(L"CUDA") != std::wstring::npos;
+        EXPECT_TRUE(!Cuda || Line.find(L"cuImportExternalMemory") != std::wstring::npos);
+    }
+    EXPECT_EQ(Decoded(Path).size(), size_t(Size{}.Width) * Size{}.Height * 3 / 2 * FrameCount);
+    std::filesystem::remove_all(Folder);
 }

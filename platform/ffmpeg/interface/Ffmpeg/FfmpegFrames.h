@@ -21,6 +21,18 @@ enum class FfmpegInputFormat
     Nv12,     // a plane of Y, then a plane of interleaved U and V at half height
 };
 
+// A frame in the device memory of the writer's CUDA context (FfmpegCudaFrames),
+// NV12 with the chroma plane right after the luma plane, at Pitch x height.
+struct FfmpegDeviceFrame
+{
+    uint64_t Address = 0; // a CUdeviceptr; 0: the frame is in host memory
+    int Pitch = 0;
+    // Called exactly once, on any thread, when the encoder no longer reads
+    // the memory (the frame's buffer reference is gone).
+    void (*Done)(void* Context) = nullptr;
+    void* Context = nullptr;
+};
+
 // How a frame's pixels reached the writer.
 enum class FfmpegFramePath
 {
@@ -38,6 +50,8 @@ struct FfmpegFrameView
     // The layout of the planes when it differs from the stream's input
     // format (a source that could not deliver that format for this frame).
     std::optional<FfmpegInputFormat> Format;
+    // Instead of Planes: the frame in device memory, handed over with the view.
+    FfmpegDeviceFrame Device;
     FfmpegFramePath Path = FfmpegFramePath::InPlace;
     // The bytes that the source copied to bring the pixels here: from device
     // memory to the host, or within host memory.

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -36,6 +37,17 @@ namespace Platform {
 class FfmpegEncoder;
 class FfmpegFrameConverter;
 class FfmpegMuxer;
+
+// Frames that stay in CUDA device memory up to the encoder: h264_nvenc on
+// CUDA frames of this context and stream, where it opens so.
+struct FfmpegCudaFrames
+{
+    void* Context = nullptr; // a CUcontext
+    void* Stream = nullptr;  // a CUstream, on which the encoder's work is queued
+    // Tests: the device addresses are host addresses (a stand-in driver), and
+    // libx264 reads them as host NV12 through the same hand-over.
+    bool HostAddresses = false;
+};
 
 struct FfmpegVideoSettings
 {
@@ -54,6 +66,9 @@ struct FfmpegVideoSettings
     std::string Preset;
     // Frames that may wait for the worker before Write blocks.
     uint32_t QueueCapacity = 8;
+    // Frames in device memory (FfmpegFrameView::Device), where the encoder
+    // takes them; otherwise host frames as usual (TakesDeviceFrames says).
+    std::optional<FfmpegCudaFrames> CudaFrames;
 };
 
 // The libx264 preset chosen by measurement (bench/ and README).
@@ -123,6 +138,10 @@ public:
     // "libx264 superfast"; empty before BeginWriting.
     std::string EncoderDescription() const;
     Statistics GetStatistics() const;
+    // After BeginWriting: whether the encoder takes frames in device memory
+    // (the settings asked for it and it opened so); if not, why not.
+    bool TakesDeviceFrames() const;
+    std::string DeviceFramesRefusal() const;
 
 private:
     struct Entry

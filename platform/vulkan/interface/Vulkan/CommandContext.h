@@ -93,6 +93,12 @@ public:
     // Makes the device's writes to Target visible to the host once the
     // current batch has completed.
     void PrepareHostRead(const std::shared_ptr<Buffer>& Target);
+    // Exported buffers: hands Target over to the API that imported its
+    // memory (the external queue family) after the writes recorded so far,
+    // and takes it back before its next use here. Acquiring a buffer that
+    // was not released records nothing.
+    void ReleaseToExternal(const std::shared_ptr<Buffer>& Target);
+    void AcquireFromExternal(const std::shared_ptr<Buffer>& Target);
     // The same for a host-placed image, which it leaves in the general layout.
     void PrepareHostRead(const std::shared_ptr<Image>& Target);
 
@@ -121,6 +127,9 @@ private:
     // the batch as its last use.
     void Touch(const std::shared_ptr<Buffer>& Resource);
     void Touch(const std::shared_ptr<Image>& Resource);
+    // Records one ownership transfer of Target between this queue's family
+    // and the external one.
+    void TransferOwnership(const std::shared_ptr<Buffer>& Target, bool Release);
     // Counts an operation and submits now and then, so that the device works
     // while the owner records.
     void OperationDone();

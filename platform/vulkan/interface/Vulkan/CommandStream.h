@@ -65,6 +65,11 @@ public:
 
     const std::shared_ptr<Device>& Owner() const { return m_Device; }
 
+    // A new file descriptor of the timeline semaphore (the caller owns it),
+    // for another API that waits for batches on its own device queue;
+    // E_NOTIMPL where the device does not export it.
+    HRESULT ExportTimeline(int& Descriptor) const;
+
 private:
     struct Batch
     {

@@ -33,8 +33,10 @@ public:
 
     // Memory of a type with all of Required, preferring one that also has
     // Preferred; Obtained tells which flags the chosen type has.
+    // Next: structures chained to the allocation (export, dedication).
     HRESULT Allocate(const VkMemoryRequirements& Requirements, VkMemoryPropertyFlags Required,
-                     VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained) const;
+                     VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained,
+                     const void* Next = nullptr) const;
 
     // Whether the device's memory is the host's own (a CPU device whose every
     // memory type the host can map): the host may read images where they lie.
@@ -57,6 +59,13 @@ public:
     PFN_vkCmdBeginRendering m_CmdBeginRendering = nullptr;
     PFN_vkCmdEndRendering m_CmdEndRendering = nullptr;
     PFN_vkCmdPushDescriptorSetKHR m_CmdPushDescriptorSet = nullptr;
+    // Null where the device does not export memory or semaphores as file
+    // descriptors.
+    PFN_vkGetMemoryFdKHR m_GetMemoryFd = nullptr;
+    PFN_vkGetSemaphoreFdKHR m_GetSemaphoreFd = nullptr;
+    // Whether a timeline semaphore of this device can be exported as an
+    // opaque file descriptor.
+    bool ExportsTimeline() const { return m_ExportsTimeline; }
 
 private:
     Device(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter);
@@ -66,6 +75,7 @@ private:
     VkDevice m_Handle = VK_NULL_HANDLE;
     VkQueue m_Queue = VK_NULL_HANDLE;
     uint32_t m_QueueFamily = 0;
+    bool m_ExportsTimeline = false;
     std::atomic<HRESULT> m_RemovedReason{S_OK};
     std::atomic<int64_t> m_WaitLimit{DefaultWaitLimit.count()};
 };

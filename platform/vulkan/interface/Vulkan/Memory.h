@@ -29,6 +29,9 @@ struct AccessState
     VkImageLayout m_Layout = VK_IMAGE_LAYOUT_UNDEFINED;
     // The timeline value of the last batch that uses the resource.
     uint64_t m_LastUse = 0;
+    // Handed over to another API (the external queue family) since its last
+    // use here: it must be taken back before the next.
+    bool m_Released = false;
 };
 
 class Buffer
@@ -39,6 +42,7 @@ public:
         Device,    // device-local
         HostWrite, // host-visible, written by the host
         HostRead,  // host-visible, read by the host (cached where possible)
+        Exported,  // device-local, its memory exportable as an opaque file descriptor
     };
 
     static HRESULT Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBufferUsageFlags Usage, Access Access,
@@ -56,6 +60,13 @@ public:
     void InvalidateHostRange() const;
     void FlushHostRange() const;
 
+    // Exported buffers: a new file descriptor of the memory, which the
+    // caller owns; the size of the allocation behind it, and whether an
+    // importer must take it as a dedicated allocation. E_NOTIMPL for others.
+    HRESULT ExportMemory(int& Descriptor) const;
+    VkDeviceSize AllocationSize() const { return m_AllocationSize; }
+    bool Dedicated() const { return m_Dedicated; }
+
     AccessState m_State;
 
 private:
@@ -67,6 +78,9 @@ private:
     VkDeviceSize m_Size = 0;
     uint8_t* m_Mapped = nullptr;
     bool m_Coherent = true;
+    bool m_Exported = false;
+    bool m_Dedicated = false;
+    VkDeviceSize m_AllocationSize = 0;
 };
 
 class Image

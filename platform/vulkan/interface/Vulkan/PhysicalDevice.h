@@ -47,6 +47,10 @@ public:
     bool m_Usable = false;
     // Shader interfaces may leave outputs unread (core in 1.3).
     bool m_Maintenance4 = false;
+    // Memory and semaphores that another API on the machine may import as
+    // file descriptors (VK_KHR_external_memory_fd, _semaphore_fd).
+    bool m_ExternalMemoryFd = false;
+    bool m_ExternalSemaphoreFd = false;
     std::optional<PciAddress> m_PciAddress; // VK_EXT_pci_bus_info
     std::optional<DrmNode> m_RenderNode;    // VK_EXT_physical_device_drm
 
