@@ -133,6 +133,18 @@ for binary in usr/lib/ostrel/ostrel usr/lib/ostrel/libostrel-lttng.so; do
         pass "$binary is stripped, its symbols in ostrel-dbgsym"
     fi
 done
+# lldb, as it would for a minidump, finds the stripped tool's lines through
+# the build ID in the folder where ostrel-dbgsym puts them.
+if command -v lldb >/dev/null; then
+    lookup=$(PYTHONPATH=/usr/lib/llvm-14/lib/python3.11/dist-packages lldb -b \
+        -o "settings set target.debug-file-search-paths $work/dbgsym/usr/lib/debug" \
+        -o "target create $work/root/usr/lib/ostrel/ostrel" -o "image lookup -v -n main" 2>&1)
+    if [[ $lookup == *"LineEntry:"*"src/Module/Main.cpp:"* ]]; then
+        pass "lldb finds the tool's source lines in ostrel-dbgsym"
+    else
+        fail "lldb found no source line for main with ostrel-dbgsym: $lookup"
+    fi
+fi
 [[ $(dpkg-deb -f "$ddeb" Depends) == "ostrel (= $(field Version))" ]] ||
     fail "ostrel-dbgsym depends on '$(dpkg-deb -f "$ddeb" Depends)'"
 
