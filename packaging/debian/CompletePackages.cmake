@@ -13,9 +13,7 @@
 # the copyright file and the changelog.
 #
 # Each package is unpacked with dpkg-deb -R and built again with the same
-# files, owned by root.
-
-find_program(OSTREL_DPKG_DEB dpkg-deb REQUIRED)
+# files, owned by root. Packages of other generators are left alone.
 
 function(ostrel_run)
   execute_process(COMMAND ${ARGV} RESULT_VARIABLE Result ERROR_VARIABLE Error OUTPUT_QUIET)
@@ -28,6 +26,7 @@ foreach(Package IN LISTS CPACK_PACKAGE_FILES)
   if(NOT Package MATCHES "\\.d?deb$")
     continue()
   endif()
+  find_program(OSTREL_DPKG_DEB dpkg-deb REQUIRED)
   get_filename_component(Name "${Package}" NAME)
   set(Root "${CPACK_TOPLEVEL_DIRECTORY}/complete/${Name}")
   file(REMOVE_RECURSE "${Root}")
