@@ -5,6 +5,7 @@
 # source (ffmpeg's psnr filter), the same with a rendering load on the
 # producer thread, and ffmpeg encoding its testsrc2 pattern with the same
 # settings as the reference. Not a test: it prints figures.
+# BUILD names the build folder (build by default).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD:-$root/build}
@@ -12,7 +13,7 @@ presets=${PRESETS:-ultrafast superfast veryfast faster}
 frames=600 rate=60 bitrate=10000000 size=1920x1080
 render_ms=${RENDER_MS:-20}
 
-"$root/scripts/build.sh" "$build" >/dev/null
+"$root/scripts/build.sh" "$build" -DOSTREL_BUILD_TESTS=ON >/dev/null
 bench=$build/bin/ostrel_encoder_bench
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

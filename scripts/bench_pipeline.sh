@@ -7,13 +7,14 @@
 # with the writer's preset and bit rate as the reference. Not a test: it
 # prints figures. Targets: 25 fps end to end or more, and end-to-end time
 # within 1.1x of rendering alone plus encoding alone.
+# BUILD names the build folder (build by default).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD:-$root/build}
 frames=600 rate=60 bitrate=10000000 width=1920 height=1080
 preset=$(sed -n 's/.*FfmpegDefaultPreset = "\([a-z]*\)".*/\1/p' "$root/platform/ffmpeg/FfmpegEncoder.cpp")
 
-"$root/scripts/build.sh" "$build" >/dev/null
+"$root/scripts/build.sh" "$build" -DOSTREL_BUILD_TESTS=ON >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"

@@ -3,10 +3,12 @@
 # of the picture (docs/picture.png) and a strip of its two shapes, round and
 # diamond, side by side (docs/phases.png). The frames are the ones the
 # encoding run draws at those times (60 fps).
+# BUILD names the build folder (build by default).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/build.sh" "$root/build" >/dev/null
-render=$root/build/bin/ostrel_render_frame
+build=${BUILD:-$root/build}
+"$root/scripts/build.sh" "$build" -DOSTREL_BUILD_TESTS=ON >/dev/null
+render=$build/bin/ostrel_render_frame
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$root/docs"
