@@ -21,25 +21,6 @@ using Platform::FfmpegInputFormat;
 
 constexpr UINT Width = 642, Height = 362;
 
-ComPtr<ID3D11Texture2D> Texture(const void* Pixels)
-{
-    const D3D11_TEXTURE2D_DESC Desc = {Width,
-                                       Height,
-                                       1,
-                                       1,
-                                       DXGI_FORMAT_B8G8R8A8_UNORM,
-                                       {1, 0},
-                                       D3D11_USAGE_DEFAULT,
-                                       D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET,
-                                       0,
-                                       0};
-    const D3D11_SUBRESOURCE_DATA Data = {Pixels, Width * 4, 0};
-    ComPtr<ID3D11Texture2D> Created;
-    EXPECT_EQ(Graphics::Shared().m_Device->CreateTexture2D(&Desc, Pixels ? &Data : nullptr, Created.GetAddressOf()),
-              S_OK);
-    return Created;
-}
-
 ComPtr<IMFSample> SampleOf(ID3D11Texture2D* Texture)
 {
     ComPtr<IMFMediaBuffer> Buffer;
@@ -75,7 +56,10 @@ TEST_P(SampleFrameTest, ReadsTheCopyAndKeepsTheSampleWhileItsPixelsAreRead)
     std::vector<uint8_t> Pixels(size_t(Width) * Height * 4);
     for (size_t Index = 0; Index < Pixels.size(); ++Index)
         Pixels[Index] = uint8_t(Index * 7 + Index / 4099);
-    const ComPtr<ID3D11Texture2D> Drawn = Texture(Pixels.data()), Pooled = Texture(nullptr);
+    ID3D11Device* Device = Graphics::Shared().m_Device.Get();
+    const ComPtr<ID3D11Texture2D> Drawn = Graphics::BgraTexture(Device, Pixels, Width, Height),
+                                  Pooled =
+                                      Graphics::BgraTexture(Device, std::vector<uint8_t>(Pixels.size()), Width, Height);
     Graphics::Shared().m_Context->CopyResource(Pooled.Get(), Drawn.Get());
     const ComPtr<IMFSample> Sample = SampleOf(Pooled.Get());
 
