@@ -1,6 +1,7 @@
 #include "Explanation.h"
 
 #include <cstdio>
+#include <exception>
 #include <utility>
 
 #include <mferror.h>
@@ -89,10 +90,16 @@ void PrintExplanation(HRESULT Result, const Application::Configuration& Configur
     std::fflush(stderr);
 }
 
-void NoteCommandLineProblem(std::string Problem)
+ProblemNote::ProblemNote(std::string Problem) : m_Exceptions(std::uncaught_exceptions())
 {
-    if (CommandLineProblem().empty())
-        CommandLineProblem() = std::move(Problem);
+    CommandLineProblem() = std::move(Problem);
+}
+
+ProblemNote::~ProblemNote()
+{
+    // Left by an exception, the note stays for the failure's words.
+    if (std::uncaught_exceptions() == m_Exceptions)
+        CommandLineProblem().clear();
 }
 
 void PrintCommandLineProblem()

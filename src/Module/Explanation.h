@@ -15,9 +15,21 @@ std::string ExplainFailure(HRESULT Result, const Application::Configuration& Con
 // Writes "Ostrel: <words>" on standard error where the code has words.
 void PrintExplanation(HRESULT Result, const Application::Configuration& Configuration);
 
-// What was wrong with the command line, noted where the configuration
-// refuses it, and said once after the failure's own line.
-void NoteCommandLineProblem(std::string Problem);
+// What the command-line argument being read takes, noted for its span: an
+// argument refused meanwhile leaves the process with the note still held
+// (no handler catches a bad command line), which PrintCommandLineProblem
+// then says once after the failure's own line.
+class ProblemNote
+{
+public:
+    explicit ProblemNote(std::string Problem);
+    ~ProblemNote();
+    ProblemNote(const ProblemNote&) = delete;
+    ProblemNote& operator=(const ProblemNote&) = delete;
+
+private:
+    int m_Exceptions;
+};
 void PrintCommandLineProblem();
 
 // Said after an adapter listing that listed none.
