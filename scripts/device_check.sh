@@ -9,7 +9,7 @@
 #
 #   device_check.sh [BUILD]
 #
-# BUILD holds bin/ostrel and bin/ostrel_tests (default: build/, built when
+# BUILD holds bin/ostrel and bin/ostrel_mf_tests (default: build/, built when
 # they are missing, which needs the packages of scripts/setup.sh). A card
 # without NVENC (an H100) is expected to fall back to libx264 before the
 # first frame, and the run says so on its debug output.
@@ -25,7 +25,7 @@ fail() {
     status=1
 }
 
-if [[ ! -x $build/bin/ostrel || ! -x $build/bin/ostrel_tests ]]; then
+if [[ ! -x $build/bin/ostrel || ! -x $build/bin/ostrel_mf_tests ]]; then
     say "building in $build"
     timeout 240 "$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null || {
         fail "no build in $build"
@@ -49,7 +49,7 @@ else
 fi
 
 say "NV12 through the export, read by CUDA, against the readback path (1920x1080, 1280x720, 642x362)"
-timeout 120 "$build/bin/ostrel_tests" --gtest_filter='FrameExportOnCuda.*:FrameExport.RefusesWhatItCannotConvert' \
+timeout 120 "$build/bin/ostrel_mf_tests" --gtest_filter='FrameExportOnCuda.*:FrameExport.RefusesWhatItCannotConvert' \
     >"$work/bit_exact.txt" 2>&1
 tail -n 4 "$work/bit_exact.txt"
 grep -q '\[  PASSED  \] 2 tests' "$work/bit_exact.txt" || fail "the bytes through CUDA (or the test) did not pass"

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "mf/AttributeStore.h"
 #include "Common.h"
 #include <wrl/implements.h>
 #include "diagnostics/ComException.h"
@@ -10,13 +9,46 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// A store whose every write fails.
-class ReadOnlyStore final : public Microsoft::WRL::RuntimeClass<
-                                Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>,
-                                Microsoft::WRL::ChainInterfaces<Platform::AttributesImpl<IMFAttributes>, IMFAttributes>>
+// A store whose every write fails, and that holds nothing to read.
+class ReadOnlyStore final
+    : public Microsoft::WRL::RuntimeClass<Microsoft::WRL::RuntimeClassFlags<Microsoft::WRL::ClassicCom>, IMFAttributes>
 {
 public:
     STDMETHODIMP SetItem(REFGUID, REFPROPVARIANT) override { return E_ACCESSDENIED; }
+    STDMETHODIMP SetUINT32(REFGUID, UINT32) override { return E_ACCESSDENIED; }
+    STDMETHODIMP SetUINT64(REFGUID, UINT64) override { return E_ACCESSDENIED; }
+    STDMETHODIMP SetDouble(REFGUID, double) override { return E_ACCESSDENIED; }
+    STDMETHODIMP SetGUID(REFGUID, REFGUID) override { return E_ACCESSDENIED; }
+    STDMETHODIMP SetString(REFGUID, LPCWSTR) override { return E_ACCESSDENIED; }
+    STDMETHODIMP SetBlob(REFGUID, const UINT8*, UINT32) override { return E_ACCESSDENIED; }
+    STDMETHODIMP SetUnknown(REFGUID, IUnknown*) override { return E_ACCESSDENIED; }
+    STDMETHODIMP DeleteItem(REFGUID) override { return E_ACCESSDENIED; }
+    STDMETHODIMP DeleteAllItems() override { return E_ACCESSDENIED; }
+    STDMETHODIMP CopyAllItems(IMFAttributes*) override { return S_OK; }
+    STDMETHODIMP GetCount(UINT32* Count) override { return *Count = 0, S_OK; }
+    STDMETHODIMP LockStore() override { return S_OK; }
+    STDMETHODIMP UnlockStore() override { return S_OK; }
+
+    // Nothing is there to read.
+    STDMETHODIMP GetItem(REFGUID, PROPVARIANT*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetItemType(REFGUID, MF_ATTRIBUTE_TYPE*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP CompareItem(REFGUID, REFPROPVARIANT, BOOL* Result) override { return *Result = FALSE, S_OK; }
+    STDMETHODIMP Compare(IMFAttributes*, MF_ATTRIBUTES_MATCH_TYPE, BOOL* Result) override
+    {
+        return *Result = FALSE, S_OK;
+    }
+    STDMETHODIMP GetUINT32(REFGUID, UINT32*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetUINT64(REFGUID, UINT64*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetDouble(REFGUID, double*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetGUID(REFGUID, GUID*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetStringLength(REFGUID, UINT32*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetString(REFGUID, LPWSTR, UINT32, UINT32*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetAllocatedString(REFGUID, LPWSTR*, UINT32*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetBlobSize(REFGUID, UINT32*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetBlob(REFGUID, UINT8*, UINT32, UINT32*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetAllocatedBlob(REFGUID, UINT8**, UINT32*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetUnknown(REFGUID, REFIID, LPVOID*) override { return MF_E_ATTRIBUTENOTFOUND; }
+    STDMETHODIMP GetItemByIndex(UINT32, GUID*, PROPVARIANT*) override { return E_INVALIDARG; }
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -15,7 +16,6 @@
 
 #include "diagnostics/ParentProcessDebug.h"
 #include "diagnostics/UniqueHandle.h"
-#include "Ptrace/ProcessReader.h"
 
 namespace {
 
@@ -28,6 +28,16 @@ Arguments Split(const wchar_t* CommandLine)
         Result.emplace_back(Vector[Index]);
     LocalFree(Vector);
     return Result;
+}
+
+// The process that traces a process, from its status file; 0 for none.
+long TracerOf(DWORD ProcessId)
+{
+    std::ifstream Status("/proc/" + std::to_string(ProcessId) + "/status");
+    for (std::string Line; std::getline(Status, Line);)
+        if (Line.rfind("TracerPid:", 0) == 0)
+            return std::stol(Line.substr(10));
+    return -1;
 }
 
 uint32_t MinidumpTypeOf(const wchar_t* CommandLine)
@@ -161,8 +171,8 @@ TEST(DumpName, PartsAndCodeText)
     EXPECT_EQ(ParentProcessDebug::CodeText(Record), L"0xE0434352");
 
     const auto Parts = ParentProcessDebug::DumpNameParts(4242, 3, L"0xC0000005");
-    EXPECT_EQ(Join(Parts, L"-"), L"ostrel_tests-4242-DebugException-3-0xC0000005");
-    EXPECT_EQ(Join(ParentProcessDebug::DumpNameParts(1, 0, L""), L"-"), L"ostrel_tests-1-DebugException-0");
+    EXPECT_EQ(Join(Parts, L"-"), L"" OSTREL_TEST_BINARY "-4242-DebugException-3-0xC0000005");
+    EXPECT_EQ(Join(ParentProcessDebug::DumpNameParts(1, 0, L""), L"-"), L"" OSTREL_TEST_BINARY "-1-DebugException-0");
 }
 
 TEST(DumpName, PathAndTheLineThatTellsOfAFailedDump)
@@ -230,16 +240,16 @@ TEST_F(ReportExceptionTest, KnownTypesCarryTheirHresult)
     const long Value = static_cast<long>(static_cast<HRESULT>(0x80004005));
     EXPECT_EQ(Throw(&Value, ThrownTypeName::HResult, sizeof Value), 1);
     ASSERT_EQ(m_Lines.size(), 1u);
-    EXPECT_EQ(m_Lines[0], L"Exception: Module ostrel_tests, HRESULT, 0x80004005");
+    EXPECT_EQ(m_Lines[0], L"Exception: Module " OSTREL_TEST_BINARY ", HRESULT, 0x80004005");
     EXPECT_EQ(m_Code, L"0x80004005");
     EXPECT_EQ(m_Seen.m_Value, 0x80004005u);
     EXPECT_EQ(m_Seen.m_TypeName, ThrownTypeName::HResult);
-    EXPECT_EQ(m_Seen.m_ModulePath.substr(m_Seen.m_ModulePath.rfind(L'/') + 1), L"ostrel_tests");
+    EXPECT_EQ(m_Seen.m_ModulePath.substr(m_Seen.m_ModulePath.rfind(L'/') + 1), L"" OSTREL_TEST_BINARY);
     EXPECT_EQ(m_SeenBytes.size(), sizeof Value);
 
     // A long of another size carries no value.
     EXPECT_EQ(Throw(&Value, ThrownTypeName::HResult, 4), 1);
-    EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, HRESULT");
+    EXPECT_EQ(m_Lines.back(), L"Exception: Module " OSTREL_TEST_BINARY ", HRESULT");
     EXPECT_EQ(m_Code, L"0xE06D7363");
     EXPECT_EQ(m_Seen.m_Value, 0u);
 
@@ -248,14 +258,14 @@ TEST_F(ReportExceptionTest, KnownTypesCarryTheirHresult)
     const uint32_t Hresult = 0x887A0005;
     std::memcpy(ComError + sizeof(void*), &Hresult, sizeof Hresult);
     Throw(ComError, ThrownTypeName::ComError, sizeof ComError);
-    EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, _com_error, 0x887A0005");
+    EXPECT_EQ(m_Lines.back(), L"Exception: Module " OSTREL_TEST_BINARY ", _com_error, 0x887A0005");
     Throw(ComError, ThrownTypeName::ComError, sizeof(void*) + 3);
-    EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, _com_error");
+    EXPECT_EQ(m_Lines.back(), L"Exception: Module " OSTREL_TEST_BINARY ", _com_error");
     EXPECT_EQ(m_Code, L"0xE06D7363");
 
     const uint32_t Atl = 0x80070005;
     Throw(&Atl, ThrownTypeName::AtlException, sizeof Atl);
-    EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, ATL::CAtlException, 0x80070005");
+    EXPECT_EQ(m_Lines.back(), L"Exception: Module " OSTREL_TEST_BINARY ", ATL::CAtlException, 0x80070005");
 }
 
 TEST_F(ReportExceptionTest, AnObjectOfTheHresultTypeButAnotherSizeIsNoHresult)
@@ -268,7 +278,7 @@ TEST_F(ReportExceptionTest, AnObjectOfTheHresultTypeButAnotherSizeIsNoHresult)
     for (size_t Size : {sizeof(long) / 2, sizeof(long) + 1, 2 * sizeof(long)})
     {
         EXPECT_EQ(Throw(Object, ThrownTypeName::HResult, Size), 1);
-        EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, HRESULT") << Size;
+        EXPECT_EQ(m_Lines.back(), L"Exception: Module " OSTREL_TEST_BINARY ", HRESULT") << Size;
         EXPECT_EQ(m_Code, L"0xE06D7363") << Size;
         EXPECT_EQ(m_Seen.m_Value, 0u) << Size;
     }
@@ -282,20 +292,22 @@ TEST_F(ReportExceptionTest, UnknownTypesShowTheirFirstBytes)
     for (uint8_t Index = 0; Index < sizeof Bytes; ++Index)
         Bytes[Index] = static_cast<uint8_t>(Index * 17);
     Throw(Bytes, "7Unknown", 20);
-    EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, 20 bytes: 00 11 22 33 44 55 66 77 88 99 AA BB CC DD "
-                              L"EE FF 10 21 32 43, Type 7Unknown");
+    EXPECT_EQ(m_Lines.back(),
+              L"Exception: Module " OSTREL_TEST_BINARY ", 20 bytes: 00 11 22 33 44 55 66 77 88 99 AA BB CC DD "
+              L"EE FF 10 21 32 43, Type 7Unknown");
     Throw(Bytes, "7Unknown", 21);
-    EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, 21 bytes: 00 11 22 33 44 55 66 77 88 99 AA BB CC DD "
-                              L"EE FF 10 21 32 43..., Type 7Unknown");
+    EXPECT_EQ(m_Lines.back(),
+              L"Exception: Module " OSTREL_TEST_BINARY ", 21 bytes: 00 11 22 33 44 55 66 77 88 99 AA BB CC DD "
+              L"EE FF 10 21 32 43..., Type 7Unknown");
     EXPECT_EQ(m_Code, L"0xE06D7363");
     EXPECT_EQ(m_Seen.m_Value, 0u);
 
     // An object that cannot be read, or has no size: module and type only,
     // whatever the type.
     Throw(nullptr, ThrownTypeName::HResult, 8);
-    EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, Type " + std::wstring(L"l"));
+    EXPECT_EQ(m_Lines.back(), L"Exception: Module " OSTREL_TEST_BINARY ", Type " + std::wstring(L"l"));
     Throw(Bytes, "7Unknown", 0);
-    EXPECT_EQ(m_Lines.back(), L"Exception: Module ostrel_tests, Type 7Unknown");
+    EXPECT_EQ(m_Lines.back(), L"Exception: Module " OSTREL_TEST_BINARY ", Type 7Unknown");
     EXPECT_EQ(m_SeenBytes.size(), 0u);
 
     // An image base that no module holds drops the module.
@@ -398,7 +410,7 @@ TEST(ParentProcessDebug, DebugsItsParentOnly)
         Result = Thrown;
     }
     EXPECT_EQ(Result, E_ACCESSDENIED);
-    EXPECT_EQ(Platform::ReadStatusNumber(static_cast<pid_t>(Stranger.dwProcessId), "TracerPid"), 0);
+    EXPECT_EQ(TracerOf(Stranger.dwProcessId), 0);
     EXPECT_EQ(ParentProcessId(), static_cast<DWORD>(getppid()));
     kill(static_cast<pid_t>(Stranger.dwProcessId), SIGKILL);
     WaitForSingleObject(Stranger.hProcess, INFINITE);
@@ -410,7 +422,7 @@ TEST(ParentProcessDebug, ModuleFileNameIsTheWholePath)
 {
     const std::wstring& Path = ModuleFileName();
     EXPECT_EQ(Path[0], L'/');
-    EXPECT_STREQ(PathFindFileNameW(Path.c_str()), L"ostrel_tests");
+    EXPECT_STREQ(PathFindFileNameW(Path.c_str()), L"" OSTREL_TEST_BINARY);
     EXPECT_EQ(&ModuleFileName(), &Path);
 }
 

@@ -8,8 +8,6 @@
 #include "diagnostics/TraceProvider.h"
 #include "support/DebugOutputCapture.h"
 
-#include "etw/EventProviderInternal.h"
-
 namespace {
 
 struct Widget
@@ -22,20 +20,6 @@ struct Widget
         TRACE(L"generic\n");
     }
 };
-
-// Stands in for the LTTng provider library: a session always listens, and
-// the messages written are kept.
-std::vector<std::string> Written;
-const OstrelLttngProviderApi ListeningSession = {OSTREL_LTTNG_PROVIDER_API_VERSION, [] { return 1; },
-                                                 [](const char*, uint32_t, const char* Function, const char* Text) {
-                                                     Written.push_back(std::string(Function) + ": " + Text);
-                                                 }};
-
-void TraceAtLevel(UCHAR Level)
-{
-    TraceProviderEnableCallback(nullptr, EVENT_CONTROL_CODE_ENABLE_PROVIDER, Level, 0, 0, nullptr, &g_TraceProvider);
-    TRACE(L"at level %d\n", Level);
-}
 
 std::wstring Suffix(const std::wstring& Line)
 {
@@ -237,26 +221,6 @@ TEST(TraceProvider, EnableCallbackFollowsTheControlCodes)
     TraceProviderEnableCallback(nullptr, EVENT_CONTROL_CODE_DISABLE_PROVIDER, 0, 0, 0, nullptr, &Provider);
     EXPECT_EQ(Provider.m_LevelPlusOne, 0u);
     EXPECT_EQ(Chained, 1);
-}
-
-TEST(TraceProvider, TheEventGoesOnlyToSessionsThatTakeVerboseEvents)
-{
-    Platform::Etw::OverrideLttngProviderForTesting(&ListeningSession);
-    Written.clear();
-    RegisterTraceProvider();
-    {
-        DebugOutputCapture Capture; // the lines themselves go to the debugger channel only
-        TraceAtLevel(3);            // warnings
-        TraceAtLevel(4);            // information
-        EXPECT_TRUE(Written.empty());
-        TraceAtLevel(5); // verbose
-        TraceAtLevel(0); // every level
-    }
-    UnregisterTraceProvider();
-    Platform::Etw::OverrideLttngProviderForTesting(nullptr);
-    ASSERT_EQ(Written.size(), 2u);
-    EXPECT_EQ(Written[0], "TraceAtLevel: at level 5\n");
-    EXPECT_EQ(Written[1], "TraceAtLevel: at level 0\n");
 }
 
 TEST(TraceProvider, MetadataBlobsAreByteExact)

@@ -26,8 +26,8 @@ TEST(SymbolHandler, FindsTheModuleThatHoldsAnAddress)
     ASSERT_TRUE(SymRefreshModuleList(Process));
     ASSERT_TRUE(SymGetModuleInfoW64(Process, Base + 16, &Module));
     EXPECT_EQ(Module.BaseOfImage, Base);
-    EXPECT_STREQ(Module.ModuleName, L"ostrel_tests");
-    EXPECT_STREQ(PathFindFileNameW(Module.ImageName), L"ostrel_tests");
+    EXPECT_STREQ(Module.ModuleName, L"" OSTREL_TEST_BINARY);
+    EXPECT_STREQ(PathFindFileNameW(Module.ImageName), L"" OSTREL_TEST_BINARY);
     wchar_t Path[MAX_PATH];
     GetModuleFileNameW(nullptr, Path, MAX_PATH);
     EXPECT_STREQ(Module.ImageName, Path);

@@ -1,14 +1,15 @@
-// The LTTng provider library, as the event provider loads it: beside the
-// executable, with its table of two functions. Loaded in a child process, so
-// that LTTng's threads and its memory stay out of this one.
+// The LTTng provider library, as a loader finds it: beside the executable,
+// with its table of two functions behind the one exported entry. Loaded in a
+// child process, so that LTTng's threads and its memory stay out of this one.
 
+#include <dlfcn.h>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "etw/EventProviderInternal.h"
+#include "Lttng/LttngProviderApi.h"
 
 namespace {
 
@@ -21,16 +22,20 @@ std::string BesideTheExecutable(const char* Name)
 
 TEST(LttngProviderDeathTest, TheLibraryHandsOverItsTable)
 {
-    const std::string Path = BesideTheExecutable(Platform::Etw::LttngProviderLibraryName);
+    const std::string Path = BesideTheExecutable(OSTREL_LTTNG_LIBRARY_NAME);
     if (!std::filesystem::exists(Path))
         GTEST_SKIP() << "built without LTTng-UST: no " << Path;
     testing::FLAGS_gtest_death_test_style = "threadsafe";
     EXPECT_EXIT(
         {
-            const OstrelLttngProviderApi* Api = nullptr;
-            const bool Loaded = Platform::Etw::LoadLttngProvider(Path.c_str(), Api) == ERROR_SUCCESS && Api &&
-                                Api->Version == OSTREL_LTTNG_PROVIDER_API_VERSION && Api->IsMessageEnabled &&
-                                Api->WriteMessage;
+            void* Library = dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+            auto GetApi =
+                Library
+                    ? reinterpret_cast<OstrelLttngGetProviderApiFunction>(dlsym(Library, OSTREL_LTTNG_PROVIDER_ENTRY))
+                    : nullptr;
+            const OstrelLttngProviderApi* Api = GetApi ? GetApi() : nullptr;
+            const bool Loaded =
+                Api && Api->Version == OSTREL_LTTNG_PROVIDER_API_VERSION && Api->IsMessageEnabled && Api->WriteMessage;
             if (Loaded)
             {
                 // With or without a session, a message goes out or nowhere.

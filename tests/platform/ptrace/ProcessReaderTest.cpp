@@ -101,5 +101,5 @@ TEST(ProcessReader, MemoryThreadsAndStatus)
     EXPECT_TRUE(Platform::ReadStatusField(getpid(), gettid(), "SigBlk", Mask));
     EXPECT_EQ(Mask.size(), 16u);
     EXPECT_FALSE(Platform::ReadProcessFile(0, "cmdline").empty());
-    EXPECT_NE(Platform::ReadExecutablePath(0).find("ostrel_tests"), std::string::npos);
+    EXPECT_NE(Platform::ReadExecutablePath(0).find(OSTREL_TEST_BINARY), std::string::npos);
 }

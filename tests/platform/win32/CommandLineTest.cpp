@@ -50,7 +50,7 @@ TEST(CommandLineToArgvW, EmptyLineGivesTheProgramPath)
 {
     const auto Arguments = Split(L"");
     ASSERT_EQ(Arguments.size(), 1u);
-    EXPECT_NE(Arguments[0].find(L"ostrel_tests"), std::wstring::npos);
+    EXPECT_NE(Arguments[0].find(L"" OSTREL_TEST_BINARY), std::wstring::npos);
     int Count = 0;
     EXPECT_EQ(CommandLineToArgvW(L"x", nullptr), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);

@@ -137,7 +137,7 @@ TEST(GetModuleFileNameW, FullPathAndTruncation)
     wchar_t Path[MAX_PATH];
     const DWORD Length = GetModuleFileNameW(nullptr, Path, MAX_PATH);
     ASSERT_GT(Length, 0u);
-    EXPECT_EQ(std::wstring(PathFindFileNameW(Path)), L"ostrel_tests");
+    EXPECT_EQ(std::wstring(PathFindFileNameW(Path)), L"" OSTREL_TEST_BINARY);
     EXPECT_EQ(Path[0], L'/');
     wchar_t Short[4];
     EXPECT_EQ(GetModuleFileNameW(nullptr, Short, 4), 4u);
