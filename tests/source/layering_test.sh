@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The layers, checked on the sources:   layering_test.sh SOURCE_ROOT
+# The layers, checked on the sources:   layering_test.sh [--quiet] SOURCE_ROOT
+# The build runs it before it compiles anything (quiet unless it fails), and
+# ctest runs it again.
 # - the tool (src/) includes its own headers, the platform's SDK-named
 #   headers (platform/include/) and the language's standard headers only, and
 #   diagnostics/ includes nothing of the application (Module/);
@@ -7,9 +9,16 @@
 # - platform libraries reach each other through interface/ folders only;
 # - only vulkan/ records Vulkan commands or calls Vulkan, and vulkan/ knows
 #   nothing of DXGI or Direct3D;
-# - cuda/, a back end, includes no SDK-named header and speaks CUresult.
+# - cuda/, a back end, includes no SDK-named header and speaks CUresult;
+# - the libraries' USES graph has no cycle, and no back end uses a front;
+# - no include leaves its library's folder by a relative path.
 set -u
-root=${1:?usage: layering_test.sh SOURCE_ROOT}
+quiet=0
+if [[ ${1:-} == --quiet ]]; then
+    quiet=1
+    shift
+fi
+root=${1:?usage: layering_test.sh [--quiet] SOURCE_ROOT}
 platform=$root/platform
 sdk=$platform/include
 failures=0
@@ -72,5 +81,41 @@ done)
 windows+=$(grep -rnE '\bHRESULT\b' "$platform/cuda" --include='*.cpp' --include='*.h')
 [[ -z $windows ]] || fail "Windows names in cuda/" "$windows"
 
+# The libraries' graph, from the USES lists of their CMakeLists.txt: as
+# "library used" pairs (a library with no USES stands alone as "library
+# library", which tsort accepts).
+uses() {
+    local file
+    for file in "$platform"/*/CMakeLists.txt; do
+        tr '\n' ' ' <"$file" | grep -oE 'ostrel_platform_library\([^)]*\)' |
+            sed -E 's/ostrel_platform_library\(\s*//; s/\)$//' |
+            awk '{ name = $1; seen = 0; listed = 0
+                   for (i = 2; i <= NF; ++i) {
+                       if ($i == "USES") { seen = 1; continue }
+                       if ($i == "SOURCES") { seen = 0; continue }
+                       if (seen) { print name, $i; listed = 1 }
+                   }
+                   if (!listed) print name, name }'
+    done
+}
+graph=$(uses)
+[[ -n $graph ]] || fail "no library found in platform/*/CMakeLists.txt" "$platform"
+cycle=$(tsort <<<"$graph" 2>&1 >/dev/null)
+[[ -z $cycle ]] || fail "the libraries' USES graph has a cycle" "$cycle"
+# The back ends own a Linux library and speak its language: they use other
+# back ends at most, never a Windows-named front.
+backends="cuda ffmpeg lttng_interface ptrace vulkan"
+fronts="com crt d3d11 d3dcompiler dbghelp dxgi etw mf win32"
+upward=$(while read -r library used; do
+    [[ " $backends " == *" $library "* && " $fronts " == *" $used "* ]] && echo "$library uses $used"
+done <<<"$graph")
+[[ -z $upward ]] || fail "a back end uses a front library" "$upward"
+
+# Relative includes that climb out of a folder: a library reaches another
+# through its interface, and the tool through the SDK's names.
+climbing=$(includes "$root/src" "$platform" | grep -F '"../')
+[[ -z $climbing ]] || fail "an include climbs out of its folder" "$climbing"
+
 ((failures)) && exit 1
-echo "ok: the tool sees the SDK's names only, the libraries meet through their interfaces, Vulkan stays in vulkan/ and cuda/ speaks CUDA"
+((quiet)) && exit 0
+echo "ok: the tool sees the SDK's names only, the libraries meet through their interfaces and form no cycle, Vulkan stays in vulkan/ and cuda/ speaks CUDA"
