@@ -23,6 +23,10 @@ tree() {
     printf '#pragma once\n' >"$root/platform/ffmpeg/interface/Ffmpeg/Writer.h"
     printf '#include <vulkan/vulkan.h>\nint Submit() { return vkQueueSubmit(0, 0, 0, 0); }\n' >"$root/platform/vulkan/Queue.cpp"
     printf '#include <d3d11.h>\n' >"$root/platform/d3d11/Device.cpp"
+    mkdir -p "$root"/tests/platform/{win32,d3d11} "$root"/tests/{Module,diagnostics}
+    printf '#include "win32/Debugging.h"\n#include "Ptrace/Debugger.h"\n' >"$root/tests/platform/win32/DebuggingTest.cpp"
+    printf '#include <d3d11.h>\n#include "d3d11/Device.h"\n' >"$root/tests/platform/d3d11/DeviceTest.cpp"
+    printf '#include <windows.h>\n#include "Tool.h"\n' >"$root/tests/ToolTest.cpp"
     printf 'ostrel_platform_library(win32\n  SOURCES Debugging.cpp\n  USES ptrace\n)\n' >"$root/platform/win32/CMakeLists.txt"
     printf 'ostrel_platform_library(ptrace SOURCES Debugger.cpp)\n' >"$root/platform/ptrace/CMakeLists.txt"
     printf 'ostrel_platform_library(ffmpeg SOURCES Writer.cpp)\n' >"$root/platform/ffmpeg/CMakeLists.txt"
@@ -79,6 +83,18 @@ expect "a back end on a front" "ffmpeg uses d3d11"
 tree
 echo 'void Draw() { vkCmdDraw(0, 3, 1, 0, 0); }' >>"$work/root/platform/d3d11/Device.cpp"
 expect "Vulkan called from a front" "Vulkan called outside"
+
+tree
+echo '#include "win32/Handles.h"' >>"$work/root/tests/platform/d3d11/DeviceTest.cpp"
+expect "a library's test with another library's own header" "neither holds nor uses"
+
+tree
+echo '#include "Ptrace/Debugger.h"' >>"$work/root/tests/platform/d3d11/DeviceTest.cpp"
+expect "a library's test with the interface of a library it does not use" "neither holds nor uses"
+
+tree
+echo '#include "Ptrace/Debugger.h"' >>"$work/root/tests/ToolTest.cpp"
+expect "a test of the tool behind the SDK's names" "reaches behind"
 
 ((failures)) && exit 1
 echo "ok: the layering check passes a clean tree and fails each breach"

@@ -11,7 +11,9 @@
 #   nothing of DXGI or Direct3D;
 # - cuda/, a back end, includes no SDK-named header and speaks CUresult;
 # - the libraries' USES graph has no cycle, and no back end uses a front;
-# - no include leaves its library's folder by a relative path.
+# - no include leaves its library's folder by a relative path;
+# - a library's tests include its own headers and the interfaces of what it
+#   uses, the tool's tests the SDK's names only.
 set -u
 quiet=0
 if [[ ${1:-} == --quiet ]]; then
@@ -115,6 +117,48 @@ done <<<"$graph")
 # through its interface, and the tool through the SDK's names.
 climbing=$(includes "$root/src" "$platform" | grep -F '"../')
 [[ -z $climbing ]] || fail "an include climbs out of its folder" "$climbing"
+
+# Tests: a library's tests see its own headers and the interfaces of what it
+# uses; the tool's tests see the SDK's names, bar the one trace-session seam.
+declare -A owner # interface folder -> the library, as USES names it
+while read -r folder; do
+    library=${folder#"$platform"/}
+    library=${library%%/*}
+    [[ $library == lttng ]] && library=lttng_interface
+    owner[$(basename "$folder")]=$library
+done < <(find "$platform" -mindepth 3 -maxdepth 3 -path '*/interface/*' -type d)
+if [[ -d $root/tests/platform ]]; then
+    bad=""
+    for folder in "$root"/tests/platform/*/; do
+        library=$(basename "$folder")
+        allowed=" $library $(awk -v l="$library" '$1 == l && $2 != l { printf "%s ", $2 }' <<<"$graph")"
+        [[ $library == lttng ]] && allowed+=" lttng_interface "
+        while IFS=: read -r file line name; do
+            inner=${name:1:-1}
+            first=${inner%%/*}
+            [[ $inner == */* ]] || continue
+            if [[ -d $platform/$first && $first != include ]]; then
+                [[ $first == "$library" ]] || bad+="$file:$line: $name"$'\n'
+            elif [[ -n ${owner[$first]:-} ]]; then
+                [[ $allowed == *" ${owner[$first]} "* ]] || bad+="$file:$line: $name"$'\n'
+            elif [[ -d $root/src/$first ]]; then
+                bad+="$file:$line: $name"$'\n'
+            fi
+        done < <(includes "$folder")
+    done
+    [[ -z $bad ]] || fail "a library's test includes what its library neither holds nor uses" "$bad"
+
+    tool=$(includes "$root/tests"/*.cpp "$root/tests/Module" "$root/tests/diagnostics" |
+        grep -v '/TraceSessionTest.cpp:' | while IFS=: read -r file line name; do
+            inner=${name:1:-1}
+            first=${inner%%/*}
+            [[ $inner == */* ]] || continue
+            if [[ -d $platform/$first && $first != include || -n ${owner[$first]:-} ]]; then
+                echo "$file:$line: $name"
+            fi
+        done)
+    [[ -z $tool ]] || fail "a test of the tool reaches behind the SDK's names" "$tool"
+fi
 
 ((failures)) && exit 1
 ((quiet)) && exit 0
