@@ -72,5 +72,12 @@ done)
 windows+=$(grep -rnE '\bHRESULT\b' "$platform/cuda" --include='*.cpp' --include='*.h')
 [[ -z $windows ]] || fail "Windows names in cuda/" "$windows"
 
+# The ptrace back end: no Windows header, no Windows handle, result or event.
+windows=$(includes "$platform/ptrace" | grep -E ':<([a-z0-9_]+\.h|wrl/[^>]+)>|:"Win32/' | while IFS=: read -r file line name; do
+    [[ ${name:0:1} == '"' || -f $sdk/${name:1:-1} ]] && echo "$file:$line: $name"
+done)
+windows+=$(grep -rnE '\b(HRESULT|HANDLE|DEBUG_EVENT)\b' "$platform/ptrace" --include='*.cpp' --include='*.h')
+[[ -z $windows ]] || fail "Windows names in ptrace/" "$windows"
+
 ((failures)) && exit 1
 echo "ok: the tool sees the SDK's names only, the libraries meet through their interfaces, Vulkan stays in vulkan/ and cuda/ speaks CUDA"
