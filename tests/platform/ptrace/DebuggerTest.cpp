@@ -6,16 +6,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <cstdlib>
 #include <pthread.h>
-#include <poll.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "support/CommandedChild.h"
 #include "support/Deadline.h"
 #include "Ptrace/Debugger.h"
 #include "Ptrace/ProcessReader.h"
@@ -35,92 +33,44 @@ void* WaitForever(void*)
 }
 void ReplyFromHandler(int) { (void)!write(ReplyFd, "u", 1); }
 
-// What a child does with each command byte; it replies with the same byte
-// (and with 'r' once it is ready).
-[[noreturn]] void Serve(int Commands)
+void PrepareChild(int Replies)
 {
+    ReplyFd = Replies;
     signal(SIGUSR1, ReplyFromHandler);
     signal(ChannelSignal, SIG_IGN);
     const rlimit NoCore = {0, 0};
     setrlimit(RLIMIT_CORE, &NoCore);
-    (void)!write(ReplyFd, "r", 1); // ready
-    for (char Command; read(Commands, &Command, 1) == 1;)
-    {
-        pthread_t Thread;
-        switch (Command)
-        {
-        case 't': // a thread that ends at once
-            pthread_create(&Thread, nullptr, ExitAtOnce, nullptr);
-            pthread_join(Thread, nullptr);
-            break;
-        case 'T': // a thread that lives on
-            pthread_create(&Thread, nullptr, WaitForever, nullptr);
-            break;
-        case 'c': // a record on the channel
-        {
-            sigval Value = {};
-            Value.sival_ptr = reinterpret_cast<void*>(0x1234);
-            sigqueue(getpid(), ChannelSignal, Value);
-            break;
-        }
-        case 'a': abort();
-        case 'x': _exit(7);
-        default: break;
-        }
-        (void)!write(ReplyFd, &Command, 1);
-    }
-    _exit(0);
 }
 
-class Child
+void Serve(char Command)
+{
+    pthread_t Thread;
+    switch (Command)
+    {
+    case 't': // a thread that ends at once
+        pthread_create(&Thread, nullptr, ExitAtOnce, nullptr);
+        pthread_join(Thread, nullptr);
+        break;
+    case 'T': // a thread that lives on
+        pthread_create(&Thread, nullptr, WaitForever, nullptr);
+        break;
+    case 'c': // a record on the channel
+    {
+        sigval Value = {};
+        Value.sival_ptr = reinterpret_cast<void*>(0x1234);
+        sigqueue(getpid(), ChannelSignal, Value);
+        break;
+    }
+    case 'a': abort();
+    case 'x': _exit(7);
+    default: break;
+    }
+}
+
+class Child : public CommandedChild
 {
 public:
-    Child()
-    {
-        int Commands[2], Replies[2];
-        if (pipe(Commands) != 0 || pipe(Replies) != 0)
-            std::abort();
-        m_Id = fork();
-        if (m_Id == 0)
-        {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            close(Commands[1]);
-            close(Replies[0]);
-            ReplyFd = Replies[1];
-            Serve(Commands[0]);
-        }
-        close(Commands[0]);
-        close(Replies[1]);
-        m_Commands = Commands[1];
-        m_Replies = Replies[0];
-        if (Reply() != 'r')
-            std::abort();
-    }
-    ~Child()
-    {
-        kill(m_Id, SIGKILL);
-        waitpid(m_Id, nullptr, __WALL);
-        close(m_Commands);
-        close(m_Replies);
-    }
-    pid_t Id() const { return m_Id; }
-    void Send(char Command) const { ASSERT_EQ(write(m_Commands, &Command, 1), 1); }
-    // Whether a reply waits, and the reply.
-    bool Replied() const
-    {
-        pollfd Ready = {m_Replies, POLLIN, 0};
-        return poll(&Ready, 1, 0) == 1;
-    }
-    char Reply() const
-    {
-        char Byte = 0;
-        return read(m_Replies, &Byte, 1) == 1 ? Byte : '\0';
-    }
-
-private:
-    pid_t m_Id = 0;
-    int m_Commands = -1;
-    int m_Replies = -1;
+    Child() : CommandedChild(Serve, PrepareChild) {}
 };
 
 // The next event, continued unless asked not to.
