@@ -13,7 +13,7 @@
 
 #include "Win32/Errors.h"
 #include "Win32/Handles.h"
-#include "Ptrace/PtraceDebugger.h"
+#include "Win32/Debugger.h"
 #include "Win32/Utf8.h"
 #include <winbase.h>
 
@@ -213,12 +213,11 @@ MINIDUMP_MEMORY_DESCRIPTOR MinidumpWriter::WriteStack(uint64_t StackPointer)
 void MinidumpWriter::WriteThreads(const MINIDUMP_EXCEPTION_INFORMATION* Exception)
 {
     std::vector<MINIDUMP_THREAD> Threads;
-    auto& Debugger = PtraceDebugger::Instance();
-    for (pid_t ThreadId : Debugger.StoppedThreads())
+    for (pid_t ThreadId : ProcessDebugger().StoppedThreads())
     {
         CONTEXT Context = {};
         Context.ContextFlags = CONTEXT_ALL;
-        if (!Debugger.ReadContext(ThreadId, Context))
+        if (!ReadThreadContext(ThreadId, Context))
             continue;
         MINIDUMP_THREAD Thread = {};
         Thread.ThreadId = static_cast<ULONG32>(ThreadId);
@@ -381,7 +380,7 @@ BOOL MiniDumpWriteDump(HANDLE Process, DWORD ProcessId, HANDLE File, MINIDUMP_TY
         return FALSE;
     }
     // The threads must stand still: only a process debugged here qualifies.
-    if (!Platform::PtraceDebugger::Instance().IsDebuggee(ProcessObject.ProcessId))
+    if (!Platform::ProcessDebugger().IsDebuggee(ProcessObject.ProcessId))
     {
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;

@@ -83,6 +83,13 @@ done)
 windows+=$(grep -rnE '\bHRESULT\b' "$platform/cuda" --include='*.cpp' --include='*.h')
 [[ -z $windows ]] || fail "Windows names in cuda/" "$windows"
 
+# The ptrace back end: no Windows header, no Windows handle, result or event.
+windows=$(includes "$platform/ptrace" | grep -E ':<([a-z0-9_]+\.h|wrl/[^>]+)>|:"Win32/' | while IFS=: read -r file line name; do
+    [[ ${name:0:1} == '"' || -f $sdk/${name:1:-1} ]] && echo "$file:$line: $name"
+done)
+windows+=$(grep -rnE '\b(HRESULT|HANDLE|DEBUG_EVENT)\b' "$platform/ptrace" --include='*.cpp' --include='*.h')
+[[ -z $windows ]] || fail "Windows names in ptrace/" "$windows"
+
 # The libraries' graph, from the USES lists of their CMakeLists.txt: as
 # "library used" pairs (a library with no USES stands alone as "library
 # library", which tsort accepts).

@@ -2,7 +2,7 @@
 
 #include <csignal>
 
-#include "Ptrace/PtraceDebugger.h"
+#include "Win32/Debugger.h"
 #include <winnt.h>
 
 namespace Platform {
