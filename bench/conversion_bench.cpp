@@ -53,8 +53,8 @@ Figures Measure(ID3D11Texture2D* Texture, TextureReadback::Output Output, int Wi
 {
     const bool Device = Output == TextureReadback::Output::Nv12;
     Platform::FfmpegFrameConverter Converter;
-    if (FAILED(Converter.Initialize(Device ? Platform::FfmpegInputFormat::Nv12 : Platform::FfmpegInputFormat::B8G8R8A8,
-                                    Width, Height, Device ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P)))
+    if (Converter.Initialize(Device ? Platform::FfmpegInputFormat::Nv12 : Platform::FfmpegInputFormat::B8G8R8A8, Width,
+                             Height, Device ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P) < 0)
         std::exit(2);
     AVFrame* Frame = EncoderFrame(Device ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P, Width, Height);
     TextureReadback Readback;
@@ -71,7 +71,7 @@ Figures Measure(ID3D11Texture2D* Texture, TextureReadback::Output Output, int Wi
             View.Planes[Plane] = Readback.Data() + Readback.Layout()[Plane].m_Offset;
             View.Pitches[Plane] = static_cast<int>(Readback.Layout()[Plane].m_RowPitch);
         }
-        if (FAILED(Converter.Convert(View, Frame)))
+        if (Converter.Convert(View, Frame) < 0)
             std::exit(2);
         if (Index < 0)
             continue;

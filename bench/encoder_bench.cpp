@@ -30,11 +30,11 @@ struct LoadedFrame final : FfmpegFrameSource
 {
     std::vector<uint8_t> Pixels;
     int Pitch = 0;
-    HRESULT Lock(FfmpegFrameView& View) override
+    FfmpegError Lock(FfmpegFrameView& View) override
     {
         View.Planes[0] = Pixels.data();
         View.Pitches[0] = Pitch;
-        return S_OK;
+        return {};
     }
     void Release() override {}
 };
@@ -112,7 +112,7 @@ int main(int argc, char** argv)
         Frame->format = AV_PIX_FMT_YUV420P;
         Frame->width = static_cast<int>(Width);
         Frame->height = static_cast<int>(Height);
-        if (FAILED(Converter.Initialize(FfmpegInputFormat::B8G8R8A8, Width, Height, AV_PIX_FMT_YUV420P)) ||
+        if (Converter.Initialize(FfmpegInputFormat::B8G8R8A8, Width, Height, AV_PIX_FMT_YUV420P) < 0 ||
             av_frame_get_buffer(Frame, 0) < 0)
             return 1;
         const auto Start = Clock::now();
@@ -120,7 +120,7 @@ int main(int argc, char** argv)
         {
             FfmpegFrameView View;
             Frames[Index % Frames.size()].Lock(View);
-            if (FAILED(Converter.Convert(View, Frame)))
+            if (Converter.Convert(View, Frame) < 0)
                 return 1;
         }
         ConvertSeconds = Seconds(Clock::now() - Start);
@@ -146,14 +146,14 @@ int main(int argc, char** argv)
     Settings.AverageBitrate = Bitrate;
     Settings.Preset = Preset;
     FfmpegVideoWriter Writer;
-    HRESULT Result = Writer.Open(Output);
-    if (SUCCEEDED(Result))
+    FfmpegError Result = Writer.Open(Output);
+    if (!Result.Failed())
         Result = Writer.SetVideoStream(Settings);
-    if (SUCCEEDED(Result))
+    if (!Result.Failed())
         Result = Writer.BeginWriting();
     const auto Start = Clock::now();
     double RenderSeconds = 0;
-    for (int Index = 0; Index < FrameCount && SUCCEEDED(Result); ++Index)
+    for (int Index = 0; Index < FrameCount && !Result.Failed(); ++Index)
     {
         if (RenderMilliseconds > 0)
         {
@@ -164,12 +164,12 @@ int main(int argc, char** argv)
         const int64_t Time = Index * 10'000'000LL / Rate;
         Result = Writer.Write(&Frames[Index % Frames.size()], Time, (Index + 1) * 10'000'000LL / Rate - Time);
     }
-    if (SUCCEEDED(Result))
+    if (!Result.Failed())
         Result = Writer.Finalize();
     const double EncodeSeconds = Seconds(Clock::now() - Start);
-    if (FAILED(Result))
+    if (Result.Failed())
     {
-        std::fprintf(stderr, "writer failed: 0x%08X\n", static_cast<unsigned>(Result));
+        std::fprintf(stderr, "writer failed: kind %d, code %d\n", static_cast<int>(Result.What), Result.Code);
         return 1;
     }
     const auto Statistics = Writer.GetStatistics();

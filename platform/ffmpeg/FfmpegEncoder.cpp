@@ -46,6 +46,8 @@ void FfmpegEncoder::Reset()
 
 namespace {
 
+using Kind = FfmpegError::Kind;
+
 // The hand-over of a device frame: its Done, called when the buffer
 // reference that points into it goes.
 void DeviceFrameReleased(void* Opaque, uint8_t*)
@@ -68,7 +70,7 @@ constexpr int64_t NvencDelay = 2;
 
 } // namespace
 
-HRESULT FfmpegEncoder::OpenOnCudaFrames(const FfmpegVideoSettings& Settings, bool GlobalHeader)
+FfmpegError FfmpegEncoder::OpenOnCudaFrames(const FfmpegVideoSettings& Settings, bool GlobalHeader)
 {
     const FfmpegCudaFrames& Cuda = *Settings.CudaFrames;
     // Tests: host addresses behind the device frames, read by libx264.
@@ -76,7 +78,7 @@ HRESULT FfmpegEncoder::OpenOnCudaFrames(const FfmpegVideoSettings& Settings, boo
         return OpenCodec("libx264", Settings, GlobalHeader, AV_PIX_FMT_NV12);
     m_HardwareDevice = av_hwdevice_ctx_alloc(AV_HWDEVICE_TYPE_CUDA);
     if (!m_HardwareDevice)
-        return E_OUTOFMEMORY;
+        return Kind::OutOfMemory;
     // The context stays the caller's: FFmpeg releases only contexts it made.
     auto* Device =
         static_cast<AVCUDADeviceContext*>(reinterpret_cast<AVHWDeviceContext*>(m_HardwareDevice->data)->hwctx);
@@ -86,11 +88,11 @@ HRESULT FfmpegEncoder::OpenOnCudaFrames(const FfmpegVideoSettings& Settings, boo
     if (Result < 0)
     {
         m_DeviceRefusal = "the CUDA device context: " + ErrorText(Result);
-        return HresultFromAverror(Result);
+        return FfmpegErrorFromAverror(Result);
     }
     m_HardwareFrames = av_hwframe_ctx_alloc(m_HardwareDevice);
     if (!m_HardwareFrames)
-        return E_OUTOFMEMORY;
+        return Kind::OutOfMemory;
     // The frames come from the caller's memory: the pool allocates none.
     auto* Frames = reinterpret_cast<AVHWFramesContext*>(m_HardwareFrames->data);
     Frames->format = AV_PIX_FMT_CUDA;
@@ -101,15 +103,15 @@ HRESULT FfmpegEncoder::OpenOnCudaFrames(const FfmpegVideoSettings& Settings, boo
     if ((Result = av_hwframe_ctx_init(m_HardwareFrames)) < 0)
     {
         m_DeviceRefusal = "the CUDA frames context: " + ErrorText(Result);
-        return HresultFromAverror(Result);
+        return FfmpegErrorFromAverror(Result);
     }
-    const HRESULT Opened = OpenCodec("h264_nvenc", Settings, GlobalHeader, AV_PIX_FMT_NV12);
-    if (FAILED(Opened) && m_DeviceRefusal.empty())
+    const FfmpegError Opened = OpenCodec("h264_nvenc", Settings, GlobalHeader, AV_PIX_FMT_NV12);
+    if (Opened.Failed() && m_DeviceRefusal.empty())
         m_DeviceRefusal = "h264_nvenc does not open on CUDA frames of this device";
     return Opened;
 }
 
-HRESULT FfmpegEncoder::WrapDeviceFrame(const FfmpegDeviceFrame& Device, AVFrame*& Result)
+FfmpegError FfmpegEncoder::WrapDeviceFrame(const FfmpegDeviceFrame& Device, AVFrame*& Result)
 {
     Result = nullptr;
     auto* Handed = new (std::nothrow) FfmpegDeviceFrame(Device);
@@ -124,7 +126,7 @@ HRESULT FfmpegEncoder::WrapDeviceFrame(const FfmpegDeviceFrame& Device, AVFrame*
         av_frame_free(&Frame);
         delete Handed;
         Device.Done(Device.Context);
-        return m_DeviceFrames ? E_OUTOFMEMORY : E_UNEXPECTED;
+        return m_DeviceFrames ? Kind::OutOfMemory : Kind::InternalError;
     }
     Frame->width = m_Context->width;
     Frame->height = Height;
@@ -138,19 +140,19 @@ HRESULT FfmpegEncoder::WrapDeviceFrame(const FfmpegDeviceFrame& Device, AVFrame*
         if (!Frame->hw_frames_ctx)
         {
             av_frame_free(&Frame); // gives the memory back
-            return E_OUTOFMEMORY;
+            return Kind::OutOfMemory;
         }
     }
     else
         Frame->format = AV_PIX_FMT_NV12;
     Result = Frame;
-    return S_OK;
+    return {};
 }
 
-HRESULT FfmpegEncoder::Open(const FfmpegVideoSettings& Settings, bool GlobalHeader)
+FfmpegError FfmpegEncoder::Open(const FfmpegVideoSettings& Settings, bool GlobalHeader)
 {
     if (m_Context)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     InstallFfmpegLog();
     const AVPixelFormat Planar = Settings.InputFormat == FfmpegInputFormat::Nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
 
@@ -158,10 +160,10 @@ HRESULT FfmpegEncoder::Open(const FfmpegVideoSettings& Settings, bool GlobalHead
     // take host frames.
     if (Settings.CudaFrames)
     {
-        if (SUCCEEDED(OpenOnCudaFrames(Settings, GlobalHeader)))
+        if (!OpenOnCudaFrames(Settings, GlobalHeader).Failed())
         {
             m_DeviceFrames = true;
-            return S_OK;
+            return {};
         }
         if (m_DeviceRefusal.empty())
             m_DeviceRefusal = "the encoder does not open on device frames";
@@ -173,46 +175,46 @@ HRESULT FfmpegEncoder::Open(const FfmpegVideoSettings& Settings, bool GlobalHead
     if (Settings.AllowHardware)
     {
         m_NvencDevice = FfmpegNvencDevice(Settings.Adapter, FfmpegCudaOrdinal);
-        if (m_NvencDevice >= 0 && SUCCEEDED(OpenCodec("h264_nvenc", Settings, GlobalHeader, Planar)))
-            return S_OK;
+        if (m_NvencDevice >= 0 && !OpenCodec("h264_nvenc", Settings, GlobalHeader, Planar).Failed())
+            return {};
         Reset();
         const std::string Node = FfmpegMatchRenderNode(Settings.Adapter, FfmpegRenderNodes());
         if (!Node.empty() &&
             av_hwdevice_ctx_create(&m_HardwareDevice, AV_HWDEVICE_TYPE_VAAPI, Node.c_str(), nullptr, 0) >= 0 &&
-            SUCCEEDED(CreateVaapiFrames(Settings)) &&
-            SUCCEEDED(OpenCodec("h264_vaapi", Settings, GlobalHeader, AV_PIX_FMT_NV12)))
-            return S_OK;
+            !CreateVaapiFrames(Settings).Failed() &&
+            !OpenCodec("h264_vaapi", Settings, GlobalHeader, AV_PIX_FMT_NV12).Failed())
+            return {};
         Reset();
     }
-    const HRESULT Result = OpenCodec("libx264", Settings, GlobalHeader, Planar);
-    if (FAILED(Result))
+    const FfmpegError Result = OpenCodec("libx264", Settings, GlobalHeader, Planar);
+    if (Result.Failed())
         Reset();
     return Result;
 }
 
-HRESULT FfmpegEncoder::CreateVaapiFrames(const FfmpegVideoSettings& Settings)
+FfmpegError FfmpegEncoder::CreateVaapiFrames(const FfmpegVideoSettings& Settings)
 {
     m_HardwareFrames = av_hwframe_ctx_alloc(m_HardwareDevice);
     if (!m_HardwareFrames)
-        return E_OUTOFMEMORY;
+        return Kind::OutOfMemory;
     auto* Frames = reinterpret_cast<AVHWFramesContext*>(m_HardwareFrames->data);
     Frames->format = AV_PIX_FMT_VAAPI;
     Frames->sw_format = AV_PIX_FMT_NV12;
     Frames->width = static_cast<int>(Settings.Width);
     Frames->height = static_cast<int>(Settings.Height);
     Frames->initial_pool_size = 8;
-    return HresultFromAverror(av_hwframe_ctx_init(m_HardwareFrames));
+    return FfmpegErrorFromAverror(av_hwframe_ctx_init(m_HardwareFrames));
 }
 
-HRESULT FfmpegEncoder::OpenCodec(const char* Name, const FfmpegVideoSettings& Settings, bool GlobalHeader,
-                                 AVPixelFormat FrameFormat)
+FfmpegError FfmpegEncoder::OpenCodec(const char* Name, const FfmpegVideoSettings& Settings, bool GlobalHeader,
+                                     AVPixelFormat FrameFormat)
 {
     const AVCodec* Codec = avcodec_find_encoder_by_name(Name);
     if (!Codec)
-        return MF_E_TOPO_CODEC_NOT_FOUND;
+        return Kind::EncoderNotFound;
     m_Context = avcodec_alloc_context3(Codec);
     if (!m_Context)
-        return E_OUTOFMEMORY;
+        return Kind::OutOfMemory;
 
     AVCodecContext& Context = *m_Context;
     Context.width = static_cast<int>(Settings.Width);
@@ -269,20 +271,27 @@ HRESULT FfmpegEncoder::OpenCodec(const char* Name, const FfmpegVideoSettings& Se
     const int Result = avcodec_open2(m_Context, Codec, &Options);
     av_dict_free(&Options);
     if (Result < 0)
-        return HresultFromAverror(Result) == E_OUTOFMEMORY ? E_OUTOFMEMORY : MF_E_INVALIDMEDIATYPE;
+    {
+        // The settings, as far as the encoder tells: an encoder library's
+        // generic error may also be a lack of memory.
+        const Kind Reason = FfmpegErrorFromAverror(Result).What;
+        return Reason == Kind::OutOfMemory     ? Kind::OutOfMemory
+               : Reason == Kind::EncoderFailed ? Kind::EncoderRefused
+                                               : Kind::InvalidSettings;
+    }
 
     m_FrameFormat = FrameFormat;
     m_Input = av_frame_alloc();
     if (!m_Input)
-        return E_OUTOFMEMORY;
+        return Kind::OutOfMemory;
     m_Input->format = FrameFormat;
     m_Input->width = Context.width;
     m_Input->height = Context.height;
     if (av_frame_get_buffer(m_Input, 0) < 0)
-        return E_OUTOFMEMORY;
+        return Kind::OutOfMemory;
     if (Context.pix_fmt == AV_PIX_FMT_VAAPI && !(m_Upload = av_frame_alloc()))
-        return E_OUTOFMEMORY;
-    return S_OK;
+        return Kind::OutOfMemory;
+    return {};
 }
 
 std::string FfmpegEncoder::Name() const { return m_Context ? m_Context->codec->name : ""; }
@@ -296,10 +305,10 @@ AVFrame* FfmpegEncoder::InputFrame()
     return m_Input;
 }
 
-HRESULT FfmpegEncoder::Send(AVFrame* Frame)
+FfmpegError FfmpegEncoder::Send(AVFrame* Frame)
 {
     if (!m_Context)
-        return MF_E_NOT_INITIALIZED;
+        return Kind::NotInitialized;
     if (Frame)
     {
         // Colour description travels with each frame too.
@@ -318,21 +327,22 @@ HRESULT FfmpegEncoder::Send(AVFrame* Frame)
         if (Result >= 0)
             Result = av_frame_copy_props(m_Upload, Frame);
         if (Result < 0)
-            return HresultFromAverror(Result);
+            return FfmpegErrorFromAverror(Result);
         Frame = m_Upload;
     }
-    const int Result = avcodec_send_frame(m_Context, Frame);
-    return Result < 0 ? HresultFromAverror(Result) : S_OK;
+    return FfmpegErrorFromAverror(avcodec_send_frame(m_Context, Frame));
 }
 
-HRESULT FfmpegEncoder::Receive(AVPacket* Packet)
+FfmpegError FfmpegEncoder::Receive(AVPacket* Packet, bool& Received)
 {
+    Received = false;
     if (!m_Context)
-        return MF_E_NOT_INITIALIZED;
+        return Kind::NotInitialized;
     const int Result = avcodec_receive_packet(m_Context, Packet);
     if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF)
-        return S_FALSE;
-    return Result < 0 ? HresultFromAverror(Result) : S_OK;
+        return {};
+    Received = Result >= 0;
+    return FfmpegErrorFromAverror(Result);
 }
 
 } // namespace Platform

@@ -10,7 +10,7 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
-#include <mferror.h>
+#include "Ffmpeg/FfmpegError.h"
 
 struct AVBufferRef;
 struct AVCodecContext;
@@ -32,7 +32,7 @@ public:
 
     // Opens the first encoder that accepts the settings. GlobalHeader puts
     // the parameter sets in the codec header, as MP4 and Matroska want.
-    HRESULT Open(const FfmpegVideoSettings& Settings, bool GlobalHeader);
+    FfmpegError Open(const FfmpegVideoSettings& Settings, bool GlobalHeader);
 
     const AVCodecContext* Context() const { return m_Context; }
     std::string Name() const;
@@ -50,18 +50,19 @@ public:
     // A frame to Send that points into Device's memory; its buffer reference
     // calls Device.Done once the encoder lets it go. Calls Done at once when
     // it fails.
-    HRESULT WrapDeviceFrame(const FfmpegDeviceFrame& Device, AVFrame*& Result);
+    FfmpegError WrapDeviceFrame(const FfmpegDeviceFrame& Device, AVFrame*& Result);
 
     // Encodes one frame; nullptr starts draining.
-    HRESULT Send(AVFrame* Frame);
-    // S_OK with a packet, S_FALSE when none is ready (or all are out after draining).
-    HRESULT Receive(AVPacket* Packet);
+    FfmpegError Send(AVFrame* Frame);
+    // Received tells whether a packet came: none while the encoder needs
+    // more frames, nor once all are out after draining.
+    FfmpegError Receive(AVPacket* Packet, bool& Received);
 
 private:
-    HRESULT OpenCodec(const char* Name, const FfmpegVideoSettings& Settings, bool GlobalHeader,
-                      AVPixelFormat FrameFormat);
-    HRESULT CreateVaapiFrames(const FfmpegVideoSettings& Settings);
-    HRESULT OpenOnCudaFrames(const FfmpegVideoSettings& Settings, bool GlobalHeader);
+    FfmpegError OpenCodec(const char* Name, const FfmpegVideoSettings& Settings, bool GlobalHeader,
+                          AVPixelFormat FrameFormat);
+    FfmpegError CreateVaapiFrames(const FfmpegVideoSettings& Settings);
+    FfmpegError OpenOnCudaFrames(const FfmpegVideoSettings& Settings, bool GlobalHeader);
     void Reset();
 
     AVCodecContext* m_Context = nullptr;

@@ -1,20 +1,14 @@
-// The one place where FFmpeg's error values (AVERROR) become HRESULTs.
+// The one place where FFmpeg's error values (AVERROR) become FfmpegErrors.
 #pragma once
 
-#include <mferror.h>
+#include "Ffmpeg/FfmpegError.h"
 
 namespace Platform {
 
-// What the failed call was doing: a missing path component reads as a
-// missing folder when a file is being created, and an I/O error as a write
-// fault while one is written.
-enum class FfmpegOperation
-{
-    General,
-    CreateFile,
-    WriteFile,
-};
-
-HRESULT HresultFromAverror(int Error, FfmpegOperation Operation = FfmpegOperation::General);
+// Error is an AVERROR value, below 0 (0 and above: no failure). A system
+// error (AVERROR(errno)) is told as Context with its errno, where Context is
+// System, FileCreation or FileWrite; a lack of memory and an invalid
+// argument are told as such whatever the context.
+FfmpegError FfmpegErrorFromAverror(int Error, FfmpegError::Kind Context = FfmpegError::Kind::System);
 
 } // namespace Platform

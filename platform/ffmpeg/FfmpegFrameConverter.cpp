@@ -1,16 +1,16 @@
 #include "FfmpegFrameConverter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <thread>
 
 extern "C" {
+#include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
-
-#include "FfmpegErrors.h"
 
 namespace Platform {
 
@@ -24,27 +24,25 @@ FfmpegFrameConverter::~FfmpegFrameConverter()
     sws_freeContext(m_Context);
 }
 
-HRESULT FfmpegFrameConverter::Initialize(FfmpegInputFormat Input, uint32_t Width, uint32_t Height, AVPixelFormat Output,
-                                         unsigned Threads)
+int FfmpegFrameConverter::Initialize(FfmpegInputFormat Input, uint32_t Width, uint32_t Height, AVPixelFormat Output,
+                                     unsigned Threads)
 {
-    if (m_Width != 0)
-        return MF_E_INVALIDREQUEST;
-    if (Output != AV_PIX_FMT_YUV420P && Output != AV_PIX_FMT_NV12)
-        return MF_E_INVALIDMEDIATYPE;
+    if (m_Width != 0 || (Output != AV_PIX_FMT_YUV420P && Output != AV_PIX_FMT_NV12))
+        return AVERROR(EINVAL);
     m_Input = Input;
     m_Output = Output;
     m_Threads = Threads ? Threads : std::max(1u, std::thread::hardware_concurrency());
     m_Width = static_cast<int>(Width);
     m_Height = static_cast<int>(Height);
     // NV12 needs nothing made in advance; B8G8R8A8 its scaler.
-    return Input == FfmpegInputFormat::B8G8R8A8 ? CreateScaler() : S_OK;
+    return Input == FfmpegInputFormat::B8G8R8A8 ? CreateScaler() : 0;
 }
 
-HRESULT FfmpegFrameConverter::CreateScaler()
+int FfmpegFrameConverter::CreateScaler()
 {
     m_Context = sws_alloc_context();
     if (!m_Context)
-        return E_OUTOFMEMORY;
+        return AVERROR(ENOMEM);
     av_opt_set_int(m_Context, "srcw", m_Width, 0);
     av_opt_set_int(m_Context, "srch", m_Height, 0);
     av_opt_set_int(m_Context, "src_format", AV_PIX_FMT_BGRA, 0);
@@ -55,56 +53,56 @@ HRESULT FfmpegFrameConverter::CreateScaler()
     av_opt_set_int(m_Context, "threads", m_Threads, 0);
     int Result = sws_init_context(m_Context, nullptr, nullptr);
     if (Result < 0)
-        return HresultFromAverror(Result);
+        return Result;
     // Full-range RGB in, limited-range BT.709 out.
     const int* Bt709 = sws_getCoefficients(SWS_CS_ITU709);
     if (sws_setColorspaceDetails(m_Context, Bt709, 1, Bt709, 0, 0, 1 << 16, 1 << 16) < 0)
-        return E_FAIL;
+        return AVERROR_UNKNOWN;
 
     // libswscale's threaded path references its frames; the caller's planes
     // get a reference that frees nothing.
     m_Source = av_frame_alloc();
     if (!m_Source)
-        return E_OUTOFMEMORY;
+        return AVERROR(ENOMEM);
     static uint8_t Mark;
     m_Source->buf[0] = av_buffer_create(&Mark, 1, KeepBuffer, nullptr, AV_BUFFER_FLAG_READONLY);
     if (!m_Source->buf[0])
-        return E_OUTOFMEMORY;
+        return AVERROR(ENOMEM);
     m_Source->format = AV_PIX_FMT_BGRA;
     m_Source->width = m_Width;
     m_Source->height = m_Height;
-    return S_OK;
+    return 0;
 }
 
-HRESULT FfmpegFrameConverter::Convert(const FfmpegFrameView& View, AVFrame* Output)
+int FfmpegFrameConverter::Convert(const FfmpegFrameView& View, AVFrame* Output)
 {
     m_BytesCopied = 0;
     if (m_Width == 0)
-        return MF_E_NOT_INITIALIZED;
+        return AVERROR(EINVAL);
     const bool Nv12 = View.Format.value_or(m_Input) == FfmpegInputFormat::Nv12;
     const int PlaneCount = Nv12 ? 2 : 1;
     const int RowBytes = Nv12 ? m_Width : m_Width * 4;
     for (int Plane = 0; Plane < PlaneCount; ++Plane)
         if (!View.Planes[Plane] || View.Pitches[Plane] < RowBytes)
-            return E_INVALIDARG;
+            return AVERROR(EINVAL);
     return Nv12 ? CopyNv12(View, Output) : Scale(View, Output);
 }
 
-HRESULT FfmpegFrameConverter::Scale(const FfmpegFrameView& View, AVFrame* Output)
+int FfmpegFrameConverter::Scale(const FfmpegFrameView& View, AVFrame* Output)
 {
     if (!m_Context)
     {
-        const HRESULT Created = CreateScaler();
-        if (FAILED(Created))
+        const int Created = CreateScaler();
+        if (Created < 0)
             return Created;
     }
     m_Source->data[0] = const_cast<uint8_t*>(View.Planes[0]);
     m_Source->linesize[0] = View.Pitches[0];
     const int Result = sws_scale_frame(m_Context, Output, m_Source);
-    return Result < 0 ? HresultFromAverror(Result) : S_OK;
+    return std::min(Result, 0);
 }
 
-HRESULT FfmpegFrameConverter::CopyNv12(const FfmpegFrameView& View, AVFrame* Output)
+int FfmpegFrameConverter::CopyNv12(const FfmpegFrameView& View, AVFrame* Output)
 {
     // Luma as it is. (libswscale 6.7 loses the chroma of NV12 input, so the
     // chroma is copied, or split, here.)
@@ -115,7 +113,7 @@ HRESULT FfmpegFrameConverter::CopyNv12(const FfmpegFrameView& View, AVFrame* Out
         av_image_copy_plane(Output->data[1], Output->linesize[1], View.Planes[1], View.Pitches[1], m_Width,
                             m_Height / 2);
         m_BytesCopied += uint64_t(m_Width) * (m_Height / 2);
-        return S_OK;
+        return 0;
     }
     for (int Row = 0; Row < m_Height / 2; ++Row)
     {
@@ -129,7 +127,7 @@ HRESULT FfmpegFrameConverter::CopyNv12(const FfmpegFrameView& View, AVFrame* Out
         }
     }
     m_BytesCopied += uint64_t(m_Width) * (m_Height / 2);
-    return S_OK;
+    return 0;
 }
 
 } // namespace Platform

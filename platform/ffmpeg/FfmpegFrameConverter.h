@@ -10,7 +10,6 @@ extern "C" {
 }
 
 #include "Ffmpeg/FfmpegFrames.h"
-#include <mferror.h>
 
 struct AVFrame;
 struct SwsContext;
@@ -25,21 +24,24 @@ public:
     FfmpegFrameConverter& operator=(const FfmpegFrameConverter&) = delete;
     ~FfmpegFrameConverter();
 
+    // Both calls answer 0 or an AVERROR value: AVERROR(EINVAL) for a call
+    // that cannot be, AVERROR(ENOMEM), or libswscale's own.
+    //
     // Input is what frames come in as, unless a frame says otherwise; Output
     // is AV_PIX_FMT_YUV420P or AV_PIX_FMT_NV12. Threads 0 takes one per core.
-    HRESULT Initialize(FfmpegInputFormat Input, uint32_t Width, uint32_t Height, AVPixelFormat Output,
-                       unsigned Threads = 0);
+    int Initialize(FfmpegInputFormat Input, uint32_t Width, uint32_t Height, AVPixelFormat Output,
+                   unsigned Threads = 0);
     // Converts the whole picture; Output must be writable, of the output
     // format and size.
-    HRESULT Convert(const FfmpegFrameView& View, AVFrame* Output);
+    int Convert(const FfmpegFrameView& View, AVFrame* Output);
     // The bytes that the last Convert copied as they were (NV12 input), as
     // opposed to converting them.
     uint64_t BytesCopied() const { return m_BytesCopied; }
 
 private:
-    HRESULT CreateScaler();
-    HRESULT Scale(const FfmpegFrameView& View, AVFrame* Output);
-    HRESULT CopyNv12(const FfmpegFrameView& View, AVFrame* Output);
+    int CreateScaler();
+    int Scale(const FfmpegFrameView& View, AVFrame* Output);
+    int CopyNv12(const FfmpegFrameView& View, AVFrame* Output);
 
     SwsContext* m_Context = nullptr; // B8G8R8A8 input, made for the first such frame
     // Points at the caller's planes, with a buffer reference that frees

@@ -3,33 +3,33 @@
 #include <cassert>
 #include <cstdlib>
 
-#include <mferror.h>
-
 namespace Platform {
 
-HRESULT FfmpegHostFrame::Lock(FfmpegFrameView& View)
+using Kind = FfmpegError::Kind;
+
+FfmpegError FfmpegHostFrame::Lock(FfmpegFrameView& View)
 {
     for (int Plane = 0; Plane < 2; ++Plane)
     {
         View.Planes[Plane] = Planes[Plane];
         View.Pitches[Plane] = Pitches[Plane];
     }
-    return S_OK;
+    return {};
 }
 
 void FfmpegHostFrame::Release() { m_Pool->Return(this); }
 
 FfmpegFramePool::~FfmpegFramePool() { assert(m_Free.size() == m_Frames.size()); }
 
-HRESULT FfmpegFramePool::Initialize(FfmpegInputFormat Format, uint32_t Width, uint32_t Height, size_t FrameCount)
+FfmpegError FfmpegFramePool::Initialize(FfmpegInputFormat Format, uint32_t Width, uint32_t Height, size_t FrameCount)
 {
     std::lock_guard Guard(m_Lock);
     if (!m_Frames.empty())
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     const bool Nv12 = Format == FfmpegInputFormat::Nv12;
     if (Width == 0 || Height == 0 || Width > 16384 || Height > 16384 || FrameCount == 0 ||
         (Nv12 && (Width % 2 || Height % 2)))
-        return E_INVALIDARG;
+        return Kind::InvalidArgument;
 
     constexpr size_t Alignment = 64;
     const size_t Pitch = ((Nv12 ? Width : Width * 4) + Alignment - 1) / Alignment * Alignment;
@@ -42,7 +42,7 @@ HRESULT FfmpegFramePool::Initialize(FfmpegInputFormat Format, uint32_t Width, ui
         if (!Frame->m_Memory)
         {
             m_Frames.clear();
-            return E_OUTOFMEMORY;
+            return Kind::OutOfMemory;
         }
         Frame->m_Pool = this;
         Frame->Planes[0] = Frame->m_Memory.get();
@@ -56,7 +56,7 @@ HRESULT FfmpegFramePool::Initialize(FfmpegInputFormat Format, uint32_t Width, ui
     }
     for (auto& Frame : m_Frames)
         m_Free.push_back(Frame.get());
-    return S_OK;
+    return {};
 }
 
 FfmpegHostFrame* FfmpegFramePool::Acquire()

@@ -1,36 +1,40 @@
 #include "FfmpegLog.h"
 
+#include <atomic>
 #include <cstdarg>
-#include <cstdio>
 #include <mutex>
 
 extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "Win32/Utf8.h"
-#include <debugapi.h>
+#include "Ffmpeg/FfmpegLog.h"
 
 namespace Platform {
 
 namespace {
 
-void LogToDebugger(void* Object, int Level, const char* Format, va_list Arguments)
+std::atomic<FfmpegLogSink> Sink{nullptr};
+
+void LogToSink(void* Object, int Level, const char* Format, va_list Arguments)
 {
-    if (Level > AV_LOG_WARNING)
+    const FfmpegLogSink Current = Sink.load();
+    if (Level > AV_LOG_WARNING || !Current)
         return;
     char Line[1024];
     int Prefix = 1;
     av_log_format_line2(Object, Level, Format, Arguments, Line, sizeof Line, &Prefix);
-    OutputDebugStringW(WideFromUtf8(std::string("FFmpeg: ") + Line).c_str());
+    Current(Line);
 }
 
 } // namespace
 
+FfmpegLogSink SetFfmpegLogSink(FfmpegLogSink NewSink) { return Sink.exchange(NewSink); }
+
 void InstallFfmpegLog()
 {
     static std::once_flag Once;
-    std::call_once(Once, [] { av_log_set_callback(LogToDebugger); });
+    std::call_once(Once, [] { av_log_set_callback(LogToSink); });
 }
 
 } // namespace Platform

@@ -1,10 +1,10 @@
-// FFmpeg's log, sent to the debugger output channel instead of the console.
+// FFmpeg's log, kept off the console.
 #pragma once
 
 namespace Platform {
 
-// Once per process: warnings and errors of FFmpeg and its encoders go to
-// OutputDebugStringW, the rest nowhere.
+// Once per process: warnings and errors of FFmpeg and its encoders go to the
+// sink set with SetFfmpegLogSink, the rest nowhere.
 void InstallFfmpegLog();
 
 } // namespace Platform

@@ -15,6 +15,8 @@ namespace Platform {
 
 namespace {
 
+using Kind = FfmpegError::Kind;
+
 struct Container
 {
     const char* Extension;
@@ -45,39 +47,39 @@ const char* FfmpegMuxer::ContainerForPath(const std::string& Path)
     return nullptr;
 }
 
-HRESULT FfmpegMuxer::Open(const std::string& Path)
+FfmpegError FfmpegMuxer::Open(const std::string& Path)
 {
     if (m_Context)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     InstallFfmpegLog();
     const char* Muxer = ContainerForPath(Path);
     if (!Muxer)
-        return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+        return Kind::UnsupportedContainer;
 
     // The file itself is made only when writing begins.
-    const HRESULT Checked = FfmpegOutputFile::Check(Path);
-    if (FAILED(Checked))
+    const FfmpegError Checked = FfmpegOutputFile::Check(Path);
+    if (Checked.Failed())
         return Checked;
 
     const int Result = avformat_alloc_output_context2(&m_Context, nullptr, Muxer, Path.c_str());
     if (Result < 0)
-        return HresultFromAverror(Result);
+        return FfmpegErrorFromAverror(Result);
     m_Path = Path;
-    return S_OK;
+    return {};
 }
 
 bool FfmpegMuxer::NeedsGlobalHeader() const { return m_Context && (m_Context->oformat->flags & AVFMT_GLOBALHEADER); }
 
-HRESULT FfmpegMuxer::AddStream(const AVCodecContext* Encoder, AVRational FrameRate)
+FfmpegError FfmpegMuxer::AddStream(const AVCodecContext* Encoder, AVRational FrameRate)
 {
     if (!m_Context || m_Stream)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     AVStream* Stream = avformat_new_stream(m_Context, nullptr);
     if (!Stream)
-        return E_OUTOFMEMORY;
+        return Kind::OutOfMemory;
     const int Result = avcodec_parameters_from_context(Stream->codecpar, Encoder);
     if (Result < 0)
-        return HresultFromAverror(Result);
+        return FfmpegErrorFromAverror(Result);
     // The hardware encoders report their surface format; the stream is 4:2:0.
     Stream->codecpar->format = AV_PIX_FMT_YUV420P;
     Stream->time_base = Encoder->time_base;
@@ -85,16 +87,16 @@ HRESULT FfmpegMuxer::AddStream(const AVCodecContext* Encoder, AVRational FrameRa
     Stream->r_frame_rate = FrameRate;
     Stream->sample_aspect_ratio = Encoder->sample_aspect_ratio;
     m_Stream = Stream;
-    return S_OK;
+    return {};
 }
 
-HRESULT FfmpegMuxer::Begin()
+FfmpegError FfmpegMuxer::Begin()
 {
     if (!m_Stream || m_File)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     m_File = std::make_unique<FfmpegOutputFile>();
-    const HRESULT Created = m_File->Create(m_Path);
-    if (FAILED(Created))
+    const FfmpegError Created = m_File->Create(m_Path);
+    if (Created.Failed())
     {
         m_File.reset();
         return Created;
@@ -103,14 +105,14 @@ HRESULT FfmpegMuxer::Begin()
     m_Context->flags |= AVFMT_FLAG_CUSTOM_IO;
     const int Result = avformat_write_header(m_Context, nullptr);
     if (Result < 0)
-        return HresultFromAverror(Result, FfmpegOperation::WriteFile);
-    return S_OK;
+        return FfmpegErrorFromAverror(Result, Kind::FileWrite);
+    return {};
 }
 
-HRESULT FfmpegMuxer::Write(AVPacket* Packet, AVRational TimeBase)
+FfmpegError FfmpegMuxer::Write(AVPacket* Packet, AVRational TimeBase)
 {
     if (!m_File)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     // The duration is the distance to the frame's end, both rounded to the
     // container's time base, so that rounding never accumulates.
     const AVRational Container = m_Stream->time_base;
@@ -127,17 +129,17 @@ HRESULT FfmpegMuxer::Write(AVPacket* Packet, AVRational TimeBase)
     Packet->stream_index = m_Stream->index;
     const int Result = av_interleaved_write_frame(m_Context, Packet);
     if (Result < 0)
-        return HresultFromAverror(Result, FfmpegOperation::WriteFile);
+        return FfmpegErrorFromAverror(Result, Kind::FileWrite);
     ++m_PacketCount;
-    return S_OK;
+    return {};
 }
 
-HRESULT FfmpegMuxer::Finish()
+FfmpegError FfmpegMuxer::Finish()
 {
     if (!m_File)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     const int Result = av_write_trailer(m_Context);
-    HRESULT Finished = Result < 0 ? HresultFromAverror(Result, FfmpegOperation::WriteFile) : m_File->Commit();
+    FfmpegError Finished = Result < 0 ? FfmpegErrorFromAverror(Result, Kind::FileWrite) : m_File->Commit();
     Discard();
     return Finished;
 }

@@ -11,7 +11,7 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
-#include <mferror.h>
+#include "Ffmpeg/FfmpegError.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -36,16 +36,16 @@ public:
 
     // Chooses the container and checks that the path can take a video
     // (FfmpegOutputFile::Check); creates nothing.
-    HRESULT Open(const std::string& Path);
+    FfmpegError Open(const std::string& Path);
     // Whether the encoder must put its parameter sets in the stream header.
     bool NeedsGlobalHeader() const;
-    HRESULT AddStream(const AVCodecContext* Encoder, AVRational FrameRate);
+    FfmpegError AddStream(const AVCodecContext* Encoder, AVRational FrameRate);
     // Creates the new file and writes the header.
-    HRESULT Begin();
+    FfmpegError Begin();
     // Writes one packet whose times are in TimeBase.
-    HRESULT Write(AVPacket* Packet, AVRational TimeBase);
+    FfmpegError Write(AVPacket* Packet, AVRational TimeBase);
     // Writes the trailer and puts the file in the path's place.
-    HRESULT Finish();
+    FfmpegError Finish();
     // Drops the new file: the path stays as it was.
     void Discard();
 

@@ -32,13 +32,15 @@ constexpr int HiddenNameAttempts = 100;
 // The target's name in a hidden name is cut so that the whole stays short.
 constexpr size_t HiddenNameStem = 200;
 
-HRESULT FileError(int Errno) { return HresultFromAverror(AVERROR(Errno), FfmpegOperation::CreateFile); }
+using Kind = FfmpegError::Kind;
+
+FfmpegError FileError(int Errno) { return FfmpegErrorFromAverror(AVERROR(Errno), Kind::FileCreation); }
 
 // Naming the finished file and putting it in place end its writing: a device
 // error there is a write fault, as it is while the bytes go out.
-HRESULT CommitError(int Errno)
+FfmpegError CommitError(int Errno)
 {
-    return Errno == EIO ? HresultFromAverror(AVERROR(Errno), FfmpegOperation::WriteFile) : FileError(Errno);
+    return Errno == EIO ? FfmpegErrorFromAverror(AVERROR(Errno), Kind::FileWrite) : FileError(Errno);
 }
 
 std::string FolderOf(const std::string& Path)
@@ -72,7 +74,7 @@ bool Trusted(uid_t Owner, const struct stat& Folder)
 // Follows symbolic links at Path to what they finally name, which may not
 // exist yet. A link in a shared folder is followed only where the kernel
 // would follow it.
-HRESULT ResolveLinks(std::string Path, std::string& Resolved)
+FfmpegError ResolveLinks(std::string Path, std::string& Resolved)
 {
     for (int Hop = 0; Hop < MaxLinks; ++Hop)
     {
@@ -80,13 +82,13 @@ HRESULT ResolveLinks(std::string Path, std::string& Resolved)
         if (lstat(Path.c_str(), &Status) != 0 || !S_ISLNK(Status.st_mode))
         {
             Resolved = std::move(Path);
-            return S_OK;
+            return {};
         }
         struct stat FolderStatus;
         if (stat(FolderOf(Path).c_str(), &FolderStatus) != 0)
             return FileError(errno);
         if (!Trusted(Status.st_uid, FolderStatus))
-            return E_ACCESSDENIED;
+            return FileError(EACCES);
         char Target[PATH_MAX];
         const ssize_t Length = readlink(Path.c_str(), Target, sizeof Target);
         if (Length < 0)
@@ -103,25 +105,25 @@ HRESULT ResolveLinks(std::string Path, std::string& Resolved)
 // call its own, and its folder must take files. A folder that does not is
 // said on standard error, since the failure's code alone cannot tell it
 // from a file that may not be written.
-HRESULT CheckResolved(const std::string& Target, struct stat& Status, bool& Exists)
+FfmpegError CheckResolved(const std::string& Target, struct stat& Status, bool& Exists)
 {
     Exists = stat(Target.c_str(), &Status) == 0;
     if (Exists && S_ISDIR(Status.st_mode))
-        return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+        return Kind::TargetIsFolder;
     if (Exists && !S_ISREG(Status.st_mode))
-        return HRESULT_FROM_WIN32(ERROR_OPEN_FAILED);
+        return Kind::TargetNotFile;
     const std::string Folder = FolderOf(Target);
     struct stat FolderStatus;
     if (stat(Folder.c_str(), &FolderStatus) != 0)
         return FileError(errno);
     if (!S_ISDIR(FolderStatus.st_mode))
-        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        return FileError(ENOTDIR);
     // As an open for writing would: a file that may not be written is not
     // replaced, nor another user's file in a shared folder.
     if (Exists && !Trusted(Status.st_uid, FolderStatus))
-        return E_ACCESSDENIED;
+        return FileError(EACCES);
     if (Exists && faccessat(AT_FDCWD, Target.c_str(), W_OK, AT_EACCESS) != 0)
-        return errno == EACCES ? E_ACCESSDENIED : FileError(errno);
+        return FileError(errno);
     if (faccessat(AT_FDCWD, Folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
     {
         const int Error = errno;
@@ -133,7 +135,7 @@ HRESULT CheckResolved(const std::string& Target, struct stat& Status, bool& Exis
         }
         return FileError(Error);
     }
-    return S_OK;
+    return {};
 }
 
 #if LIBAVFORMAT_VERSION_MAJOR >= 61
@@ -189,28 +191,28 @@ void SyncFolder(int Folder) { fsync(Folder); }
 
 FfmpegOutputFile::~FfmpegOutputFile() { Discard(); }
 
-HRESULT FfmpegOutputFile::Check(const std::string& Path)
+FfmpegError FfmpegOutputFile::Check(const std::string& Path)
 {
     std::string Target;
-    HRESULT Result = ResolveLinks(Path, Target);
-    if (FAILED(Result))
+    FfmpegError Result = ResolveLinks(Path, Target);
+    if (Result.Failed())
         return Result;
     struct stat Status;
     bool Exists = false;
     return CheckResolved(Target, Status, Exists);
 }
 
-HRESULT FfmpegOutputFile::Create(const std::string& Path)
+FfmpegError FfmpegOutputFile::Create(const std::string& Path)
 {
     if (m_Fd != -1)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     std::string Target;
-    HRESULT Result = ResolveLinks(Path, Target);
+    FfmpegError Result = ResolveLinks(Path, Target);
     struct stat Status;
     bool Exists = false;
-    if (SUCCEEDED(Result))
+    if (!Result.Failed())
         Result = CheckResolved(Target, Status, Exists);
-    if (FAILED(Result))
+    if (Result.Failed())
         return Result;
     m_Replaces = Exists;
     m_Mode = Status.st_mode & 07777 & ~static_cast<unsigned>(S_ISUID | S_ISGID);
@@ -229,7 +231,7 @@ HRESULT FfmpegOutputFile::Create(const std::string& Path)
     }
     else
         Result = CreateHidden(m_Hidden, m_Fd);
-    if (SUCCEEDED(Result))
+    if (!Result.Failed())
     {
         KeepOwnerAndMode(m_Fd);
         auto* Buffer = static_cast<unsigned char*>(av_malloc(IoBufferSize));
@@ -239,27 +241,27 @@ HRESULT FfmpegOutputFile::Create(const std::string& Path)
         else
         {
             av_free(Buffer);
-            Result = E_OUTOFMEMORY;
+            Result = Kind::OutOfMemory;
         }
     }
-    if (FAILED(Result))
+    if (Result.Failed())
         Discard();
     return Result;
 }
 
-HRESULT FfmpegOutputFile::Commit()
+FfmpegError FfmpegOutputFile::Commit()
 {
     if (!m_Io)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     avio_flush(m_Io);
-    HRESULT Result = m_Io->error < 0 ? HresultFromAverror(m_Io->error, FfmpegOperation::WriteFile) : S_OK;
-    if (SUCCEEDED(Result) && fsync(m_Fd) != 0)
-        Result = HresultFromAverror(AVERROR(errno), FfmpegOperation::WriteFile);
-    if (SUCCEEDED(Result) && m_Hidden.empty())
+    FfmpegError Result = FfmpegErrorFromAverror(m_Io->error, Kind::FileWrite);
+    if (!Result.Failed() && fsync(m_Fd) != 0)
+        Result = FfmpegErrorFromAverror(AVERROR(errno), Kind::FileWrite);
+    if (!Result.Failed() && m_Hidden.empty())
         Result = Name(m_Hidden);
-    if (SUCCEEDED(Result) && renameat(m_Folder, m_Hidden.c_str(), m_Folder, m_Name.c_str()) != 0)
+    if (!Result.Failed() && renameat(m_Folder, m_Hidden.c_str(), m_Folder, m_Name.c_str()) != 0)
         Result = CommitError(errno);
-    if (FAILED(Result))
+    if (Result.Failed())
     {
         Discard();
         return Result;
@@ -267,7 +269,7 @@ HRESULT FfmpegOutputFile::Commit()
     m_Hidden.clear();
     SyncFolder(m_Folder);
     Close();
-    return S_OK;
+    return {};
 }
 
 void FfmpegOutputFile::Discard()
@@ -279,19 +281,19 @@ void FfmpegOutputFile::Discard()
 }
 
 // Gives the unnamed file a hidden name beside the target.
-HRESULT FfmpegOutputFile::Name(std::string& Hidden) const
+FfmpegError FfmpegOutputFile::Name(std::string& Hidden) const
 {
     for (int Attempt = 0; Attempt < HiddenNameAttempts; ++Attempt)
     {
         std::string Candidate;
-        HRESULT Result = RandomHiddenName(Candidate);
-        if (FAILED(Result))
+        FfmpegError Result = RandomHiddenName(Candidate);
+        if (Result.Failed())
             return Result;
         const int Error = LinkUnnamed(m_Fd, m_Folder, Candidate);
         if (Error == 0)
         {
             Hidden = std::move(Candidate);
-            return S_OK;
+            return {};
         }
         if (Error != EEXIST)
             return CommitError(Error);
@@ -310,7 +312,7 @@ bool FfmpegOutputFile::UnnamedFilesLink() const
     for (int Attempt = 0; Attempt < HiddenNameAttempts; ++Attempt)
     {
         std::string Candidate;
-        if (FAILED(RandomHiddenName(Candidate)))
+        if (RandomHiddenName(Candidate).Failed())
             break;
         const int Error = LinkUnnamed(Probe, m_Folder, Candidate);
         if (Error == EEXIST)
@@ -324,7 +326,7 @@ bool FfmpegOutputFile::UnnamedFilesLink() const
     return Links;
 }
 
-HRESULT FfmpegOutputFile::RandomHiddenName(std::string& Hidden) const
+FfmpegError FfmpegOutputFile::RandomHiddenName(std::string& Hidden) const
 {
     static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     unsigned char Random[8];
@@ -340,22 +342,22 @@ HRESULT FfmpegOutputFile::RandomHiddenName(std::string& Hidden) const
     Hidden.push_back('.');
     for (unsigned char Byte : Random)
         Hidden.push_back(Letters[Byte % (sizeof Letters - 1)]);
-    return S_OK;
+    return {};
 }
 
-HRESULT FfmpegOutputFile::CreateHidden(std::string& Hidden, int& Fd) const
+FfmpegError FfmpegOutputFile::CreateHidden(std::string& Hidden, int& Fd) const
 {
     for (int Attempt = 0; Attempt < HiddenNameAttempts; ++Attempt)
     {
         std::string Candidate;
-        HRESULT Result = RandomHiddenName(Candidate);
-        if (FAILED(Result))
+        FfmpegError Result = RandomHiddenName(Candidate);
+        if (Result.Failed())
             return Result;
         Fd = openat(m_Folder, Candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
         if (Fd != -1)
         {
             Hidden = std::move(Candidate);
-            return S_OK;
+            return {};
         }
         if (errno != EEXIST)
             return FileError(errno);

@@ -8,7 +8,7 @@
 // it behind; elsewhere it is a hidden, uniquely named file beside the target. A symbolic link at the target is
 // followed: the file it names is replaced and the link stays.
 //
-// What a plain open for writing would refuse is refused (E_ACCESSDENIED),
+// What a plain open for writing would refuse is refused (EACCES),
 // with nothing changed: a file the caller may not write; in a shared folder
 // (sticky and writable by all, such as /tmp) a link or a file owned by
 // neither the caller nor the folder's owner, at any hop of a chain of links.
@@ -16,7 +16,7 @@
 
 #include <string>
 
-#include <mferror.h>
+#include "Ffmpeg/FfmpegError.h"
 
 struct AVIOContext;
 
@@ -35,30 +35,31 @@ public:
 
     // Whether a video can be written at Path: its folder exists and takes new
     // files, and Path is absent, a regular file or a link to one, as above. Creates
-    // nothing. ERROR_PATH_NOT_FOUND for a missing folder, ERROR_DIRECTORY
-    // for a folder at Path, ERROR_OPEN_FAILED for anything else that is not
-    // a regular file (a FIFO, a device, a socket).
-    static HRESULT Check(const std::string& Path);
+    // nothing. Failures are FileCreation with the errno (ENOENT for a missing
+    // folder, ENOTDIR for something else in its place, ELOOP for a loop of
+    // links), TargetIsFolder for a folder at Path, TargetNotFile for anything
+    // else that is not a regular file (a FIFO, a device, a socket).
+    static FfmpegError Check(const std::string& Path);
 
     // Makes the new file and the FFmpeg I/O context that writes and seeks in
     // it. The file gets the permissions a plain create would give it: those of
     // the file it replaces (its owner too where the caller may give it, but
     // never its setuid and setgid bits), or 0666 less the umask.
-    HRESULT Create(const std::string& Path);
+    FfmpegError Create(const std::string& Path);
     AVIOContext* Io() const { return m_Io; }
 
     // Flushes what the I/O context holds, syncs the file to disk, puts it in
     // the target's place and syncs the folder. After a failure the target is
     // as it was and the new file is gone.
-    HRESULT Commit();
+    FfmpegError Commit();
     // Drops the new file.
     void Discard();
 
 private:
     bool UnnamedFilesLink() const;
-    HRESULT Name(std::string& Hidden) const;
-    HRESULT RandomHiddenName(std::string& Hidden) const;
-    HRESULT CreateHidden(std::string& Hidden, int& Fd) const;
+    FfmpegError Name(std::string& Hidden) const;
+    FfmpegError RandomHiddenName(std::string& Hidden) const;
+    FfmpegError CreateHidden(std::string& Hidden, int& Fd) const;
     void KeepOwnerAndMode(int Fd) const;
     void Close();
 

@@ -19,6 +19,8 @@ namespace Platform {
 
 namespace {
 
+using Kind = FfmpegError::Kind;
+
 constexpr AVRational HundredNanoseconds = {1, 10'000'000};
 
 // Nanoseconds since Start, for the worker's figures.
@@ -57,55 +59,55 @@ FfmpegVideoWriter::~FfmpegVideoWriter()
     av_packet_free(&m_Packet);
 }
 
-HRESULT FfmpegVideoWriter::Open(const std::string& Path)
+FfmpegError FfmpegVideoWriter::Open(const std::string& Path)
 {
     if (m_State != State::Created)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     auto Muxer = std::make_unique<FfmpegMuxer>();
-    const HRESULT Result = Muxer->Open(Path);
-    if (FAILED(Result))
+    const FfmpegError Result = Muxer->Open(Path);
+    if (Result.Failed())
         return Result;
     m_Muxer = std::move(Muxer);
     m_Path = Path;
     m_State = State::Opened;
-    return S_OK;
+    return {};
 }
 
-HRESULT FfmpegVideoWriter::SetVideoStream(const FfmpegVideoSettings& Settings)
+FfmpegError FfmpegVideoWriter::SetVideoStream(const FfmpegVideoSettings& Settings)
 {
     if (m_State == State::Configured)
-        return MF_E_STREAMSINKS_FIXED;
+        return Kind::StreamsFixed;
     if (m_State != State::Opened)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     if (!ValidSettings(Settings))
-        return MF_E_INVALIDMEDIATYPE;
+        return Kind::InvalidSettings;
     m_Settings = Settings;
     m_State = State::Configured;
-    return S_OK;
+    return {};
 }
 
-HRESULT FfmpegVideoWriter::BeginWriting()
+FfmpegError FfmpegVideoWriter::BeginWriting()
 {
     if (m_State == State::Opened)
-        return MF_E_SINK_NO_STREAMS;
+        return Kind::NoStreams;
     if (m_State != State::Configured)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     m_Packet = av_packet_alloc();
     if (!m_Packet)
-        return E_OUTOFMEMORY;
+        return Kind::OutOfMemory;
     m_Durations.assign(DurationSlots, {-1, 0});
     m_Queue.assign(m_Settings.QueueCapacity, Entry{});
 
     // The encoder, the converter and their threads start on the worker, so
     // that all of them run at its lower priority; this call waits for them.
     m_Worker = std::thread(&FfmpegVideoWriter::WorkerMain, this);
-    HRESULT Result = S_OK;
+    FfmpegError Result;
     {
         std::unique_lock Guard(m_Lock);
         m_Started.wait(Guard, [this] { return m_StartDone; });
         Result = m_StartResult;
     }
-    if (FAILED(Result))
+    if (Result.Failed())
     {
         m_Worker.join();
         // Nothing can be written; the path stays as it was.
@@ -116,10 +118,10 @@ HRESULT FfmpegVideoWriter::BeginWriting()
         return Result;
     }
     m_State = State::Writing;
-    return S_OK;
+    return {};
 }
 
-HRESULT FfmpegVideoWriter::StartOnWorker()
+FfmpegError FfmpegVideoWriter::StartOnWorker()
 {
     // Rendering feeds this thread; given the same priority, the encoder's
     // threads would take the renderer's core as often as their own and
@@ -127,32 +129,33 @@ HRESULT FfmpegVideoWriter::StartOnWorker()
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), getpriority(PRIO_PROCESS, 0) + WorkerNiceness);
 
     auto Encoder = std::make_unique<FfmpegEncoder>();
-    HRESULT Result = Encoder->Open(m_Settings, m_Muxer->NeedsGlobalHeader());
-    if (FAILED(Result))
+    FfmpegError Result = Encoder->Open(m_Settings, m_Muxer->NeedsGlobalHeader());
+    if (Result.Failed())
         return Result;
     auto Converter = std::make_unique<FfmpegFrameConverter>();
-    Result = Converter->Initialize(m_Settings.InputFormat, m_Settings.Width, m_Settings.Height, Encoder->FrameFormat());
-    if (FAILED(Result))
+    Result = FfmpegErrorFromAverror(
+        Converter->Initialize(m_Settings.InputFormat, m_Settings.Width, m_Settings.Height, Encoder->FrameFormat()));
+    if (Result.Failed())
         return Result;
     Result = m_Muxer->AddStream(Encoder->Context(), AVRational{static_cast<int>(m_Settings.FrameRateN),
                                                                static_cast<int>(m_Settings.FrameRateD)});
-    if (SUCCEEDED(Result))
+    if (!Result.Failed())
         Result = m_Muxer->Begin();
     m_Encoder = std::move(Encoder);
     m_Converter = std::move(Converter);
     return Result;
 }
 
-HRESULT FfmpegVideoWriter::Write(FfmpegFrameSource* Frame, int64_t Time, int64_t Duration, uint32_t Flags)
+FfmpegError FfmpegVideoWriter::Write(FfmpegFrameSource* Frame, int64_t Time, int64_t Duration, uint32_t Flags)
 {
     if (!Frame)
-        return E_POINTER;
-    auto Refuse = [Frame](HRESULT Result) {
+        return Kind::InvalidArgument;
+    auto Refuse = [Frame](FfmpegError Result) {
         Frame->Release();
         return Result;
     };
     if (m_State != State::Writing)
-        return Refuse(MF_E_INVALIDREQUEST);
+        return Refuse(Kind::InvalidRequest);
 
     // The nearest tick of the stream's time base; frame times computed from
     // the frame index land exactly on consecutive ticks.
@@ -161,7 +164,7 @@ HRESULT FfmpegVideoWriter::Write(FfmpegFrameSource* Frame, int64_t Time, int64_t
     Item.Frame = Frame;
     Item.Pts = av_rescale_q_rnd(Time, HundredNanoseconds, TimeBase, AV_ROUND_NEAR_INF);
     if (Time < 0 || Item.Pts <= m_LastPts)
-        return Refuse(MF_E_INVALID_TIMESTAMP);
+        return Refuse(Kind::InvalidTimestamp);
     Duration = std::clamp<int64_t>(Duration, 0, INT64_MAX - Time);
     const int64_t End = av_rescale_q_rnd(Time + Duration, HundredNanoseconds, TimeBase, AV_ROUND_NEAR_INF);
     Item.DurationTicks = std::max<int64_t>(End - Item.Pts, 1);
@@ -169,14 +172,14 @@ HRESULT FfmpegVideoWriter::Write(FfmpegFrameSource* Frame, int64_t Time, int64_t
 
     {
         std::unique_lock Guard(m_Lock);
-        if (m_QueueCount == m_Queue.size() && SUCCEEDED(m_Failure))
+        if (m_QueueCount == m_Queue.size() && !m_Failure.Failed())
         {
             ++m_Statistics.WriteWaits;
-            m_ItemTaken.wait(Guard, [this] { return m_QueueCount < m_Queue.size() || FAILED(m_Failure); });
+            m_ItemTaken.wait(Guard, [this] { return m_QueueCount < m_Queue.size() || m_Failure.Failed(); });
         }
-        if (FAILED(m_Failure))
+        if (m_Failure.Failed())
         {
-            const HRESULT Failure = m_Failure;
+            const FfmpegError Failure = m_Failure;
             Guard.unlock();
             return Refuse(Failure);
         }
@@ -187,13 +190,13 @@ HRESULT FfmpegVideoWriter::Write(FfmpegFrameSource* Frame, int64_t Time, int64_t
     }
     m_ItemQueued.notify_one();
     m_LastPts = Item.Pts;
-    return S_OK;
+    return {};
 }
 
-HRESULT FfmpegVideoWriter::Finalize()
+FfmpegError FfmpegVideoWriter::Finalize()
 {
     if (m_State != State::Writing)
-        return MF_E_INVALIDREQUEST;
+        return Kind::InvalidRequest;
     {
         std::lock_guard Guard(m_Lock);
         m_Finishing = true;
@@ -202,7 +205,7 @@ HRESULT FfmpegVideoWriter::Finalize()
     m_Worker.join();
     m_State = State::Finished;
     std::lock_guard Guard(m_Lock);
-    return FAILED(m_Failure) ? m_Failure : m_FinishResult;
+    return m_Failure.Failed() ? m_Failure : m_FinishResult;
 }
 
 std::string FfmpegVideoWriter::EncoderName() const { return m_Encoder ? m_Encoder->Name() : std::string(); }
@@ -240,11 +243,11 @@ void FfmpegVideoWriter::StopWorker()
     m_Worker.join();
 }
 
-void FfmpegVideoWriter::SetFailure(HRESULT Result)
+void FfmpegVideoWriter::SetFailure(FfmpegError Result)
 {
     {
         std::lock_guard Guard(m_Lock);
-        if (SUCCEEDED(m_Failure))
+        if (!m_Failure.Failed())
             m_Failure = Result;
     }
     // A writer waiting for room learns of it at once.
@@ -253,14 +256,14 @@ void FfmpegVideoWriter::SetFailure(HRESULT Result)
 
 void FfmpegVideoWriter::WorkerMain()
 {
-    const HRESULT Started = StartOnWorker();
+    const FfmpegError Started = StartOnWorker();
     {
         std::lock_guard Guard(m_Lock);
         m_StartResult = Started;
         m_StartDone = true;
     }
     m_Started.notify_one();
-    if (FAILED(Started))
+    if (Started.Failed())
         return;
 
     for (;;)
@@ -287,7 +290,7 @@ void FfmpegVideoWriter::WorkerMain()
             Item = m_Queue[m_QueueHead];
             m_QueueHead = (m_QueueHead + 1) % m_Queue.size();
             --m_QueueCount;
-            Failed = FAILED(m_Failure);
+            Failed = m_Failure.Failed();
         }
         m_ItemTaken.notify_one();
         if (Failed)
@@ -295,46 +298,46 @@ void FfmpegVideoWriter::WorkerMain()
             Item.Frame->Release();
             continue;
         }
-        const HRESULT Result = EncodeEntry(Item);
-        if (FAILED(Result))
+        const FfmpegError Result = EncodeEntry(Item);
+        if (Result.Failed())
             SetFailure(Result);
     }
 
     bool Finishing = false;
     {
         std::lock_guard Guard(m_Lock);
-        Finishing = m_Finishing && !m_Stopping && SUCCEEDED(m_Failure);
+        Finishing = m_Finishing && !m_Stopping && !m_Failure.Failed();
     }
     if (Finishing)
     {
-        const HRESULT Result = FinishOnWorker();
+        const FfmpegError Result = FinishOnWorker();
         std::lock_guard Guard(m_Lock);
         m_FinishResult = Result;
     }
 }
 
-HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
+FfmpegError FfmpegVideoWriter::EncodeEntry(const Entry& Item)
 {
     FfmpegFrameView View;
     auto Start = std::chrono::steady_clock::now();
-    HRESULT Result = Item.Frame->Lock(View);
+    FfmpegError Result = Item.Frame->Lock(View);
     const uint64_t Readback = Since(Start);
     AVFrame* Frame = nullptr;
     // A frame in device memory goes to the encoder as it lies; its own
     // buffer reference gives the memory back when the encoder is done.
     AVFrame* DeviceFrame = nullptr;
     Start = std::chrono::steady_clock::now();
-    if (SUCCEEDED(Result) && View.Device.Address)
+    if (!Result.Failed() && View.Device.Address)
         Result = m_Encoder->WrapDeviceFrame(View.Device, DeviceFrame);
-    else if (SUCCEEDED(Result))
+    else if (!Result.Failed())
     {
         Frame = m_Encoder->InputFrame();
-        Result = Frame ? m_Converter->Convert(View, Frame) : E_OUTOFMEMORY;
+        Result = Frame ? FfmpegErrorFromAverror(m_Converter->Convert(View, Frame)) : Kind::OutOfMemory;
     }
     const uint64_t Convert = Since(Start);
     // The pixels are in the encoder's frame now: the source may go back.
     Item.Frame->Release();
-    if (FAILED(Result))
+    if (Result.Failed())
         return Result;
     std::unique_ptr<AVFrame, void (*)(AVFrame*)> Wrapped(DeviceFrame, [](AVFrame* Done) { av_frame_free(&Done); });
     if (DeviceFrame)
@@ -347,7 +350,7 @@ HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
     Start = std::chrono::steady_clock::now();
     Result = m_Encoder->Send(Frame);
     const uint64_t Encode = Since(Start);
-    if (FAILED(Result))
+    if (Result.Failed())
         return Result;
     {
         std::lock_guard Guard(m_Lock);
@@ -362,14 +365,15 @@ HRESULT FfmpegVideoWriter::EncodeEntry(const Entry& Item)
     return DrainPackets();
 }
 
-HRESULT FfmpegVideoWriter::DrainPackets()
+FfmpegError FfmpegVideoWriter::DrainPackets()
 {
     for (;;)
     {
         auto Start = std::chrono::steady_clock::now();
-        HRESULT Result = m_Encoder->Receive(m_Packet);
+        bool Received = false;
+        FfmpegError Result = m_Encoder->Receive(m_Packet, Received);
         const uint64_t Encode = Since(Start);
-        if (Result != S_OK)
+        if (Result.Failed() || !Received)
         {
             std::lock_guard Guard(m_Lock);
             m_Statistics.EncodeTime += Encode;
@@ -384,7 +388,7 @@ HRESULT FfmpegVideoWriter::DrainPackets()
         Result = m_Muxer->Write(m_Packet, m_Encoder->TimeBase());
         av_packet_unref(m_Packet);
         const uint64_t Mux = Since(Start);
-        if (FAILED(Result))
+        if (Result.Failed())
             return Result;
         std::lock_guard Guard(m_Lock);
         ++m_Statistics.PacketsMuxed;
@@ -393,7 +397,7 @@ HRESULT FfmpegVideoWriter::DrainPackets()
     }
 }
 
-HRESULT FfmpegVideoWriter::FinishOnWorker()
+FfmpegError FfmpegVideoWriter::FinishOnWorker()
 {
     uint64_t Encoded = 0;
     {
@@ -405,12 +409,12 @@ HRESULT FfmpegVideoWriter::FinishOnWorker()
         // A file with a header and nothing else is no video: the path stays
         // as it was.
         m_Muxer->Discard();
-        return MF_E_SINK_NO_SAMPLES_PROCESSED;
+        return Kind::NoFrames;
     }
-    HRESULT Result = m_Encoder->Send(nullptr);
-    if (SUCCEEDED(Result))
+    FfmpegError Result = m_Encoder->Send(nullptr);
+    if (!Result.Failed())
         Result = DrainPackets();
-    if (SUCCEEDED(Result))
+    if (!Result.Failed())
         return m_Muxer->Finish();
     m_Muxer->Discard();
     return Result;

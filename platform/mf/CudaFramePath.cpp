@@ -8,6 +8,8 @@
 #include <debugapi.h>
 #include <mfapi.h>
 
+#include "FfmpegResults.h"
+
 namespace Platform {
 
 namespace {
@@ -33,7 +35,7 @@ class CudaFramePath::Frame final : public FfmpegFrameSource
 public:
     Frame(CudaFramePath& Owner, size_t Index, uint64_t Written) : m_Owner(Owner), m_Index(Index), m_Written(Written) {}
 
-    HRESULT Lock(FfmpegFrameView& View) override
+    FfmpegError Lock(FfmpegFrameView& View) override
     {
         // The encoder's stream waits on the device; without the timeline,
         // this thread waits until the frame is written.
@@ -41,7 +43,7 @@ public:
                                    ? HresultFromCuda(m_Owner.m_Session->WaitOnStream(m_Written))
                                    : m_Owner.m_Export->Wait(m_Written);
         if (FAILED(Result))
-            return Result;
+            return FfmpegErrorFromHresult(Result);
         Slot& Handed = m_Owner.m_Slots[m_Index];
         View.Device.Address = Handed.m_Address;
         View.Device.Pitch = static_cast<int>(m_Owner.m_Export->Pitch());
@@ -51,7 +53,7 @@ public:
         View.Path = FfmpegFramePath::Cuda;
         View.BytesCopied = 0; // the frame never leaves device memory
         m_HandedOver = true;
-        return S_OK;
+        return {};
     }
 
     void Release() override

@@ -5,7 +5,7 @@
 
 #include <wrl/client.h>
 #include "Ffmpeg/FfmpegHardware.h"
-#include "SinkWriterOptions.h"
+#include <ostrel/sinkwriter.h>
 #include <mfobjects.h>
 
 struct ID3D11Device;

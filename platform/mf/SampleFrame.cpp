@@ -4,6 +4,8 @@
 
 #include <mfapi.h>
 
+#include "FfmpegResults.h"
+
 namespace Platform {
 
 ReadbackRing::ReadbackRing(size_t Count) : m_Readbacks(Count)
@@ -64,12 +66,12 @@ void SampleFrame::Start()
         m_Ring.Give(std::exchange(m_Started, nullptr));
 }
 
-HRESULT SampleFrame::Lock(FfmpegFrameView& View)
+FfmpegError SampleFrame::Lock(FfmpegFrameView& View)
 {
     HRESULT Result = S_OK;
     if (!m_Buffer && FAILED(Result = m_Sample->GetBufferByIndex(0, &m_Buffer)))
-        return Result;
-    return m_Texture ? LockTexture(View) : LockMemory(View);
+        return FfmpegErrorFromHresult(Result);
+    return FfmpegErrorFromHresult(m_Texture ? LockTexture(View) : LockMemory(View));
 }
 
 HRESULT SampleFrame::LockTexture(FfmpegFrameView& View)

@@ -50,7 +50,7 @@ public:
     // for a free readback when the encoder is that far behind.
     void Start();
 
-    HRESULT Lock(FfmpegFrameView& View) override;
+    FfmpegError Lock(FfmpegFrameView& View) override;
     void Release() override;
 
 private:

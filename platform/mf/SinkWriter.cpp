@@ -15,6 +15,8 @@
 #include "Win32/Utf8.h"
 #include "D3D11/DeviceFacts.h"
 #include "CudaFramePath.h"
+#include "FfmpegDebugLog.h"
+#include "FfmpegResults.h"
 #include "RenderingDevice.h"
 #include "SampleFrame.h"
 #include <mfapi.h>
@@ -56,7 +58,7 @@ public:
           m_Adapter(DescribeAdapter(m_Device.Get()))
     {}
 
-    HRESULT Open(LPCWSTR Path) { return m_Writer.Open(Utf8FromWide(Path)); }
+    HRESULT Open(LPCWSTR Path) { return HresultFromFfmpeg(m_Writer.Open(Utf8FromWide(Path))); }
 
     STDMETHODIMP AddStream(IMFMediaType* TargetMediaType, DWORD* StreamIndex) override
     {
@@ -115,7 +117,7 @@ public:
         m_Convert = m_Declared == FfmpegInputFormat::B8G8R8A8 && ConvertsOnDevice(m_Adapter, m_Conversion);
         m_Settings->InputFormat = m_Convert ? FfmpegInputFormat::Nv12 : m_Declared;
         m_Cuda = CudaFramePath::TryFor(m_Device.Get(), m_AllowHardware, m_Convert, *m_Settings);
-        const HRESULT Result = m_Writer.SetVideoStream(*m_Settings);
+        const HRESULT Result = HresultFromFfmpeg(m_Writer.SetVideoStream(*m_Settings));
         m_InputSet = SUCCEEDED(Result);
         return Result;
     }
@@ -126,7 +128,7 @@ public:
         if (!m_InputSet)
             return m_Settings ? MF_E_INVALIDMEDIATYPE : MF_E_SINK_NO_STREAMS;
         m_DeviceTimeAtStart = D3D11::BusyTimeOf(m_Device.Get());
-        const HRESULT Result = m_Writer.BeginWriting();
+        const HRESULT Result = HresultFromFfmpeg(m_Writer.BeginWriting());
         CudaFramePath::KeepIfTaken(m_Cuda, m_Writer);
         return Result;
     }
@@ -154,7 +156,7 @@ public:
             FfmpegFrameSource* Frame = nullptr;
             if (FAILED(Result = m_Cuda->Start(Sample, Frame)))
                 return Result;
-            return m_Writer.Write(Frame, Time, Duration);
+            return HresultFromFfmpeg(m_Writer.Write(Frame, Time, Duration));
         }
         auto* Frame = new (std::nothrow)
             SampleFrame(Sample, m_Readbacks, m_Readback, m_Declared, m_Convert,
@@ -162,7 +164,7 @@ public:
         if (!Frame)
             return E_OUTOFMEMORY;
         Frame->Start();
-        return m_Writer.Write(Frame, Time, Duration);
+        return HresultFromFfmpeg(m_Writer.Write(Frame, Time, Duration));
     }
 
     STDMETHODIMP SendStreamTick(DWORD, LONGLONG) override { return S_OK; }
@@ -173,7 +175,7 @@ public:
     STDMETHODIMP Finalize() override
     {
         std::lock_guard Guard(m_Lock);
-        return m_Writer.Finalize();
+        return HresultFromFfmpeg(m_Writer.Finalize());
     }
 
     STDMETHODIMP GetServiceForStream(DWORD StreamIndex, REFGUID Service, REFIID Riid, LPVOID* Object) override
@@ -275,6 +277,7 @@ HRESULT MFCreateSinkWriterFromURL(LPCWSTR pwszOutputURL, IMFByteStream* pByteStr
     }
     if (Conversion > SinkWriterConversionHostReadback)
         return E_INVALIDARG;
+    Platform::SendFfmpegLogToDebugger();
     auto Writer = Microsoft::WRL::Make<Platform::SinkWriter>(DeviceManager, AllowHardware != 0,
                                                              static_cast<SinkWriterConversion>(Conversion));
     if (!Writer)

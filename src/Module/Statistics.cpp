@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include <mfapi.h>
+#include <ostrel/sinkwriter.h>
 #include <shlwapi.h>
 
 #include "Module.h"
-#include "WriterTimings.h"
 
 namespace {
 
@@ -145,29 +145,29 @@ Application::Statistics::Figures Application::Statistics::Collect(const wchar_t*
     Result.m_WaitForWriter = Seconds(m_WaitForWriter);
 
     Microsoft::WRL::ComPtr<IMFAttributes> Timings;
-    if (FAILED(SinkWriter->GetServiceForStream(StreamIndex, WriterTimings::Service, IID_PPV_ARGS(&Timings))))
+    if (FAILED(SinkWriter->GetServiceForStream(StreamIndex, OSTREL_SINK_WRITER_TIMINGS, IID_PPV_ARGS(&Timings))))
         return Result;
     UINT64 Device = 0;
-    Result.m_DeviceKnown = SUCCEEDED(Timings->GetUINT64(WriterTimings::DeviceTime, &Device)) && Device > 0;
+    Result.m_DeviceKnown = SUCCEEDED(Timings->GetUINT64(OSTREL_SINK_WRITER_DEVICE_TIME, &Device)) && Device > 0;
     Result.m_Device = Device / 1e7;
     UINT64 Readback = 0, Convert = 0, Encode = 0, Mux = 0;
-    Result.m_WriterStages = SUCCEEDED(Timings->GetUINT64(WriterTimings::ReadbackTime, &Readback)) &&
-                            SUCCEEDED(Timings->GetUINT64(WriterTimings::ConvertTime, &Convert)) &&
-                            SUCCEEDED(Timings->GetUINT64(WriterTimings::EncodeTime, &Encode)) &&
-                            SUCCEEDED(Timings->GetUINT64(WriterTimings::MuxTime, &Mux));
+    Result.m_WriterStages = SUCCEEDED(Timings->GetUINT64(OSTREL_SINK_WRITER_READBACK_TIME, &Readback)) &&
+                            SUCCEEDED(Timings->GetUINT64(OSTREL_SINK_WRITER_CONVERT_TIME, &Convert)) &&
+                            SUCCEEDED(Timings->GetUINT64(OSTREL_SINK_WRITER_ENCODE_TIME, &Encode)) &&
+                            SUCCEEDED(Timings->GetUINT64(OSTREL_SINK_WRITER_MUX_TIME, &Mux));
     Result.m_Readback = Readback / 1e7;
     Result.m_Convert = Convert / 1e7;
     Result.m_Encode = Encode / 1e7;
     Result.m_Mux = Mux / 1e7;
     wchar_t Encoder[256] = {};
     if (SUCCEEDED(
-            Timings->GetString(WriterTimings::Encoder, Encoder, static_cast<UINT32>(std::size(Encoder)), nullptr)))
+            Timings->GetString(OSTREL_SINK_WRITER_ENCODER, Encoder, static_cast<UINT32>(std::size(Encoder)), nullptr)))
         Result.m_Encoder = Encoder;
     wchar_t FramePath[32] = {};
-    if (SUCCEEDED(Timings->GetString(WriterTimings::FramePath, FramePath, static_cast<UINT32>(std::size(FramePath)),
-                                     nullptr)))
+    if (SUCCEEDED(Timings->GetString(OSTREL_SINK_WRITER_FRAME_PATH, FramePath,
+                                     static_cast<UINT32>(std::size(FramePath)), nullptr)))
         Result.m_FramePath = FramePath;
-    Result.m_BytesCopiedKnown = SUCCEEDED(Timings->GetUINT64(WriterTimings::BytesCopied, &Result.m_BytesCopied));
+    Result.m_BytesCopiedKnown = SUCCEEDED(Timings->GetUINT64(OSTREL_SINK_WRITER_BYTES_COPIED, &Result.m_BytesCopied));
     return Result;
 }
 

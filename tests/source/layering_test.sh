@@ -9,7 +9,8 @@
 # - platform libraries reach each other through interface/ folders only;
 # - only vulkan/ records Vulkan commands or calls Vulkan, and vulkan/ knows
 #   nothing of DXGI or Direct3D;
-# - cuda/, a back end, includes no SDK-named header and speaks CUresult;
+# - cuda/ and ffmpeg/, back ends, include no SDK-named header and speak
+#   their own errors (CUresult; FfmpegError, AVERROR and errno), not HRESULTs.
 # - the libraries' USES graph has no cycle, and no back end uses a front;
 # - no include leaves its library's folder by a relative path;
 # - a library's tests include its own headers and the interfaces of what it
@@ -76,12 +77,15 @@ calls=$(grep -rnE '\bvk[A-Z][A-Za-z0-9]*\(' "$platform" --include='*.cpp' --incl
 notions=$(grep -rnE '#include .*(d3d11|d3dcommon|d3d10|dxgi)|\bD3D|\bDXGI_' "$platform/vulkan" | grep -v "^$platform/vulkan/Error.cpp:")
 [[ -z $notions ]] || fail "DXGI or Direct3D in vulkan/" "$notions"
 
-# The CUDA back end: no Windows header, no HRESULT.
-windows=$(includes "$platform/cuda" | grep -E ':<([a-z0-9_]+\.h|wrl/[^>]+)>' | while IFS=: read -r file line name; do
-    [[ -f $sdk/${name:1:-1} ]] && echo "$file:$line: $name"
-done)
-windows+=$(grep -rnE '\bHRESULT\b' "$platform/cuda" --include='*.cpp' --include='*.h')
-[[ -z $windows ]] || fail "Windows names in cuda/" "$windows"
+# The back ends: no Windows header, no HRESULT or Media Foundation code.
+for backend in cuda ffmpeg; do
+    windows=$(includes "$platform/$backend" | grep -E ':<([a-z0-9_]+\.h|[a-z]+/[^>]+)>' | while IFS=: read -r file line name; do
+        [[ -f $sdk/${name:1:-1} ]] && echo "$file:$line: $name"
+    done)
+    windows+=$(grep -rnE '\bHRESULT\b|\bMF_E_|\bE_(FAIL|INVALIDARG|OUTOFMEMORY|UNEXPECTED|NOTIMPL|POINTER|ACCESSDENIED)\b|\bS_OK\b' \
+        "$platform/$backend" --include='*.cpp' --include='*.h')
+    [[ -z $windows ]] || fail "Windows names in $backend/" "$windows"
+done
 
 # The ptrace back end: no Windows header, no Windows handle, result or event.
 windows=$(includes "$platform/ptrace" | grep -E ':<([a-z0-9_]+\.h|wrl/[^>]+)>|:"Win32/' | while IFS=: read -r file line name; do
@@ -168,5 +172,4 @@ if [[ -d $root/tests/platform ]]; then
 fi
 
 ((failures)) && exit 1
-((quiet)) && exit 0
-echo "ok: the tool sees the SDK's names only, the libraries meet through their interfaces and form no cycle, Vulkan stays in vulkan/ and cuda/ speaks CUDA"
+echo "ok: the tool sees the SDK's names only, the libraries meet through their interfaces and form no cycle, Vulkan stays in vulkan/ and the back ends speak their own errors"

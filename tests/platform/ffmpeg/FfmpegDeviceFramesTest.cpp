@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FfmpegErrorPrinting.h"
 #include "Ffmpeg/FfmpegVideoWriter.h"
 
 namespace {
@@ -92,7 +93,7 @@ class DeviceSource final : public FfmpegFrameSource
 public:
     DeviceSource(Ring& Owner, size_t Slot) : m_Ring(Owner), m_Slot(Slot) {}
 
-    HRESULT Lock(FfmpegFrameView& View) override
+    FfmpegError Lock(FfmpegFrameView& View) override
     {
         m_HandedOver = true;
         View.Device.Address = reinterpret_cast<uintptr_t>(m_Ring.Address(m_Slot));
@@ -102,7 +103,7 @@ public:
             const std::unique_ptr<Handed> Frame(static_cast<Handed*>(Context));
             Frame->m_Ring->Give(Frame->m_Slot);
         };
-        return S_OK;
+        return Ok;
     }
     void Release() override
     {
@@ -177,17 +178,17 @@ TEST(FfmpegDeviceFramesConcurrency, EverySlotComesBackOnceAndNoFrameHoldsThePois
     constexpr int FrameCount = 40;
     {
         FfmpegVideoWriter Writer;
-        ASSERT_EQ(Writer.Open(File), S_OK);
-        ASSERT_EQ(Writer.SetVideoStream(Settings(true)), S_OK);
-        ASSERT_EQ(Writer.BeginWriting(), S_OK);
+        ASSERT_EQ(Writer.Open(File), Ok);
+        ASSERT_EQ(Writer.SetVideoStream(Settings(true)), Ok);
+        ASSERT_EQ(Writer.BeginWriting(), Ok);
         ASSERT_TRUE(Writer.TakesDeviceFrames());
         for (int Index = 0; Index < FrameCount; ++Index)
         {
             const size_t Slot = Slots.Take();
             Fill(Slots.Address(Slot), Index);
-            ASSERT_EQ(Writer.Write(new DeviceSource(Slots, Slot), Index * 333'333LL, 333'333), S_OK);
+            ASSERT_EQ(Writer.Write(new DeviceSource(Slots, Slot), Index * 333'333LL, 333'333), Ok);
         }
-        ASSERT_EQ(Writer.Finalize(), S_OK);
+        ASSERT_EQ(Writer.Finalize(), Ok);
     }
     EXPECT_EQ(Slots.Returns(), FrameCount);
     EXPECT_EQ(Slots.FreeCount(), SlotCount);
@@ -215,14 +216,14 @@ TEST(FfmpegDeviceFrames, AnEncoderOnHostFramesRefusesThemAndGivesThemBack)
     const std::string Here = Folder();
     Ring Slots;
     FfmpegVideoWriter Writer;
-    ASSERT_EQ(Writer.Open(Here + "/host.mp4"), S_OK);
-    ASSERT_EQ(Writer.SetVideoStream(Settings(false)), S_OK);
-    ASSERT_EQ(Writer.BeginWriting(), S_OK);
+    ASSERT_EQ(Writer.Open(Here + "/host.mp4"), Ok);
+    ASSERT_EQ(Writer.SetVideoStream(Settings(false)), Ok);
+    ASSERT_EQ(Writer.BeginWriting(), Ok);
     EXPECT_FALSE(Writer.TakesDeviceFrames());
     const size_t Slot = Slots.Take();
     Fill(Slots.Address(Slot), 0);
-    ASSERT_EQ(Writer.Write(new DeviceSource(Slots, Slot), 0, 333'333), S_OK);
-    EXPECT_EQ(Writer.Finalize(), E_UNEXPECTED);
+    ASSERT_EQ(Writer.Write(new DeviceSource(Slots, Slot), 0, 333'333), Ok);
+    EXPECT_EQ(Writer.Finalize(), Kind::InternalError);
     EXPECT_EQ(Slots.Returns(), 1);
     std::filesystem::remove_all(Here);
 }
@@ -233,9 +234,9 @@ TEST(FfmpegDeviceFrames, CudaFramesWithoutTheDriverFallBackToHostFrames)
     FfmpegVideoSettings Video = Settings(false);
     Video.CudaFrames = FfmpegCudaFrames{};
     FfmpegVideoWriter Writer;
-    ASSERT_EQ(Writer.Open(Here + "/fallback.mp4"), S_OK);
-    ASSERT_EQ(Writer.SetVideoStream(Video), S_OK);
-    ASSERT_EQ(Writer.BeginWriting(), S_OK);
+    ASSERT_EQ(Writer.Open(Here + "/fallback.mp4"), Ok);
+    ASSERT_EQ(Writer.SetVideoStream(Video), Ok);
+    ASSERT_EQ(Writer.BeginWriting(), Ok);
     EXPECT_FALSE(Writer.TakesDeviceFrames());
     EXPECT_NE(Writer.DeviceFramesRefusal(), "");
     EXPECT_EQ(Writer.EncoderName(), "libx264");

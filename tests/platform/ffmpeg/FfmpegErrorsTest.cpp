@@ -1,14 +1,11 @@
-// FFmpeg's errors as HRESULTs.
+// FFmpeg's error values in the back end's own terms.
 
 #include <cerrno>
-#include <cstdlib>
 
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
+#include "FfmpegErrorPrinting.h"
 #include "ffmpeg/FfmpegErrors.h"
-#include "support/AddressSpaceLimit.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -16,34 +13,44 @@ extern "C" {
 
 using namespace Platform;
 
-TEST(FfmpegErrors, ErrnoValuesBecomeWin32Results)
+TEST(FfmpegErrors, FfmpegsOwnCodesBecomeKinds)
 {
-    EXPECT_EQ(HresultFromAverror(0), S_OK);
-    EXPECT_EQ(HresultFromAverror(-ENOENT), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(HresultFromAverror(-ENOENT, FfmpegOperation::CreateFile), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(HresultFromAverror(-ENOTDIR, FfmpegOperation::CreateFile), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(HresultFromAverror(-EACCES, FfmpegOperation::CreateFile), E_ACCESSDENIED);
-    EXPECT_EQ(HresultFromAverror(-ENOSPC), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
-    EXPECT_EQ(HresultFromAverror(-ENOMEM), E_OUTOFMEMORY);
-    EXPECT_EQ(HresultFromAverror(-0x12345678), E_FAIL);
+    const struct
+    {
+        int Averror;
+        FfmpegError Expected;
+    } Cases[] = {
+        {0, Ok},
+        {1, Ok}, // a count, as some calls answer
+        {AVERROR_MUXER_NOT_FOUND, Kind::UnsupportedContainer},
+        {AVERROR_PROTOCOL_NOT_FOUND, Kind::UnsupportedContainer},
+        {AVERROR_ENCODER_NOT_FOUND, Kind::EncoderNotFound},
+        {AVERROR_INVALIDDATA, Kind::InvalidData},
+        {AVERROR_EOF, Kind::EndOfStream},
+        {AVERROR_BUG, Kind::InternalError},
+        {AVERROR_BUG2, Kind::InternalError},
+        {AVERROR_PATCHWELCOME, Kind::NotImplemented},
+        {AVERROR_EXTERNAL, Kind::EncoderFailed},
+        {AVERROR_UNKNOWN, Kind::Unknown},
+        {-0x12345678, Kind::Unknown},
+    };
+    for (const auto& Case : Cases)
+        EXPECT_EQ(FfmpegErrorFromAverror(Case.Averror), Case.Expected) << Case.Averror;
 }
 
-// An encoder library's generic error is out of memory only where the process
-// has none left.
-TEST(FfmpegErrors, ExternalErrorIsOutOfMemoryOnlyWhenMemoryIsExhausted)
+// A system error keeps its errno and says what was being done; a lack of
+// memory and an invalid argument are that, whatever was being done.
+TEST(FfmpegErrors, SystemErrorsKeepTheirErrnoAndContext)
 {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "a sanitizer's shadow memory leaves no address-space limit to test against";
-#endif
-    EXPECT_EQ(HresultFromAverror(AVERROR_EXTERNAL), E_FAIL);
-    EXPECT_EXIT(
-        {
-            if (!Testing::LimitAddressSpace(size_t(16) << 20))
-                std::_Exit(2);
-            const bool OutOfMemory = HresultFromAverror(AVERROR_EXTERNAL) == E_OUTOFMEMORY;
-            // Other errors keep their meaning.
-            const bool Invalid = HresultFromAverror(AVERROR(EINVAL)) == E_INVALIDARG;
-            std::_Exit(OutOfMemory && Invalid ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(FfmpegErrorFromAverror(AVERROR(ENOSPC)), FfmpegError(Kind::System, ENOSPC));
+    EXPECT_EQ(FfmpegErrorFromAverror(AVERROR(ENOENT), Kind::FileCreation), FfmpegError(Kind::FileCreation, ENOENT));
+    EXPECT_EQ(FfmpegErrorFromAverror(AVERROR(EIO), Kind::FileWrite), FfmpegError(Kind::FileWrite, EIO));
+    for (const Kind Context : {Kind::System, Kind::FileCreation, Kind::FileWrite})
+    {
+        EXPECT_EQ(FfmpegErrorFromAverror(AVERROR(ENOMEM), Context), Kind::OutOfMemory);
+        EXPECT_EQ(FfmpegErrorFromAverror(AVERROR(EINVAL), Context), Kind::InvalidArgument);
+    }
+    // Where errno values end and FFmpeg's tags begin.
+    EXPECT_EQ(FfmpegErrorFromAverror(-4095), FfmpegError(Kind::System, 4095));
+    EXPECT_EQ(FfmpegErrorFromAverror(-4096), Kind::Unknown);
 }

@@ -19,6 +19,7 @@ extern "C" {
 #include <libavformat/avio.h>
 }
 
+#include "FfmpegErrorPrinting.h"
 #include "ffmpeg/FfmpegOutputFile.h"
 
 using namespace Platform;
@@ -59,11 +60,11 @@ protected:
     }
 
     // Writes Text through a new output file for Target; answers Commit's result.
-    static HRESULT Write(const std::string& Target, const std::string& Text, bool Unnamed)
+    static FfmpegError Write(const std::string& Target, const std::string& Text, bool Unnamed)
     {
         FfmpegOutputFile File(Unnamed);
-        HRESULT Result = File.Create(Target);
-        if (FAILED(Result))
+        FfmpegError Result = File.Create(Target);
+        if (Result.Failed())
             return Result;
         avio_write(File.Io(), reinterpret_cast<const unsigned char*>(Text.data()), static_cast<int>(Text.size()));
         return File.Commit();
@@ -99,13 +100,13 @@ TEST_P(FfmpegOutputFileTest, ANewFileAppearsWholeWithThePermissionsOfAPlainCreat
     const std::string Target = Path("new.mp4");
     {
         FfmpegOutputFile File(GetParam());
-        ASSERT_EQ(File.Create(Target), S_OK);
+        ASSERT_EQ(File.Create(Target), Ok);
         avio_write(File.Io(), reinterpret_cast<const unsigned char*>("video"), 5);
         avio_flush(File.Io());
         // Until Commit, the target does not exist.
         EXPECT_FALSE(fs::exists(Target));
-        ASSERT_EQ(File.Commit(), S_OK);
-        EXPECT_EQ(File.Commit(), MF_E_INVALIDREQUEST);
+        ASSERT_EQ(File.Commit(), Ok);
+        EXPECT_EQ(File.Commit(), Kind::InvalidRequest);
     }
     umask(Saved);
     EXPECT_EQ(Read(Target), "video");
@@ -123,7 +124,7 @@ TEST_P(FfmpegOutputFileTest, AReplacedFileKeepsItsModeAndAnUncommittedOneLeavesI
     {
         // Seeking and rewriting inside the new file, as muxers do, then no commit.
         FfmpegOutputFile File(GetParam());
-        ASSERT_EQ(File.Create(Target), S_OK);
+        ASSERT_EQ(File.Create(Target), Ok);
         avio_write(File.Io(), reinterpret_cast<const unsigned char*>("xxxx"), 4);
         avio_seek(File.Io(), 0, SEEK_SET);
         avio_write(File.Io(), reinterpret_cast<const unsigned char*>("ab"), 2);
@@ -133,7 +134,7 @@ TEST_P(FfmpegOutputFileTest, AReplacedFileKeepsItsModeAndAnUncommittedOneLeavesI
     EXPECT_EQ(Read(Target), "earlier");
     EXPECT_EQ(Entries(), std::set<std::string>{"old.mp4"});
 
-    ASSERT_EQ(Write(Target, "newer", GetParam()), S_OK);
+    ASSERT_EQ(Write(Target, "newer", GetParam()), Ok);
     EXPECT_EQ(Read(Target), "newer");
     struct stat Status;
     ASSERT_EQ(stat(Target.c_str(), &Status), 0);
@@ -148,20 +149,20 @@ TEST_P(FfmpegOutputFileTest, LinksAreFollowedAndStay)
     // A relative link names a file relative to the link's own folder.
     fs::create_symlink("real/video.mp4", Path("link.mp4"));
     fs::create_symlink("link.mp4", Path("chain.mp4"));
-    ASSERT_EQ(Write(Path("chain.mp4"), "newer", GetParam()), S_OK);
+    ASSERT_EQ(Write(Path("chain.mp4"), "newer", GetParam()), Ok);
     EXPECT_TRUE(fs::is_symlink(Path("chain.mp4")));
     EXPECT_TRUE(fs::is_symlink(Path("link.mp4")));
     EXPECT_EQ(Read(Path("real/video.mp4")), "newer");
 
     // A link to nothing yet makes the file it names.
     fs::create_symlink("real/later.mp4", Path("dangling.mp4"));
-    ASSERT_EQ(Write(Path("dangling.mp4"), "made", GetParam()), S_OK);
+    ASSERT_EQ(Write(Path("dangling.mp4"), "made", GetParam()), Ok);
     EXPECT_TRUE(fs::is_symlink(Path("dangling.mp4")));
     EXPECT_EQ(Read(Path("real/later.mp4")), "made");
     EXPECT_EQ(Entries(), (std::set<std::string>{"chain.mp4", "dangling.mp4", "link.mp4", "real"}));
 
     fs::create_symlink("loop.mp4", Path("loop.mp4"));
-    EXPECT_EQ(FfmpegOutputFile::Check(Path("loop.mp4")), HRESULT_FROM_WIN32(ERROR_CANT_RESOLVE_FILENAME));
+    EXPECT_EQ(FfmpegOutputFile::Check(Path("loop.mp4")), FfmpegError(Kind::FileCreation, ELOOP));
 }
 
 TEST_P(FfmpegOutputFileTest, WhatIsNotARegularFileIsRefusedWithoutBlocking)
@@ -171,13 +172,13 @@ TEST_P(FfmpegOutputFileTest, WhatIsNotARegularFileIsRefusedWithoutBlocking)
     fs::create_directory(Path("folder.mp4"));
     for (const char* Name : {"fifo.mp4", "tofifo.mp4"})
     {
-        EXPECT_EQ(FfmpegOutputFile::Check(Path(Name)), HRESULT_FROM_WIN32(ERROR_OPEN_FAILED)) << Name;
-        EXPECT_EQ(FfmpegOutputFile(GetParam()).Create(Path(Name)), HRESULT_FROM_WIN32(ERROR_OPEN_FAILED)) << Name;
+        EXPECT_EQ(FfmpegOutputFile::Check(Path(Name)), Kind::TargetNotFile) << Name;
+        EXPECT_EQ(FfmpegOutputFile(GetParam()).Create(Path(Name)), Kind::TargetNotFile) << Name;
     }
-    EXPECT_EQ(FfmpegOutputFile::Check("/dev/null"), HRESULT_FROM_WIN32(ERROR_OPEN_FAILED));
-    EXPECT_EQ(FfmpegOutputFile::Check(Path("folder.mp4")), HRESULT_FROM_WIN32(ERROR_DIRECTORY));
-    EXPECT_EQ(FfmpegOutputFile::Check(Path("missing/out.mp4")), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(FfmpegOutputFile::Check(Path("fifo.mp4/out.mp4")), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(FfmpegOutputFile::Check("/dev/null"), Kind::TargetNotFile);
+    EXPECT_EQ(FfmpegOutputFile::Check(Path("folder.mp4")), Kind::TargetIsFolder);
+    EXPECT_EQ(FfmpegOutputFile::Check(Path("missing/out.mp4")), FfmpegError(Kind::FileCreation, ENOENT));
+    EXPECT_EQ(FfmpegOutputFile::Check(Path("fifo.mp4/out.mp4")), FfmpegError(Kind::FileCreation, ENOTDIR));
     EXPECT_EQ(Entries(), (std::set<std::string>{"fifo.mp4", "folder.mp4", "tofifo.mp4"}));
 }
 
@@ -189,12 +190,12 @@ TEST_P(FfmpegOutputFileTest, AFullDiskFailsTheCommitAndLeavesTheOldFile)
     m_Mounted = true;
     const std::string Target = Path("full.mp4");
     std::ofstream(Target) << "earlier";
-    const HRESULT Result = Write(Target, std::string(1 << 20, 'v'), GetParam());
-    EXPECT_EQ(Result, HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    const FfmpegError Result = Write(Target, std::string(1 << 20, 'v'), GetParam());
+    EXPECT_EQ(Result, FfmpegError(Kind::FileWrite, ENOSPC));
     EXPECT_EQ(Read(Target), "earlier");
     EXPECT_EQ(Entries(), std::set<std::string>{"full.mp4"});
     // The space of the failed file came back.
-    EXPECT_EQ(Write(Path("small.mp4"), std::string(16 << 10, 's'), GetParam()), S_OK);
+    EXPECT_EQ(Write(Path("small.mp4"), std::string(16 << 10, 's'), GetParam()), Ok);
 }
 
 TEST_P(FfmpegOutputFileTest, SetuidAndSetgidNeverSurviveAReplacementAndOtherBitsDo)
@@ -202,7 +203,7 @@ TEST_P(FfmpegOutputFileTest, SetuidAndSetgidNeverSurviveAReplacementAndOtherBits
     const std::string Target = Path("old.mp4");
     std::ofstream(Target) << "earlier";
     ASSERT_EQ(chmod(Target.c_str(), 07751), 0);
-    ASSERT_EQ(Write(Target, "newer", GetParam()), S_OK);
+    ASSERT_EQ(Write(Target, "newer", GetParam()), Ok);
     struct stat Status;
     ASSERT_EQ(stat(Target.c_str(), &Status), 0);
     EXPECT_EQ(Status.st_mode & 07777, 01751u);
@@ -231,11 +232,11 @@ TEST_P(FfmpegOutputFileTest, WhatThePlainOpenWouldRefuseIsLeftAlone)
         int Wrong = 0;
         for (const std::string& Name : {Mine + "/prot.mp4", Mine + "/locked/open.mp4"})
         {
-            Wrong += FfmpegOutputFile::Check(Name) != E_ACCESSDENIED;
-            Wrong += FfmpegOutputFile(Unnamed).Create(Name) != E_ACCESSDENIED;
+            Wrong += FfmpegOutputFile::Check(Name) != FfmpegError(Kind::FileCreation, EACCES);
+            Wrong += FfmpegOutputFile(Unnamed).Create(Name) != FfmpegError(Kind::FileCreation, EACCES);
         }
         // A file it may write in a folder it may write is replaced.
-        Wrong += Write(Mine + "/new.mp4", "made", Unnamed) != S_OK;
+        Wrong += Write(Mine + "/new.mp4", "made", Unnamed) != Ok;
         return Wrong;
     });
     if (Status == 77)
@@ -268,8 +269,8 @@ TEST_P(FfmpegOutputFileTest, InASharedFolderOnlyTheCallersAndTheOwnersLinksAndFi
     ASSERT_EQ(chmod(Path("planted.mp4").c_str(), 0666), 0);
     for (const char* Name : {"theirs.mp4", "chain.mp4", "planted.mp4"})
     {
-        EXPECT_EQ(FfmpegOutputFile::Check(Path(Name)), E_ACCESSDENIED) << Name;
-        EXPECT_EQ(Write(Path(Name), "video", GetParam()), E_ACCESSDENIED) << Name;
+        EXPECT_EQ(FfmpegOutputFile::Check(Path(Name)), FfmpegError(Kind::FileCreation, EACCES)) << Name;
+        EXPECT_EQ(Write(Path(Name), "video", GetParam()), FfmpegError(Kind::FileCreation, EACCES)) << Name;
     }
     EXPECT_EQ(Read(Secret), "private");
     EXPECT_EQ(Read(Path("planted.mp4")), "planted");
@@ -277,7 +278,7 @@ TEST_P(FfmpegOutputFileTest, InASharedFolderOnlyTheCallersAndTheOwnersLinksAndFi
 
     // The caller's own link there is followed.
     fs::create_symlink("secret", Path("own.mp4"));
-    EXPECT_EQ(Write(Path("own.mp4"), "video", GetParam()), S_OK);
+    EXPECT_EQ(Write(Path("own.mp4"), "video", GetParam()), Ok);
     EXPECT_EQ(Read(Secret), "video");
 
     // A folder shared by its owner: that owner's link and file are used, and
@@ -291,7 +292,7 @@ TEST_P(FfmpegOutputFileTest, InASharedFolderOnlyTheCallersAndTheOwnersLinksAndFi
     ASSERT_EQ(chmod((Shared + "/owners.mp4").c_str(), 0640), 0);
     fs::create_symlink("owners.mp4", Shared + "/link.mp4");
     ASSERT_EQ(lchown((Shared + "/link.mp4").c_str(), Nobody, Nobody), 0);
-    EXPECT_EQ(Write(Shared + "/link.mp4", "video", GetParam()), S_OK);
+    EXPECT_EQ(Write(Shared + "/link.mp4", "video", GetParam()), Ok);
     EXPECT_EQ(Read(Shared + "/owners.mp4"), "video");
     struct stat Status;
     ASSERT_EQ(stat((Shared + "/owners.mp4").c_str(), &Status), 0);

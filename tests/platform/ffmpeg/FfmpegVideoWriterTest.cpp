@@ -20,7 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ffmpeg/FfmpegErrors.h"
+#include "FfmpegErrorPrinting.h"
 #include "Ffmpeg/FfmpegVideoWriter.h"
 
 using namespace Platform;
@@ -132,21 +132,22 @@ protected:
 
     // Writes FrameCount frames of the pattern (Noise: random pixels instead)
     // with the encoding run's times.
-    HRESULT WriteVideo(const std::string& Path, const FfmpegVideoSettings& Video, int FrameCount, bool Noise = false)
+    FfmpegError WriteVideo(const std::string& Path, const FfmpegVideoSettings& Video, int FrameCount,
+                           bool Noise = false)
     {
         FfmpegVideoWriter Writer;
-        HRESULT Result = Writer.Open(Path);
-        if (SUCCEEDED(Result))
+        FfmpegError Result = Writer.Open(Path);
+        if (!Result.Failed())
             Result = Writer.SetVideoStream(Video);
-        if (SUCCEEDED(Result))
+        if (!Result.Failed())
             Result = Writer.BeginWriting();
-        if (FAILED(Result))
+        if (Result.Failed())
             return Result;
         FfmpegFramePool Pool;
-        EXPECT_EQ(Pool.Initialize(Video.InputFormat, Video.Width, Video.Height, 3), S_OK);
+        EXPECT_EQ(Pool.Initialize(Video.InputFormat, Video.Width, Video.Height, 3), Ok);
         uint32_t Seed = 12345;
         const int Width = static_cast<int>(Video.Width), Height = static_cast<int>(Video.Height);
-        for (int Index = 0; Index < FrameCount && SUCCEEDED(Result); ++Index)
+        for (int Index = 0; Index < FrameCount && !Result.Failed(); ++Index)
         {
             FfmpegHostFrame* Frame = Pool.Acquire();
             if (Noise)
@@ -159,7 +160,7 @@ protected:
             const int64_t Time = FrameTime(Index, Video.FrameRateN, Video.FrameRateD);
             Result = Writer.Write(Frame, Time, FrameTime(Index + 1, Video.FrameRateN, Video.FrameRateD) - Time);
         }
-        if (SUCCEEDED(Result))
+        if (!Result.Failed())
             Result = Writer.Finalize();
         EXPECT_EQ(Writer.EncoderName().empty(), false);
         return Result;
@@ -191,7 +192,7 @@ TEST_F(FfmpegVideoWriterTest, FrameCountTimesAndStreamDescription)
         const std::string File = Path(std::string("rate.") + Case.Extension);
         // The frame count as the run computes it: MulDiv(seconds, N, D).
         const int FrameCount = static_cast<int>(std::lround(double(Case.Seconds) * Case.RateN / Case.RateD));
-        ASSERT_EQ(WriteVideo(File, Settings(64, 48, Case.RateN, Case.RateD), FrameCount), S_OK);
+        ASSERT_EQ(WriteVideo(File, Settings(64, 48, Case.RateN, Case.RateD), FrameCount), Ok);
 
         const std::string Stream = Shell("ffprobe -v error -select_streams v:0 -show_entries "
                                          "stream=codec_name,width,height,r_frame_rate,time_base,field_order,"
@@ -260,7 +261,7 @@ TEST_F(FfmpegVideoWriterTest, DecodedPicturesMatchTheInput)
 {
     constexpr int Width = 640, Height = 360, FrameCount = 10;
     const std::string File = Path("picture.mp4");
-    ASSERT_EQ(WriteVideo(File, Settings(Width, Height, 30, 1, 10'000'000), FrameCount), S_OK);
+    ASSERT_EQ(WriteVideo(File, Settings(Width, Height, 30, 1, 10'000'000), FrameCount), Ok);
 
     // Decoded by ffmpeg, read as BT.709 limited range, into RGB.
     const std::string Raw = Path("picture.rgb");
@@ -314,11 +315,11 @@ TEST_F(FfmpegVideoWriterTest, Nv12PlanesKeepTheirValues)
     Video.InputFormat = FfmpegInputFormat::Nv12;
     FfmpegVideoWriter Writer;
     const std::string File = Path("nv12.mkv");
-    ASSERT_EQ(Writer.Open(File), S_OK);
-    ASSERT_EQ(Writer.SetVideoStream(Video), S_OK);
-    ASSERT_EQ(Writer.BeginWriting(), S_OK);
+    ASSERT_EQ(Writer.Open(File), Ok);
+    ASSERT_EQ(Writer.SetVideoStream(Video), Ok);
+    ASSERT_EQ(Writer.BeginWriting(), Ok);
     FfmpegFramePool Pool;
-    ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::Nv12, Width, Height, 2), S_OK);
+    ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::Nv12, Width, Height, 2), Ok);
     for (int Index = 0; Index < 5; ++Index)
     {
         FfmpegHostFrame* Frame = Pool.Acquire();
@@ -332,9 +333,9 @@ TEST_F(FfmpegVideoWriterTest, Nv12PlanesKeepTheirValues)
                 Frame->Planes[1][Y * Frame->Pitches[1] + 2 * X] = 90;
                 Frame->Planes[1][Y * Frame->Pitches[1] + 2 * X + 1] = 200;
             }
-        ASSERT_EQ(Writer.Write(Frame, Index * 400000LL, 400000), S_OK);
+        ASSERT_EQ(Writer.Write(Frame, Index * 400000LL, 400000), Ok);
     }
-    ASSERT_EQ(Writer.Finalize(), S_OK);
+    ASSERT_EQ(Writer.Finalize(), Ok);
 
     const std::string Raw = Path("nv12.yuv");
     Shell("ffmpeg -v error -i " + File + " -f rawvideo -pix_fmt yuv420p " + Raw);
@@ -352,7 +353,7 @@ TEST_F(FfmpegVideoWriterTest, Nv12PlanesKeepTheirValues)
 TEST_F(FfmpegVideoWriterTest, BitRateComesNearTheTarget)
 {
     const std::string File = Path("rate.mp4");
-    ASSERT_EQ(WriteVideo(File, Settings(320, 180, 30, 1, 800'000), 90, true), S_OK);
+    ASSERT_EQ(WriteVideo(File, Settings(320, 180, 30, 1, 800'000), 90, true), Ok);
     const double Bitrate = std::atof(Field(Shell("ffprobe -v error -select_streams v:0 -show_entries stream=bit_rate "
                                                  "-of default=nw=1 " +
                                                  File),
@@ -367,33 +368,33 @@ TEST_F(FfmpegVideoWriterTest, HardwareAllowedStillWrites)
     FfmpegVideoSettings Video = Settings(64, 48, 30, 1);
     Video.AllowHardware = true;
     FfmpegVideoWriter Writer;
-    ASSERT_EQ(Writer.Open(Path("hw.mp4")), S_OK);
-    ASSERT_EQ(Writer.SetVideoStream(Video), S_OK);
-    ASSERT_EQ(Writer.BeginWriting(), S_OK);
+    ASSERT_EQ(Writer.Open(Path("hw.mp4")), Ok);
+    ASSERT_EQ(Writer.SetVideoStream(Video), Ok);
+    ASSERT_EQ(Writer.BeginWriting(), Ok);
     const std::string Name = Writer.EncoderName();
     EXPECT_TRUE(Name == "libx264" || Name == "h264_nvenc" || Name == "h264_vaapi") << Name;
     FfmpegFramePool Pool;
-    ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::B8G8R8A8, 64, 48, 1), S_OK);
+    ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::B8G8R8A8, 64, 48, 1), Ok);
     FfmpegHostFrame* Frame = Pool.Acquire();
     FillBgra(*Frame, 64, 48, 0);
-    ASSERT_EQ(Writer.Write(Frame, 0, 333333), S_OK);
-    EXPECT_EQ(Writer.Finalize(), S_OK);
+    ASSERT_EQ(Writer.Write(Frame, 0, 333333), Ok);
+    EXPECT_EQ(Writer.Finalize(), Ok);
 }
 
 TEST_F(FfmpegVideoWriterTest, PathsThatCannotTakeTheVideo)
 {
     for (const char* Name : {"out.txt", "out.webm", "out", "folder.mp4/out", "out.mp4.part"})
-        EXPECT_EQ(FfmpegVideoWriter().Open(Path(Name)), MF_E_UNSUPPORTED_BYTESTREAM_TYPE) << Name;
+        EXPECT_EQ(FfmpegVideoWriter().Open(Path(Name)), Kind::UnsupportedContainer) << Name;
 
-    EXPECT_EQ(FfmpegVideoWriter().Open(Path("missing/out.mp4")), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(FfmpegVideoWriter().Open(Path("missing/out.mp4")), FfmpegError(Kind::FileCreation, ENOENT));
     std::ofstream(Path("file")) << "x";
-    EXPECT_EQ(FfmpegVideoWriter().Open(Path("file/out.mp4")), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(FfmpegVideoWriter().Open(Path("file/out.mp4")), FfmpegError(Kind::FileCreation, ENOTDIR));
     EXPECT_FALSE(fs::exists(Path("missing")));
 
     // A folder that refuses new files. Root passes permission bits, so as
     // root a folder of sysfs stands in, which refuses everyone.
     std::string Folder = Path("locked");
-    HRESULT Expected = E_ACCESSDENIED;
+    FfmpegError Expected = FfmpegError(Kind::FileCreation, EACCES);
     if (geteuid() == 0)
     {
         Folder = "/sys";
@@ -404,7 +405,7 @@ TEST_F(FfmpegVideoWriterTest, PathsThatCannotTakeTheVideo)
             GTEST_SKIP() << "/sys takes files here";
         }
         if (errno == EROFS)
-            Expected = HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT);
+            Expected = FfmpegError(Kind::FileCreation, EROFS);
         else if (errno != EACCES)
             GTEST_SKIP() << "no folder refuses root here";
     }
@@ -414,10 +415,10 @@ TEST_F(FfmpegVideoWriterTest, PathsThatCannotTakeTheVideo)
         fs::permissions(Folder, fs::perms::owner_read | fs::perms::owner_exec);
     }
     FfmpegVideoWriter Writer;
-    HRESULT Result = Writer.Open(Folder + "/out.mp4");
-    if (SUCCEEDED(Result))
+    FfmpegError Result = Writer.Open(Folder + "/out.mp4");
+    if (!Result.Failed())
         Result = Writer.SetVideoStream(Settings(64, 48, 30, 1));
-    if (SUCCEEDED(Result))
+    if (!Result.Failed())
         Result = Writer.BeginWriting();
     EXPECT_EQ(Result, Expected);
 }
@@ -433,29 +434,29 @@ TEST_F(FfmpegVideoWriterTest, ThePathKeepsItsFileUntilTheVideoIsComplete)
     {
         // No frame: nothing to put in place.
         FfmpegVideoWriter Writer;
-        ASSERT_EQ(Writer.Finalize(), MF_E_INVALIDREQUEST);
-        ASSERT_EQ(Writer.Open(File), S_OK);
-        ASSERT_EQ(Writer.BeginWriting(), MF_E_SINK_NO_STREAMS);
-        ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), S_OK);
-        ASSERT_EQ(Writer.BeginWriting(), S_OK);
+        ASSERT_EQ(Writer.Finalize(), Kind::InvalidRequest);
+        ASSERT_EQ(Writer.Open(File), Ok);
+        ASSERT_EQ(Writer.BeginWriting(), Kind::NoStreams);
+        ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), Ok);
+        ASSERT_EQ(Writer.BeginWriting(), Ok);
         EXPECT_EQ(Earlier(), "earlier");
-        EXPECT_EQ(Writer.Finalize(), MF_E_SINK_NO_SAMPLES_PROCESSED);
-        EXPECT_EQ(Writer.Finalize(), MF_E_INVALIDREQUEST);
+        EXPECT_EQ(Writer.Finalize(), Kind::NoFrames);
+        EXPECT_EQ(Writer.Finalize(), Kind::InvalidRequest);
     }
     EXPECT_EQ(Earlier(), "earlier");
     {
         // Frames written, but the writer goes without Finalize.
         FfmpegFramePool Pool;
-        ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::B8G8R8A8, 64, 48, 2), S_OK);
+        ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::B8G8R8A8, 64, 48, 2), Ok);
         FfmpegVideoWriter Writer;
-        ASSERT_EQ(Writer.Open(File), S_OK);
-        ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), S_OK);
-        ASSERT_EQ(Writer.BeginWriting(), S_OK);
+        ASSERT_EQ(Writer.Open(File), Ok);
+        ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), Ok);
+        ASSERT_EQ(Writer.BeginWriting(), Ok);
         for (int Index = 0; Index < 20; ++Index)
         {
             FfmpegHostFrame* Frame = Pool.Acquire();
             FillBgra(*Frame, 64, 48, Index);
-            ASSERT_EQ(Writer.Write(Frame, FrameTime(Index, 30, 1), 333333), S_OK);
+            ASSERT_EQ(Writer.Write(Frame, FrameTime(Index, 30, 1), 333333), Ok);
         }
         EXPECT_EQ(Earlier(), "earlier");
     }
@@ -465,16 +466,16 @@ TEST_F(FfmpegVideoWriterTest, ThePathKeepsItsFileUntilTheVideoIsComplete)
         // the video in place and says so.
         fs::create_directory(Path("gone"));
         FfmpegFramePool Pool;
-        ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::B8G8R8A8, 64, 48, 2), S_OK);
+        ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::B8G8R8A8, 64, 48, 2), Ok);
         FfmpegVideoWriter Writer;
-        ASSERT_EQ(Writer.Open(Path("gone/out.mp4")), S_OK);
-        ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), S_OK);
-        ASSERT_EQ(Writer.BeginWriting(), S_OK);
+        ASSERT_EQ(Writer.Open(Path("gone/out.mp4")), Ok);
+        ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), Ok);
+        ASSERT_EQ(Writer.BeginWriting(), Ok);
         FfmpegHostFrame* Frame = Pool.Acquire();
         FillBgra(*Frame, 64, 48, 0);
-        ASSERT_EQ(Writer.Write(Frame, 0, 333333), S_OK);
+        ASSERT_EQ(Writer.Write(Frame, 0, 333333), Ok);
         ASSERT_TRUE(fs::remove(Path("gone")));
-        EXPECT_EQ(Writer.Finalize(), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+        EXPECT_EQ(Writer.Finalize(), FfmpegError(Kind::FileCreation, ENOENT));
     }
     // Nothing else was left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(m_Folder), fs::directory_iterator()), 1);
@@ -483,37 +484,37 @@ TEST_F(FfmpegVideoWriterTest, ThePathKeepsItsFileUntilTheVideoIsComplete)
 TEST_F(FfmpegVideoWriterTest, StreamSettingsAndCallOrder)
 {
     FfmpegVideoWriter Writer;
-    ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), MF_E_INVALIDREQUEST);
-    ASSERT_EQ(Writer.Open(Path("order.mp4")), S_OK);
-    EXPECT_EQ(Writer.Open(Path("order.mp4")), MF_E_INVALIDREQUEST);
-    EXPECT_EQ(Writer.SetVideoStream(Settings(63, 48, 30, 1)), MF_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(Writer.SetVideoStream(Settings(0, 48, 30, 1)), MF_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 0)), MF_E_INVALIDMEDIATYPE);
+    ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), Kind::InvalidRequest);
+    ASSERT_EQ(Writer.Open(Path("order.mp4")), Ok);
+    EXPECT_EQ(Writer.Open(Path("order.mp4")), Kind::InvalidRequest);
+    EXPECT_EQ(Writer.SetVideoStream(Settings(63, 48, 30, 1)), Kind::InvalidSettings);
+    EXPECT_EQ(Writer.SetVideoStream(Settings(0, 48, 30, 1)), Kind::InvalidSettings);
+    EXPECT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 0)), Kind::InvalidSettings);
     FfmpegVideoSettings NoAspect = Settings(64, 48, 30, 1);
     NoAspect.PixelAspectD = 0;
-    EXPECT_EQ(Writer.SetVideoStream(NoAspect), MF_E_INVALIDMEDIATYPE);
-    ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), S_OK);
-    EXPECT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), MF_E_STREAMSINKS_FIXED);
+    EXPECT_EQ(Writer.SetVideoStream(NoAspect), Kind::InvalidSettings);
+    ASSERT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), Ok);
+    EXPECT_EQ(Writer.SetVideoStream(Settings(64, 48, 30, 1)), Kind::StreamsFixed);
 
     FfmpegFramePool Pool;
-    ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::B8G8R8A8, 64, 48, 2), S_OK);
+    ASSERT_EQ(Pool.Initialize(FfmpegInputFormat::B8G8R8A8, 64, 48, 2), Ok);
     // Refused frames come back to the pool at once.
-    EXPECT_EQ(Writer.Write(Pool.Acquire(), 0, 333333), MF_E_INVALIDREQUEST);
+    EXPECT_EQ(Writer.Write(Pool.Acquire(), 0, 333333), Kind::InvalidRequest);
     EXPECT_EQ(Pool.FreeCount(), 2u);
-    ASSERT_EQ(Writer.BeginWriting(), S_OK);
-    EXPECT_EQ(Writer.Write(nullptr, 0, 0), E_POINTER);
+    ASSERT_EQ(Writer.BeginWriting(), Ok);
+    EXPECT_EQ(Writer.Write(nullptr, 0, 0), Kind::InvalidArgument);
     FfmpegHostFrame* Frame = Pool.Acquire();
     FillBgra(*Frame, 64, 48, 0);
-    ASSERT_EQ(Writer.Write(Frame, 0, 333333), S_OK);
+    ASSERT_EQ(Writer.Write(Frame, 0, 333333), Ok);
     // A time that lands on the tick of the frame before, or before zero.
-    EXPECT_EQ(Writer.Write(Pool.Acquire(), 100000, 333333), MF_E_INVALID_TIMESTAMP);
-    EXPECT_EQ(Writer.Write(Pool.Acquire(), -333333, 333333), MF_E_INVALID_TIMESTAMP);
+    EXPECT_EQ(Writer.Write(Pool.Acquire(), 100000, 333333), Kind::InvalidTimestamp);
+    EXPECT_EQ(Writer.Write(Pool.Acquire(), -333333, 333333), Kind::InvalidTimestamp);
     Frame = Pool.Acquire();
     FillBgra(*Frame, 64, 48, 1);
-    ASSERT_EQ(Writer.Write(Frame, 333333, 333333, FfmpegFrameKeyFrame), S_OK);
-    ASSERT_EQ(Writer.Finalize(), S_OK);
+    ASSERT_EQ(Writer.Write(Frame, 333333, 333333, FfmpegFrameKeyFrame), Ok);
+    ASSERT_EQ(Writer.Finalize(), Ok);
     EXPECT_EQ(Pool.FreeCount(), 2u);
-    EXPECT_EQ(Writer.Write(Pool.Acquire(), 666666, 333333), MF_E_INVALIDREQUEST);
+    EXPECT_EQ(Writer.Write(Pool.Acquire(), 666666, 333333), Kind::InvalidRequest);
     EXPECT_EQ(Pool.FreeCount(), 2u);
     const auto Packets = Lines(Shell("ffprobe -v error -show_entries packet=flags -of csv=p=0 " + Path("order.mp4")));
     ASSERT_EQ(Packets.size(), 2u);
@@ -531,14 +532,14 @@ public:
     {
         SlowFrames* Owner = nullptr;
         std::vector<uint8_t> Pixels;
-        HRESULT Lock(FfmpegFrameView& View) override
+        FfmpegError Lock(FfmpegFrameView& View) override
         {
             std::this_thread::sleep_for(Owner->Delay);
-            if (FAILED(Owner->LockResult))
+            if (Owner->LockResult.Failed())
                 return Owner->LockResult;
             View.Planes[0] = Pixels.data();
             View.Pitches[0] = 64 * 4;
-            return S_OK;
+            return Ok;
         }
         void Release() override { ++Owner->Released; }
     };
@@ -553,7 +554,7 @@ public:
     }
 
     std::chrono::milliseconds Delay;
-    HRESULT LockResult = S_OK;
+    FfmpegError LockResult = Ok;
     std::atomic<int> Released{0};
     std::vector<Frame> Frames;
 };
@@ -572,12 +573,12 @@ TEST_F(FfmpegVideoWriterConcurrency, SlowConsumerBlocksWriteAndLosesNothing)
     Video.QueueCapacity = 2;
     SlowFrames Source(24, std::chrono::milliseconds(5));
     FfmpegVideoWriter Writer;
-    ASSERT_EQ(Writer.Open(Path("slow.mkv")), S_OK);
-    ASSERT_EQ(Writer.SetVideoStream(Video), S_OK);
-    ASSERT_EQ(Writer.BeginWriting(), S_OK);
+    ASSERT_EQ(Writer.Open(Path("slow.mkv")), Ok);
+    ASSERT_EQ(Writer.SetVideoStream(Video), Ok);
+    ASSERT_EQ(Writer.BeginWriting(), Ok);
     for (size_t Index = 0; Index < Source.Frames.size(); ++Index)
-        ASSERT_EQ(Writer.Write(&Source.Frames[Index], FrameTime(Index, 30, 1), 333333), S_OK);
-    ASSERT_EQ(Writer.Finalize(), S_OK);
+        ASSERT_EQ(Writer.Write(&Source.Frames[Index], FrameTime(Index, 30, 1), 333333), Ok);
+    ASSERT_EQ(Writer.Finalize(), Ok);
     const auto Statistics = Writer.GetStatistics();
     EXPECT_EQ(Source.Released, 24);
     EXPECT_EQ(Statistics.FramesEncoded, 24u);
@@ -591,19 +592,21 @@ TEST_F(FfmpegVideoWriterConcurrency, WorkerFailureReachesTheWriterAndEveryFrameC
     FfmpegVideoSettings Video = Settings(64, 48, 30, 1);
     Video.QueueCapacity = 2;
     SlowFrames Source(8, std::chrono::milliseconds(1));
-    Source.LockResult = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    // The source's own code comes back unread.
+    const FfmpegError Failure(Kind::FrameSource, -1234);
+    Source.LockResult = Failure;
     FfmpegVideoWriter Writer;
-    ASSERT_EQ(Writer.Open(Path("failed.mp4")), S_OK);
-    ASSERT_EQ(Writer.SetVideoStream(Video), S_OK);
-    ASSERT_EQ(Writer.BeginWriting(), S_OK);
-    HRESULT Result = S_OK;
+    ASSERT_EQ(Writer.Open(Path("failed.mp4")), Ok);
+    ASSERT_EQ(Writer.SetVideoStream(Video), Ok);
+    ASSERT_EQ(Writer.BeginWriting(), Ok);
+    FfmpegError Result = Ok;
     int Written = 0;
     // Eight frames, two of which may wait: a later Write learns of the failure.
-    for (size_t Index = 0; Index < Source.Frames.size() && SUCCEEDED(Result); ++Index, ++Written)
+    for (size_t Index = 0; Index < Source.Frames.size() && !Result.Failed(); ++Index, ++Written)
         Result = Writer.Write(&Source.Frames[Index], FrameTime(Index, 30, 1), 333333);
-    EXPECT_EQ(Result, HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    EXPECT_EQ(Result, Failure);
     // Finalize still answers the failure, once every queued frame is back.
-    EXPECT_EQ(Writer.Finalize(), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    EXPECT_EQ(Writer.Finalize(), Failure);
     EXPECT_EQ(Source.Released, Written);
     EXPECT_FALSE(fs::exists(Path("failed.mp4"))) << "no part of a failed video is left";
 
@@ -611,11 +614,11 @@ TEST_F(FfmpegVideoWriterConcurrency, WorkerFailureReachesTheWriterAndEveryFrameC
     SlowFrames Waiting(6, std::chrono::milliseconds(20));
     {
         FfmpegVideoWriter Other;
-        ASSERT_EQ(Other.Open(Path("dropped.mp4")), S_OK);
-        ASSERT_EQ(Other.SetVideoStream(Video), S_OK);
-        ASSERT_EQ(Other.BeginWriting(), S_OK);
+        ASSERT_EQ(Other.Open(Path("dropped.mp4")), Ok);
+        ASSERT_EQ(Other.SetVideoStream(Video), Ok);
+        ASSERT_EQ(Other.BeginWriting(), Ok);
         for (size_t Index = 0; Index < 3; ++Index)
-            ASSERT_EQ(Other.Write(&Waiting.Frames[Index], FrameTime(Index, 30, 1), 333333), S_OK);
+            ASSERT_EQ(Other.Write(&Waiting.Frames[Index], FrameTime(Index, 30, 1), 333333), Ok);
     }
     EXPECT_EQ(Waiting.Released, 3);
     EXPECT_FALSE(fs::exists(Path("dropped.mp4")));

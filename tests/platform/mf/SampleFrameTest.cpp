@@ -70,7 +70,7 @@ TEST_P(SampleFrameTest, ReadsTheCopyAndKeepsTheSampleWhileItsPixelsAreRead)
     Frame->Start();
     const ULONG Alone = References(Sample.Get()) - 1;
     FfmpegFrameView View;
-    ASSERT_EQ(Frame->Lock(View), S_OK);
+    ASSERT_FALSE(Frame->Lock(View).Failed());
     EXPECT_EQ(View.Path, GetParam().m_Path);
     EXPECT_EQ(View.BytesCopied, GetParam().m_BytesCopied);
     ASSERT_NE(View.Planes[0], nullptr);

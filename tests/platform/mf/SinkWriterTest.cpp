@@ -21,8 +21,7 @@
 #include "support/Graphics.h"
 
 #include "D3D11/FrameExport.h"
-#include "Module/WriterTimings.h"
-#include "mf/SinkWriterOptions.h"
+#include <ostrel/sinkwriter.h>
 
 namespace {
 
@@ -258,20 +257,6 @@ TEST(SinkWriter, TellsWhereItsTimeWent)
     wchar_t Encoder[64] = {};
     EXPECT_EQ(Timings->GetString(OSTREL_SINK_WRITER_ENCODER, Encoder, 64, nullptr), S_OK);
     EXPECT_STREQ(Encoder, L"libx264 superfast");
-}
-
-TEST(SinkWriter, TheToolKnowsTheTimingsByTheirKeys)
-{
-    EXPECT_EQ(WriterTimings::Service, OSTREL_SINK_WRITER_TIMINGS);
-    EXPECT_EQ(WriterTimings::Encoder, OSTREL_SINK_WRITER_ENCODER);
-    EXPECT_EQ(WriterTimings::Frames, OSTREL_SINK_WRITER_FRAMES);
-    EXPECT_EQ(WriterTimings::DeviceTime, OSTREL_SINK_WRITER_DEVICE_TIME);
-    EXPECT_EQ(WriterTimings::ReadbackTime, OSTREL_SINK_WRITER_READBACK_TIME);
-    EXPECT_EQ(WriterTimings::ConvertTime, OSTREL_SINK_WRITER_CONVERT_TIME);
-    EXPECT_EQ(WriterTimings::EncodeTime, OSTREL_SINK_WRITER_ENCODE_TIME);
-    EXPECT_EQ(WriterTimings::MuxTime, OSTREL_SINK_WRITER_MUX_TIME);
-    EXPECT_EQ(WriterTimings::FramePath, OSTREL_SINK_WRITER_FRAME_PATH);
-    EXPECT_EQ(WriterTimings::BytesCopied, OSTREL_SINK_WRITER_BYTES_COPIED);
 }
 
 namespace {

@@ -10,14 +10,14 @@
 #include <optional>
 #include <vector>
 
-#include <winerror.h>
+#include "FfmpegError.h"
 
 namespace Platform {
 
 // Pixel layouts the writer takes in.
 enum class FfmpegInputFormat
 {
-    B8G8R8A8, // one plane, 4 bytes a pixel: B, G, R, A (MFVideoFormat_ARGB32 and _RGB32)
+    B8G8R8A8, // one plane, 4 bytes a pixel: B, G, R, A
     Nv12,     // a plane of Y, then a plane of interleaved U and V at half height
 };
 
@@ -63,11 +63,13 @@ struct FfmpegFrameView
 // example), converts them, and calls Release once they are no longer needed;
 // Release comes exactly once for every frame handed to Write, also when the
 // frame is dropped after a failure. Neither call comes on the writing thread
-// except from Write itself when it refuses the frame.
+// except from Write itself when it refuses the frame. A source that fails
+// answers FrameSource with a code of its own, which the writer passes back
+// from Write or Finalize as it came.
 class FfmpegFrameSource
 {
 public:
-    virtual HRESULT Lock(FfmpegFrameView& View) = 0;
+    virtual FfmpegError Lock(FfmpegFrameView& View) = 0;
     virtual void Release() = 0;
 
 protected:
@@ -84,7 +86,7 @@ public:
     uint8_t* Planes[2] = {};
     int Pitches[2] = {};
 
-    HRESULT Lock(FfmpegFrameView& View) override;
+    FfmpegError Lock(FfmpegFrameView& View) override;
     void Release() override;
 
 private:
@@ -105,9 +107,9 @@ public:
     // Every frame must be back before the pool goes.
     ~FfmpegFramePool();
 
-    // Rows are padded to 64 bytes. Fails with E_INVALIDARG for an empty
+    // Rows are padded to 64 bytes. Fails with InvalidArgument for an empty
     // size, an odd NV12 size or no frames.
-    HRESULT Initialize(FfmpegInputFormat Format, uint32_t Width, uint32_t Height, size_t FrameCount);
+    FfmpegError Initialize(FfmpegInputFormat Format, uint32_t Width, uint32_t Height, size_t FrameCount);
 
     FfmpegHostFrame* Acquire();    // waits for a free frame
     FfmpegHostFrame* TryAcquire(); // nullptr when none is free

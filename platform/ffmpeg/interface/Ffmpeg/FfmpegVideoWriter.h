@@ -28,7 +28,7 @@
 
 #include "FfmpegFrames.h"
 #include "FfmpegHardware.h"
-#include <mferror.h>
+#include "FfmpegError.h"
 
 struct AVPacket;
 
@@ -110,27 +110,28 @@ public:
 
     // Takes the output path (UTF-8) and picks the container from its
     // extension (.mp4, .m4v, .mov, .mkv, .3gp, .3g2, any case); creates
-    // nothing yet. MF_E_UNSUPPORTED_BYTESTREAM_TYPE for another extension;
-    // HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) for a missing folder, the
-    // matching Win32 error for a folder that cannot take the file, and
-    // ERROR_DIRECTORY or ERROR_OPEN_FAILED for a path that holds something
-    // other than a regular file.
-    HRESULT Open(const std::string& Path);
-    // The one video stream; MF_E_INVALIDMEDIATYPE for a size, rate, aspect
-    // or bit rate that cannot be, MF_E_STREAMSINKS_FIXED for a second one.
-    HRESULT SetVideoStream(const FfmpegVideoSettings& Settings);
+    // nothing yet. UnsupportedContainer for another extension; FileCreation
+    // with ENOENT for a missing folder, with the errno of the refusal for a
+    // folder that cannot take the file; TargetIsFolder or TargetNotFile for
+    // a path that holds something other than a regular file.
+    FfmpegError Open(const std::string& Path);
+    // The one video stream; InvalidSettings for a size, rate, aspect
+    // or bit rate that cannot be, StreamsFixed for a second one.
+    FfmpegError SetVideoStream(const FfmpegVideoSettings& Settings);
     // Starts the worker, which opens the encoder, creates the new file and
-    // writes the header; waits for that and answers its result.
-    // After a failure the writer takes nothing more (MF_E_INVALIDREQUEST).
-    HRESULT BeginWriting();
+    // writes the header; waits for that and answers its result (NoStreams
+    // without a stream). After a failure the writer takes nothing more
+    // (InvalidRequest).
+    FfmpegError BeginWriting();
     // Queues one frame. Time and Duration are in 100-ns units; the time maps
     // to the nearest tick of the stream's time base and must advance past
-    // the previous frame's (else MF_E_INVALID_TIMESTAMP). Takes the frame in
+    // the previous frame's (else InvalidTimestamp). Takes the frame in
     // every case: a refused frame is released before Write returns.
-    HRESULT Write(FfmpegFrameSource* Frame, int64_t Time, int64_t Duration, uint32_t Flags = 0);
+    FfmpegError Write(FfmpegFrameSource* Frame, int64_t Time, int64_t Duration, uint32_t Flags = 0);
     // Drains the queue and the encoder, writes the trailer and puts the file
-    // in place. With no frame written: MF_E_SINK_NO_SAMPLES_PROCESSED.
-    HRESULT Finalize();
+    // in place. With no frame written: NoFrames. The files' failures are
+    // FileCreation and FileWrite with their errno (ENOSPC for a full disk).
+    FfmpegError Finalize();
 
     // The encoder in use, for example "libx264"; empty before BeginWriting.
     std::string EncoderName() const;
@@ -161,12 +162,12 @@ private:
     };
 
     void WorkerMain();
-    HRESULT StartOnWorker();
-    HRESULT EncodeEntry(const Entry& Item);
-    HRESULT DrainPackets();
-    HRESULT FinishOnWorker();
+    FfmpegError StartOnWorker();
+    FfmpegError EncodeEntry(const Entry& Item);
+    FfmpegError DrainPackets();
+    FfmpegError FinishOnWorker();
     void StopWorker();
-    void SetFailure(HRESULT Result);
+    void SetFailure(FfmpegError Result);
 
     State m_State = State::Created;
     std::string m_Path;
@@ -184,7 +185,7 @@ private:
     mutable std::mutex m_Lock;
     std::condition_variable m_Started;
     bool m_StartDone = false;
-    HRESULT m_StartResult = S_OK;
+    FfmpegError m_StartResult;
     std::condition_variable m_ItemQueued;
     std::condition_variable m_ItemTaken;
     std::vector<Entry> m_Queue; // a ring of QueueCapacity entries
@@ -193,8 +194,8 @@ private:
     bool m_Finishing = false; // no more frames: drain and write the trailer
     bool m_Stopping = false;  // no more frames: drop what waits
     bool m_WorkerDone = false;
-    HRESULT m_Failure = S_OK;
-    HRESULT m_FinishResult = S_OK;
+    FfmpegError m_Failure;
+    FfmpegError m_FinishResult;
     Statistics m_Statistics;
 
     std::thread m_Worker;

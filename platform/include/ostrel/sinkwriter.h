@@ -1,7 +1,9 @@
-// What only this platform's sink writer knows: an attribute of
+// What this platform's sink writer offers beside the system's, as the
+// platform and the tool both name it: an attribute of
 // MFCreateSinkWriterFromURL for tests and benchmarks that compare the
 // writer's ways of working, and a service of GetServiceForStream that tells
-// where the writer's time went.
+// where the writer's time went. Where a writer does not offer the service,
+// the run's figures leave the writer's stages out.
 #pragma once
 
 #include <guiddef.h>
