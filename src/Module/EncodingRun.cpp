@@ -13,7 +13,11 @@
 #include <mfreadwrite.h>
 
 #include "Common.h"
-#include "Module.h"
+#include "Application.h"
+#include "Context.h"
+#include "Format.h"
+#include "Progress.h"
+#include "Statistics.h"
 
 #include "Explanation.h"
 #include "VideoSampleAllocator.h"

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <iostream>
 
-#include "Module.h"
+#include <windows.h>
+
+#include "Format.h"
 
 std::string Format(const char* FormatText, ...)
 {

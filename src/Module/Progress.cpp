@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "Module.h"
+#include "Format.h"
+#include "Progress.h"
 
 namespace {
 

@@ -4,8 +4,10 @@
 
 #include <mfapi.h>
 #include <shlwapi.h>
+#include <wrl/client.h>
 
-#include "Module.h"
+#include "Format.h"
+#include "Statistics.h"
 #include "WriterTimings.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Module/Module.h"
+#include "Module/Progress.h"
 
 TEST(Progress, StatusTextCountsRateTimeAndTimeLeft)
 {

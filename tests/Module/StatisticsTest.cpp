@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Module/Module.h"
+#include "Module/Statistics.h"
 
 namespace {
 
