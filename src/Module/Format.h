@@ -1,6 +1,7 @@
 // Console text: formatting, lines and the syntax.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // printf-style formatting of narrow text through an 8,192-character buffer.
@@ -15,3 +16,7 @@ bool FinishStandardOutput();
 void PrintSyntax();
 // "Ostrel 1.0.0".
 void PrintVersion();
+
+// The columns of the console that standard error is, read anew at each call
+// (the window may have been resized); 0 where standard error is no console.
+size_t ConsoleColumns();
