@@ -58,8 +58,8 @@ struct CONSOLE_SCREEN_BUFFER_INFO
 typedef CONSOLE_SCREEN_BUFFER_INFO* PCONSOLE_SCREEN_BUFFER_INFO;
 
 // The console's size as the terminal says it now: srWindow spans columns 0 to
-// width - 1 and rows 0 to height - 1, and the buffer and the largest window
-// are as large. The cursor's position and the attributes are not known and
-// left zero. FALSE with ERROR_INVALID_HANDLE for a handle that is not a
-// terminal, and for a terminal that does not know its size.
+// width - 1 and rows 0 to height - 1 (one row where it does not say), and the
+// buffer and the largest window are as large; the cursor and the attributes
+// are left zero. FALSE with ERROR_INVALID_HANDLE for a handle that is not a
+// terminal, and for a terminal that does not know its width.
 BOOL GetConsoleScreenBufferInfo(HANDLE ConsoleOutput, PCONSOLE_SCREEN_BUFFER_INFO ConsoleScreenBufferInfo);

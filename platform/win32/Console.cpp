@@ -189,13 +189,13 @@ BOOL GetConsoleScreenBufferInfo(HANDLE ConsoleOutput, PCONSOLE_SCREEN_BUFFER_INF
     Platform::HandleObject Object;
     winsize Size{};
     if (!ConsoleScreenBufferInfo || !Platform::FindHandle(ConsoleOutput, Platform::HandleKind::File, Object) ||
-        ioctl(Object.Fd, TIOCGWINSZ, &Size) != 0 || Size.ws_col == 0 || Size.ws_row == 0)
+        ioctl(Object.Fd, TIOCGWINSZ, &Size) != 0 || Size.ws_col == 0)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     const auto Columns = static_cast<SHORT>(std::min<unsigned>(Size.ws_col, INT16_MAX));
-    const auto Rows = static_cast<SHORT>(std::min<unsigned>(Size.ws_row, INT16_MAX));
+    const auto Rows = static_cast<SHORT>(std::clamp<unsigned>(Size.ws_row, 1, INT16_MAX));
     *ConsoleScreenBufferInfo = {};
     ConsoleScreenBufferInfo->dwSize = {Columns, Rows};
     ConsoleScreenBufferInfo->srWindow = {0, 0, static_cast<SHORT>(Columns - 1), static_cast<SHORT>(Rows - 1)};

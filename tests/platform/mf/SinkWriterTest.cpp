@@ -113,7 +113,9 @@ void Write(const std::string& Path, SinkWriterConversion Conversion, ComPtr<IMFA
     if (WallTime)
         *WallTime = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
     if (Counts)
+    {
         EXPECT_EQ(Writer->GetStatistics(Stream, Counts), S_OK);
+    }
     if (!Timings)
         return;
     ComPtr<IMFAttributes> Unknown;

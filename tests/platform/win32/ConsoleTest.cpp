@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -222,14 +223,15 @@ TEST(Console, TheScreenBufferIsTheTerminalsSizeAsItIsNow)
     const int SavedOutput = dup(STDOUT_FILENO);
     dup2(Follower, STDOUT_FILENO);
     // Each call asks the terminal again: a resize shows at once.
-    BOOL Answered[2] = {};
-    CONSOLE_SCREEN_BUFFER_INFO Sizes[2] = {};
-    const unsigned short Columns[2] = {40, 132};
-    for (int Index = 0; Index < 2; ++Index)
+    // A terminal that says its width alone (script's) is one row high.
+    BOOL Answered[3] = {};
+    CONSOLE_SCREEN_BUFFER_INFO Sizes[3] = {};
+    const unsigned short Columns[3] = {40, 132, 80}, Rows[3] = {25, 25, 0};
+    for (int Index = 0; Index < 3; ++Index)
     {
         winsize Size{};
         Size.ws_col = Columns[Index];
-        Size.ws_row = 25;
+        Size.ws_row = Rows[Index];
         ioctl(Terminal, TIOCSWINSZ, &Size);
         Answered[Index] = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &Sizes[Index]);
     }
@@ -237,12 +239,12 @@ TEST(Console, TheScreenBufferIsTheTerminalsSizeAsItIsNow)
     close(SavedOutput);
     close(Follower);
     close(Terminal);
-    for (int Index = 0; Index < 2; ++Index)
+    for (int Index = 0; Index < 3; ++Index)
     {
         EXPECT_TRUE(Answered[Index]);
         EXPECT_EQ(Sizes[Index].srWindow.Left, 0);
         EXPECT_EQ(Sizes[Index].srWindow.Right - Sizes[Index].srWindow.Left + 1, Columns[Index]);
-        EXPECT_EQ(Sizes[Index].srWindow.Bottom - Sizes[Index].srWindow.Top + 1, 25);
+        EXPECT_EQ(Sizes[Index].srWindow.Bottom - Sizes[Index].srWindow.Top + 1, std::max<int>(Rows[Index], 1));
         EXPECT_EQ(Sizes[Index].dwSize.X, Columns[Index]);
     }
     EXPECT_FALSE(GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), nullptr));
