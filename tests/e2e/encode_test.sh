@@ -180,7 +180,8 @@ else
 fi
 
 ## The encoder's PSNR in the statistics: within 0.5 dB of ffmpeg's psnr filter
-## on the same video against every frame rendered for its time.
+## on the same video against every frame rendered for its time, converted to
+## 4:2:0 as the writer converts it (bilinear: the chroma depends on it).
 if [[ -n $RENDER_FRAME ]] && command -v jq >/dev/null; then
     rate=10
     if OSTREL_STATISTICS=$work/quality.json run_ok "quality" -Resolution 320 180 -Rate $rate -Duration 2 quality.mp4; then
@@ -189,7 +190,7 @@ if [[ -n $RENDER_FRAME ]] && command -v jq >/dev/null; then
             "$RENDER_FRAME" 320 180 $rate 1 $index frame.bgra && cat frame.bgra >>rendered.bgra || break
         done
         measured=$(ffmpeg -nostdin -nostats -i quality.mp4 -f rawvideo -pix_fmt bgra -s 320x180 -framerate $rate \
-            -i rendered.bgra -lavfi "[1:v]scale=out_color_matrix=bt709:out_range=tv,format=yuv420p[b];[0:v][b]psnr" \
+            -i rendered.bgra -lavfi "[1:v]scale=flags=bilinear:out_color_matrix=bt709:out_range=tv,format=yuv420p[b];[0:v][b]psnr" \
             -f null - 2>&1 | sed -n 's/.*PSNR y:\([0-9.]*\) .* average:\([0-9.]*\) .*/\1 \2/p')
         reported=$(jq -r '"\(.quality.psnr_y) \(.quality.psnr_average)"' quality.json)
         if awk -v m="$measured" -v r="$reported" 'BEGIN { split(m, a); split(r, b)
