@@ -19,7 +19,7 @@ extern "C" {
 #include <d3d11.h>
 
 #include "ffmpeg/FfmpegFrameConverter.h"
-#include "Module/Module.h"
+#include "Module/Context.h"
 #include "diagnostics/ComException.h"
 
 #include "D3D11/Readback.h"

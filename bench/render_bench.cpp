@@ -13,7 +13,7 @@
 
 #include <d3d11.h>
 
-#include "Module/Module.h"
+#include "Module/Context.h"
 #include "diagnostics/ComException.h"
 #include "support/Png.h"
 #include "support/TextureReadback.h"

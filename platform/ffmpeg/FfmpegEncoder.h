@@ -3,6 +3,7 @@
 // otherwise.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 extern "C" {
@@ -20,6 +21,7 @@ struct AVPacket;
 namespace Platform {
 
 struct FfmpegDeviceFrame;
+struct FfmpegQuality;
 struct FfmpegVideoSettings;
 
 class FfmpegEncoder
@@ -57,6 +59,9 @@ public:
     // Received tells whether a packet came: none while the encoder needs
     // more frames, nor once all are out after draining.
     FfmpegError Receive(AVPacket* Packet, bool& Received);
+    // libx264's measure of its error for each frame encoded so far, where it
+    // was asked for (FfmpegVideoSettings::MeasureError).
+    FfmpegQuality Quality() const;
 
 private:
     FfmpegError OpenCodec(const char* Name, const FfmpegVideoSettings& Settings, bool GlobalHeader,
@@ -64,6 +69,8 @@ private:
     FfmpegError CreateVaapiFrames(const FfmpegVideoSettings& Settings);
     FfmpegError OpenOnCudaFrames(const FfmpegVideoSettings& Settings, bool GlobalHeader);
     void Reset();
+    // A line of libx264's log: the figures of a frame it encoded.
+    void MeasureFrame(const char* Line);
 
     AVCodecContext* m_Context = nullptr;
     AVBufferRef* m_HardwareDevice = nullptr;
@@ -74,6 +81,13 @@ private:
     int m_NvencDevice = -1; // the CUDA ordinal NVENC encodes on
     bool m_DeviceFrames = false;
     std::string m_DeviceRefusal;
+    // What libx264 measured of the frames, summed, and each plane's samples.
+    mutable std::mutex m_QualityLock;
+    uint64_t m_PlaneSamples[3] = {};
+    uint64_t m_MeasuredFrames = 0;
+    double m_SquaredError[3] = {};
+    uint64_t m_SsimFrames = 0;
+    double m_SsimSum = 0;
 };
 
 } // namespace Platform

@@ -95,7 +95,7 @@ FfmpegError FfmpegVideoWriter::BeginWriting()
     m_Packet = av_packet_alloc();
     if (!m_Packet)
         return Kind::OutOfMemory;
-    m_Durations.assign(DurationSlots, {-1, 0});
+    m_Pending.assign(DurationSlots, Pending{});
     m_Queue.assign(m_Settings.QueueCapacity, Entry{});
 
     // The encoder, the converter and their threads start on the worker, so
@@ -169,6 +169,7 @@ FfmpegError FfmpegVideoWriter::Write(FfmpegFrameSource* Frame, int64_t Time, int
     const int64_t End = av_rescale_q_rnd(Time + Duration, HundredNanoseconds, TimeBase, AV_ROUND_NEAR_INF);
     Item.DurationTicks = std::max<int64_t>(End - Item.Pts, 1);
     Item.Flags = Flags;
+    Item.Written = std::chrono::steady_clock::now();
 
     {
         std::unique_lock Guard(m_Lock);
@@ -230,6 +231,14 @@ FfmpegVideoWriter::Statistics FfmpegVideoWriter::GetStatistics() const
     std::lock_guard Guard(m_Lock);
     return m_Statistics;
 }
+
+std::vector<uint64_t> FfmpegVideoWriter::Latencies() const
+{
+    std::lock_guard Guard(m_Lock);
+    return m_Latencies;
+}
+
+FfmpegQuality FfmpegVideoWriter::Quality() const { return m_Encoder ? m_Encoder->Quality() : FfmpegQuality{}; }
 
 void FfmpegVideoWriter::StopWorker()
 {
@@ -346,7 +355,7 @@ FfmpegError FfmpegVideoWriter::EncodeEntry(const Entry& Item)
     Frame->pts = Item.Pts;
     Frame->pkt_duration = Item.DurationTicks;
     Frame->pict_type = (Item.Flags & FfmpegFrameKeyFrame) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    m_Durations[static_cast<size_t>(Item.Pts) % m_Durations.size()] = {Item.Pts, Item.DurationTicks};
+    m_Pending[static_cast<size_t>(Item.Pts) % m_Pending.size()] = {Item.Pts, Item.DurationTicks, Item.Written};
     Start = std::chrono::steady_clock::now();
     Result = m_Encoder->Send(Frame);
     const uint64_t Encode = Since(Start);
@@ -379,11 +388,11 @@ FfmpegError FfmpegVideoWriter::DrainPackets()
             m_Statistics.EncodeTime += Encode;
             return Result;
         }
+        const Pending& Frame = m_Pending[static_cast<size_t>(m_Packet->pts) % m_Pending.size()];
+        const bool Known = Frame.Pts == m_Packet->pts;
         if (m_Packet->duration <= 0)
-        {
-            const auto& Slot = m_Durations[static_cast<size_t>(m_Packet->pts) % m_Durations.size()];
-            m_Packet->duration = Slot.first == m_Packet->pts ? Slot.second : 1;
-        }
+            m_Packet->duration = Known ? Frame.DurationTicks : 1;
+        const uint64_t Bytes = static_cast<uint64_t>(m_Packet->size);
         Start = std::chrono::steady_clock::now();
         Result = m_Muxer->Write(m_Packet, m_Encoder->TimeBase());
         av_packet_unref(m_Packet);
@@ -394,6 +403,9 @@ FfmpegError FfmpegVideoWriter::DrainPackets()
         ++m_Statistics.PacketsMuxed;
         m_Statistics.EncodeTime += Encode;
         m_Statistics.MuxTime += Mux;
+        m_Statistics.BytesMuxed += Bytes;
+        if (Known)
+            m_Latencies.push_back(Since(Frame.Written));
     }
 }
 

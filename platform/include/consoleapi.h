@@ -1,6 +1,8 @@
 // Console control events: Ctrl-C and the requests to end the process.
 #pragma once
 
+#include <cstdint>
+
 #include <minwindef.h>
 
 // On this platform: SIGINT is Ctrl-C, SIGHUP (the terminal went away) the
@@ -31,3 +33,33 @@ BOOL GetConsoleMode(HANDLE ConsoleHandle, LPDWORD Mode);
 // was ignored when the process started stays ignored. A null handler is not
 // supported (ERROR_INVALID_PARAMETER).
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);
+
+typedef int16_t SHORT;
+struct COORD
+{
+    SHORT X;
+    SHORT Y;
+};
+struct SMALL_RECT
+{
+    SHORT Left;
+    SHORT Top;
+    SHORT Right;
+    SHORT Bottom;
+};
+struct CONSOLE_SCREEN_BUFFER_INFO
+{
+    COORD dwSize;
+    COORD dwCursorPosition;
+    WORD wAttributes;
+    SMALL_RECT srWindow;
+    COORD dwMaximumWindowSize;
+};
+typedef CONSOLE_SCREEN_BUFFER_INFO* PCONSOLE_SCREEN_BUFFER_INFO;
+
+// The console's size as the terminal says it now: srWindow spans columns 0 to
+// width - 1 and rows 0 to height - 1 (one row where it does not say), and the
+// buffer and the largest window are as large; the cursor and the attributes
+// are left zero. FALSE with ERROR_INVALID_HANDLE for a handle that is not a
+// terminal, and for a terminal that does not know its width.
+BOOL GetConsoleScreenBufferInfo(HANDLE ConsoleOutput, PCONSOLE_SCREEN_BUFFER_INFO ConsoleScreenBufferInfo);

@@ -34,6 +34,7 @@ struct FILETIME
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 };
+typedef FILETIME* LPFILETIME;
 
 struct BY_HANDLE_FILE_INFORMATION
 {

@@ -1,6 +1,7 @@
 // Processes and threads.
 #pragma once
 
+#include <fileapi.h>
 #include <minwinbase.h>
 #include <minwindef.h>
 #include <winnt.h>
@@ -59,6 +60,12 @@ BOOL GetExitCodeProcess(HANDLE Process, LPDWORD ExitCode);
 [[noreturn]] void ExitProcess(UINT ExitCode);
 
 HANDLE GetCurrentProcess();
+// The times of this process (GetCurrentProcess() or its id opened): when it
+// started, and the processor time that its threads spent in the kernel and
+// in user mode so far. The exit time is left zero; it is not known while
+// the process runs. Other processes: ERROR_INVALID_HANDLE.
+BOOL GetProcessTimes(HANDLE Process, LPFILETIME CreationTime, LPFILETIME ExitTime, LPFILETIME KernelTime,
+                     LPFILETIME UserTime);
 DWORD GetCurrentProcessId();
 DWORD GetCurrentThreadId();
 HANDLE OpenProcess(DWORD DesiredAccess, BOOL InheritHandle, DWORD ProcessId);

@@ -6,9 +6,12 @@
 // converts, encodes and muxes. The encoder is chosen for the device that
 // renders.
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include <wrl/implements.h>
 #include "Ffmpeg/FfmpegVideoWriter.h"
@@ -45,6 +48,15 @@ const wchar_t* FramePathName(FfmpegFramePath Path)
     case FfmpegFramePath::ReadbackBgra: return L"readback-bgra";
     }
     return L"";
+}
+
+// The PSNR in dB of 8-bit samples with this squared error, 100 for none (as
+// libx264 caps a frame's).
+double Psnr(double SquaredError, uint64_t Samples)
+{
+    if (SquaredError <= 0)
+        return 100.0;
+    return std::min(100.0, 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(Samples) / SquaredError));
 }
 
 class SinkWriter final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IMFSinkWriter>
@@ -211,6 +223,26 @@ public:
         if (Counts.FramesEncoded > 0 &&
             FAILED(Result = Timings->SetString(OSTREL_SINK_WRITER_FRAME_PATH, FramePathName(Counts.FramePath))))
             return Result;
+        std::vector<uint64_t> Latencies = m_Writer.Latencies();
+        for (uint64_t& Latency : Latencies)
+            Latency /= 100;
+        if (!Latencies.empty() && FAILED(Result = Timings->SetBlob(OSTREL_SINK_WRITER_LATENCIES,
+                                                                   reinterpret_cast<const UINT8*>(Latencies.data()),
+                                                                   static_cast<UINT32>(Latencies.size() * 8))))
+            return Result;
+        const FfmpegQuality Quality = m_Writer.Quality();
+        if (Quality.Frames > 0)
+        {
+            const double Error = Quality.SquaredError[0] + Quality.SquaredError[1] + Quality.SquaredError[2];
+            const uint64_t Samples = Quality.Samples[0] + Quality.Samples[1] + Quality.Samples[2];
+            if (FAILED(Result = Timings->SetDouble(OSTREL_SINK_WRITER_PSNR_Y,
+                                                   Psnr(Quality.SquaredError[0], Quality.Samples[0]))) ||
+                FAILED(Result = Timings->SetDouble(OSTREL_SINK_WRITER_PSNR_AVERAGE, Psnr(Error, Samples))))
+                return Result;
+        }
+        if (Quality.SsimFrames > 0 &&
+            FAILED(Result = Timings->SetDouble(OSTREL_SINK_WRITER_SSIM, Quality.SsimSum / Quality.SsimFrames)))
+            return Result;
         return Timings->QueryInterface(Riid, Object);
     }
 
@@ -226,6 +258,7 @@ public:
         Statistics->qwNumSamplesReceived = Counts.FramesWritten;
         Statistics->qwNumSamplesEncoded = Counts.FramesEncoded;
         Statistics->qwNumSamplesProcessed = Counts.PacketsMuxed;
+        Statistics->qwByteCountProcessed = Counts.BytesMuxed;
         return S_OK;
     }
 

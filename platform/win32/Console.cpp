@@ -4,6 +4,7 @@
 // and wakes a dispatching thread, which calls the handlers as the console
 // would on a thread of its own.
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <semaphore.h>
+#include <sys/ioctl.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -178,6 +180,26 @@ BOOL GetConsoleMode(HANDLE ConsoleHandle, LPDWORD Mode)
         return FALSE;
     }
     *Mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING;
+    return TRUE;
+}
+
+BOOL GetConsoleScreenBufferInfo(HANDLE ConsoleOutput, PCONSOLE_SCREEN_BUFFER_INFO ConsoleScreenBufferInfo)
+{
+    // Asked each time: the terminal may have been resized (SIGWINCH) since.
+    Platform::HandleObject Object;
+    winsize Size{};
+    if (!ConsoleScreenBufferInfo || !Platform::FindHandle(ConsoleOutput, Platform::HandleKind::File, Object) ||
+        ioctl(Object.Fd, TIOCGWINSZ, &Size) != 0 || Size.ws_col == 0)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const auto Columns = static_cast<SHORT>(std::min<unsigned>(Size.ws_col, INT16_MAX));
+    const auto Rows = static_cast<SHORT>(std::clamp<unsigned>(Size.ws_row, 1, INT16_MAX));
+    *ConsoleScreenBufferInfo = {};
+    ConsoleScreenBufferInfo->dwSize = {Columns, Rows};
+    ConsoleScreenBufferInfo->srWindow = {0, 0, static_cast<SHORT>(Columns - 1), static_cast<SHORT>(Rows - 1)};
+    ConsoleScreenBufferInfo->dwMaximumWindowSize = {Columns, Rows};
     return TRUE;
 }
 

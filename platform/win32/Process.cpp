@@ -2,15 +2,18 @@
 // identities, and handles for them.
 
 #include <cerrno>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
 #include <spawn.h>
 #include <string>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -31,6 +34,74 @@ extern char** environ;
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(gettid()); }
+
+namespace {
+
+// 100-ns units since 1601-01-01 at 1970-01-01.
+constexpr uint64_t UnixEpochInFileTime = 116444736000000000ull;
+
+FILETIME FileTimeOf(uint64_t HundredNanoseconds)
+{
+    return {static_cast<DWORD>(HundredNanoseconds), static_cast<DWORD>(HundredNanoseconds >> 32)};
+}
+
+uint64_t HundredNanosecondsOf(const timeval& Time)
+{
+    return static_cast<uint64_t>(Time.tv_sec) * 10'000'000u + static_cast<uint64_t>(Time.tv_usec) * 10u;
+}
+
+uint64_t HundredNanosecondsOf(const timespec& Time)
+{
+    return static_cast<uint64_t>(Time.tv_sec) * 10'000'000u + static_cast<uint64_t>(Time.tv_nsec) / 100u;
+}
+
+// When this process started, in 100-ns units since 1601, from its start in
+// clock ticks after boot (/proc/self/stat, field 22); 0 where not known.
+uint64_t ProcessStartTime()
+{
+    char Stat[1024] = {};
+    FILE* File = std::fopen("/proc/self/stat", "r");
+    if (!File)
+        return 0;
+    const size_t Length = std::fread(Stat, 1, sizeof Stat - 1, File);
+    std::fclose(File);
+    Stat[Length] = '\0';
+    // The command's name, in parentheses, may hold spaces and parentheses.
+    const char* Field = std::strrchr(Stat, ')');
+    unsigned long long StartTicks = 0;
+    // After the name: state (3) ... start time (22).
+    if (!Field ||
+        std::sscanf(Field + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+                    &StartTicks) != 1)
+        return 0;
+    timespec Boot{}, Now{};
+    clock_gettime(CLOCK_BOOTTIME, &Boot);
+    clock_gettime(CLOCK_REALTIME, &Now);
+    const uint64_t SinceBoot = StartTicks * 10'000'000ull / static_cast<uint64_t>(sysconf(_SC_CLK_TCK));
+    return UnixEpochInFileTime + HundredNanosecondsOf(Now) - (HundredNanosecondsOf(Boot) - SinceBoot);
+}
+
+} // namespace
+
+BOOL GetProcessTimes(HANDLE Process, LPFILETIME CreationTime, LPFILETIME ExitTime, LPFILETIME KernelTime,
+                     LPFILETIME UserTime)
+{
+    Platform::HandleObject Object;
+    if (!Platform::FindHandle(Process, Platform::HandleKind::Process, Object))
+        return FALSE;
+    rusage Usage{};
+    if (Object.ProcessId != getpid() || !CreationTime || !ExitTime || !KernelTime || !UserTime ||
+        getrusage(RUSAGE_SELF, &Usage) != 0)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *CreationTime = FileTimeOf(ProcessStartTime());
+    *ExitTime = FileTimeOf(0);
+    *KernelTime = FileTimeOf(HundredNanosecondsOf(Usage.ru_stime));
+    *UserTime = FileTimeOf(HundredNanosecondsOf(Usage.ru_utime));
+    return TRUE;
+}
 
 BOOL IsDebuggerPresent() { return Platform::ReadStatusNumber(0, "TracerPid") > 0; }
 

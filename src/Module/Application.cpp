@@ -1,6 +1,8 @@
 // The configuration taken from the command line.
 
-#include "Module.h"
+#include "Application.h"
+#include "Format.h"
+#include "RoInitializeWrapper.h"
 
 #include "Explanation.h"
 #include "diagnostics/Check.h"

@@ -3,7 +3,7 @@
 #include <iterator>
 #include <cstddef>
 
-#include "Module.h"
+#include "Context.h"
 
 #include "diagnostics/Check.h"
 

@@ -2,6 +2,7 @@
 // sample and hand the sample to the sink writer.
 
 #include <atomic>
+#include <utility>
 
 #include <windows.h>
 
@@ -13,7 +14,11 @@
 #include <mfreadwrite.h>
 
 #include "Common.h"
-#include "Module.h"
+#include "Application.h"
+#include "Context.h"
+#include "Format.h"
+#include "Progress.h"
+#include "Statistics.h"
 
 #include "Explanation.h"
 #include "VideoSampleAllocator.h"
@@ -80,6 +85,20 @@ private:
 };
 
 std::atomic<bool> ConsoleCtrlHandlerWrapper::s_Cancelled{false};
+
+// Calls its function when the scope ends, by unwinding too.
+template <typename Function>
+class OnScopeEnd
+{
+public:
+    explicit OnScopeEnd(Function Call) : m_Call(std::move(Call)) {}
+    ~OnScopeEnd() { m_Call(); }
+    OnScopeEnd(const OnScopeEnd&) = delete;
+    OnScopeEnd& operator=(const OnScopeEnd&) = delete;
+
+private:
+    Function m_Call;
+};
 
 } // namespace
 
@@ -159,8 +178,33 @@ HRESULT Application::Do()
         const UINT32 FrameCount = static_cast<UINT32>(
             MulDiv(m_Configuration.m_Duration, m_Configuration.m_FrameRateN, m_Configuration.m_FrameRateD));
         const DWORD StartTick = GetTickCount();
-        Progress Progress(FrameCount, GetTickCount64());
+        const double FrameRate = static_cast<double>(m_Configuration.m_FrameRateN) / m_Configuration.m_FrameRateD;
+        Progress Progress(FrameCount, GetTickCount64(), FrameRate, SinkWriter.Get(), StreamIndex);
         Statistics Statistics;
+        // A run that a console control event stops says, on a terminal, how
+        // far it came, on a line of its own, before its failure's line.
+        UINT32 FramesWritten = 0;
+        bool Completed = false;
+        const OnScopeEnd Interrupted([&] {
+            if (Completed || ConsoleCtrlHandlerWrapper != HRESULT_FROM_WIN32(ERROR_CANCELLED))
+                return;
+            try
+            {
+                const DWORD Elapsed = GetTickCount() - StartTick;
+                Progress.Erase(true);
+                if (FramesWritten == 0)
+                    return;
+                Statistics::Figures Figures =
+                    Statistics.Collect(Context.m_DxgiAdapterDesc1.Description, SinkWriter.Get(), StreamIndex,
+                                       FramesWritten, Elapsed / 1000.0);
+                Figures.m_Interrupted = true;
+                Statistics::Report(Figures, m_Configuration, m_OutputPath);
+            }
+            catch (...)
+            {
+                // The summary is a courtesy: the run's own failure follows.
+            }
+        });
         for (UINT32 FrameIndex = 0; FrameIndex < FrameCount; ++FrameIndex)
         {
             CheckResult(ConsoleCtrlHandlerWrapper);
@@ -216,12 +260,14 @@ HRESULT Application::Do()
             DxgiBuffer.Reset();
             MediaBuffer.Reset();
             Sample.Reset();
-            Progress.Update(FrameIndex + 1, GetTickCount64());
+            FramesWritten = FrameIndex + 1;
+            Progress.Update(FramesWritten, GetTickCount64());
         }
         CheckResult(ConsoleCtrlHandlerWrapper);
         CheckResult(SinkWriter->Finalize());
         const DWORD Elapsed = GetTickCount() - StartTick;
         CheckResult(VideoSampleAllocatorEx->UninitializeSampleAllocator());
+        Completed = true;
         Progress.Erase();
         Statistics::Report(Statistics.Collect(Context.m_DxgiAdapterDesc1.Description, SinkWriter.Get(), StreamIndex,
                                               FrameCount, Elapsed / 1000.0),

@@ -4,7 +4,11 @@
 #include <exception>
 #include <utility>
 
+#include <dxgi1_3.h>
 #include <mferror.h>
+#include <wrl/client.h>
+
+#include "Format.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "Module.h"
+#include "Application.h"
 
 // The words for Result in a run of Configuration, or an empty string for a
 // code that the tool does not know.

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <iostream>
 
-#include "Module.h"
+#include <windows.h>
+
+#include "Format.h"
 
 std::string Format(const char* FormatText, ...)
 {
@@ -69,3 +71,17 @@ void PrintSyntax()
 }
 
 void PrintVersion() { PrintLine(Format("Ostrel %hs", OSTREL_VERSION)); }
+
+size_t ConsoleColumns()
+{
+    const HANDLE Error = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD Mode = 0;
+    if (!GetConsoleMode(Error, &Mode))
+        return 0;
+    CONSOLE_SCREEN_BUFFER_INFO Information = {};
+    // A console that does not tell its size is taken as the usual 80.
+    if (!GetConsoleScreenBufferInfo(Error, &Information))
+        return 80;
+    const int Columns = Information.srWindow.Right - Information.srWindow.Left + 1;
+    return Columns > 0 ? static_cast<size_t>(Columns) : 80;
+}

@@ -6,8 +6,15 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
+#include <dxgi1_3.h>
+#include <wrl/client.h>
+
+#include "Application.h"
 #include "Explanation.h"
-#include "Module.h"
+#include "Format.h"
+#include "RoInitializeWrapper.h"
 
 #include "diagnostics/Check.h"
 #include "diagnostics/ParentProcessDebug.h"

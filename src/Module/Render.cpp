@@ -1,6 +1,6 @@
 // Drawing one frame.
 
-#include "Module.h"
+#include "Context.h"
 
 namespace {
 

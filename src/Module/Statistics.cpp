@@ -1,44 +1,45 @@
 // Where the encoding run's time went.
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
+#include <combaseapi.h>
 #include <mfapi.h>
 #include <ostrel/sinkwriter.h>
 #include <shlwapi.h>
+#include <wrl/client.h>
 
-#include "Module.h"
+#include "Format.h"
+#include "Statistics.h"
 
 namespace {
 
 double Seconds(std::chrono::steady_clock::duration Duration) { return std::chrono::duration<double>(Duration).count(); }
 
-// A wide text as a JSON string: ASCII only, everything else escaped, so that
-// the file is valid whatever the names hold (bytes of a file name that were
-// not UTF-8 come out as U+FFFD).
-std::string JsonString(const std::wstring& Text)
+// The process's processor time so far, user and kernel, in 100-ns units.
+bool ProcessorTime(UINT64& Time)
 {
-    std::string Result = "\"";
-    for (wchar_t Character : Text)
-    {
-        const auto Code = static_cast<uint32_t>(Character);
-        if (Character == L'"' || Character == L'\\')
-            Result += Format("\\%c", static_cast<char>(Character));
-        else if (Code >= 0x20 && Code < 0x7F)
-            Result += static_cast<char>(Character);
-        else if (Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF))
-            Result += "\\ufffd";
-        else if (Code > 0xFFFF)
-            Result += Format("\\u%04x\\u%04x", 0xD800 + ((Code - 0x10000) >> 10), 0xDC00 + ((Code - 0x10000) & 0x3FF));
-        else
-            Result += Format("\\u%04x", Code);
-    }
-    return Result + "\"";
+    FILETIME Creation = {}, Exit = {}, Kernel = {}, User = {};
+    if (!GetProcessTimes(GetCurrentProcess(), &Creation, &Exit, &Kernel, &User))
+        return false;
+    auto Units = [](const FILETIME& Value) { return (UINT64{Value.dwHighDateTime} << 32) | Value.dwLowDateTime; };
+    Time = Units(Kernel) + Units(User);
+    return true;
 }
 
-bool StandardErrorIsConsole()
+// The size of the file at Path.
+bool FileSize(const std::wstring& Path, UINT64& Size)
 {
-    DWORD Mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &Mode) != FALSE;
+    const HANDLE File = CreateFileW(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (File == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION Information = {};
+    const BOOL Known = GetFileInformationByHandle(File, &Information);
+    CloseHandle(File);
+    Size = (UINT64{Information.nFileSizeHigh} << 32) | Information.nFileSizeLow;
+    return Known != FALSE;
 }
 
 // The file that OSTREL_STATISTICS names, or an empty string.
@@ -123,13 +124,6 @@ HRESULT WriteWholeFile(const std::wstring& Path, const std::string& Text)
     return Result;
 }
 
-// The bytes copied a frame, to the nearest byte.
-unsigned long long BytesPerFrame(const Application::Statistics::Figures& Figures)
-{
-    const UINT64 Frames = Figures.m_Frames ? Figures.m_Frames : 1;
-    return (Figures.m_BytesCopied + Frames / 2) / Frames;
-}
-
 } // namespace
 
 Application::Statistics::Figures Application::Statistics::Collect(const wchar_t* Adapter, IMFSinkWriter* SinkWriter,
@@ -143,6 +137,14 @@ Application::Statistics::Figures Application::Statistics::Collect(const wchar_t*
     Result.m_Submit = Seconds(m_Submit);
     Result.m_WaitForSample = Seconds(m_WaitForSample);
     Result.m_WaitForWriter = Seconds(m_WaitForWriter);
+    UINT64 Cpu = 0;
+    Result.m_CpuKnown = m_CpuKnown && ProcessorTime(Cpu);
+    Result.m_Cpu = Result.m_CpuKnown ? (Cpu - m_CpuAtStart) / 1e7 : 0.0;
+    MF_SINK_WRITER_STATISTICS Counts = {};
+    Counts.cb = sizeof Counts;
+    Result.m_BytesMuxedKnown =
+        SUCCEEDED(SinkWriter->GetStatistics(StreamIndex, &Counts)) && Counts.qwByteCountProcessed > 0;
+    Result.m_BytesMuxed = Counts.qwByteCountProcessed;
 
     Microsoft::WRL::ComPtr<IMFAttributes> Timings;
     if (FAILED(SinkWriter->GetServiceForStream(StreamIndex, OSTREL_SINK_WRITER_TIMINGS, IID_PPV_ARGS(&Timings))))
@@ -168,71 +170,44 @@ Application::Statistics::Figures Application::Statistics::Collect(const wchar_t*
                                      static_cast<UINT32>(std::size(FramePath)), nullptr)))
         Result.m_FramePath = FramePath;
     Result.m_BytesCopiedKnown = SUCCEEDED(Timings->GetUINT64(OSTREL_SINK_WRITER_BYTES_COPIED, &Result.m_BytesCopied));
+    UINT8* Latencies = nullptr;
+    UINT32 LatenciesSize = 0;
+    if (SUCCEEDED(Timings->GetAllocatedBlob(OSTREL_SINK_WRITER_LATENCIES, &Latencies, &LatenciesSize)))
+    {
+        std::vector<double> Values(LatenciesSize / sizeof(UINT64));
+        for (size_t Index = 0; Index < Values.size(); ++Index)
+        {
+            UINT64 Value = 0;
+            std::memcpy(&Value, Latencies + Index * sizeof Value, sizeof Value);
+            Values[Index] = Value / 1e7;
+        }
+        CoTaskMemFree(Latencies);
+        Result.m_LatencyKnown = !Values.empty();
+        Result.m_Latency = PercentilesOf(std::move(Values));
+    }
+    Result.m_PsnrKnown = SUCCEEDED(Timings->GetDouble(OSTREL_SINK_WRITER_PSNR_Y, &Result.m_PsnrY)) &&
+                         SUCCEEDED(Timings->GetDouble(OSTREL_SINK_WRITER_PSNR_AVERAGE, &Result.m_PsnrAverage));
+    Result.m_SsimKnown = SUCCEEDED(Timings->GetDouble(OSTREL_SINK_WRITER_SSIM, &Result.m_Ssim));
     return Result;
 }
 
-std::string Application::Statistics::SummaryLine(const Figures& Figures)
-{
-    const double Frames = Figures.m_Frames ? Figures.m_Frames : 1;
-    auto PerFrame = [&](double Seconds) { return 1000.0 * Seconds / Frames; };
-    std::string Line = Format("%ls", Figures.m_Adapter.c_str());
-    if (!Figures.m_Encoder.empty())
-        Line += Format(", %ls", Figures.m_Encoder.c_str());
-    if (!Figures.m_FramePath.empty())
-        Line += Format(", %ls", Figures.m_FramePath.c_str());
-    if (Figures.m_BytesCopiedKnown)
-        Line += Format(", %llu bytes copied a frame", BytesPerFrame(Figures));
-    Line += Format(": render %.1f ms", PerFrame(Figures.Render()));
-    if (Figures.m_WriterStages)
-        Line += Format(", readback %.1f ms, convert %.1f ms, encode %.1f ms, mux %.1f ms", PerFrame(Figures.m_Readback),
-                       PerFrame(Figures.m_Convert), PerFrame(Figures.m_Encode), PerFrame(Figures.m_Mux));
-    return Line + Format(" a frame; waited %.1f s", Figures.m_WaitForSample + Figures.m_WaitForWriter);
-}
+Application::Statistics::Statistics() : m_CpuKnown(ProcessorTime(m_CpuAtStart)) {}
 
-std::string Application::Statistics::Json(const Figures& Figures, const Configuration& Configuration,
-                                          const std::wstring& OutputPath)
-{
-    const double Frames = Figures.m_Frames ? Figures.m_Frames : 1;
-    auto Milliseconds = [&](double Seconds) { return Format("%.3f", 1000.0 * Seconds / Frames); };
-    std::string Text = "{\n";
-    Text += Format("  \"version\": \"%hs\",\n", OSTREL_VERSION);
-    Text += "  \"adapter\": " + JsonString(Figures.m_Adapter) + ",\n";
-    Text +=
-        "  \"encoder\": " + (Figures.m_Encoder.empty() ? std::string("null") : JsonString(Figures.m_Encoder)) + ",\n";
-    Text += "  \"output\": " + JsonString(OutputPath) + ",\n";
-    Text += Format("  \"adapter_index\": %u,\n  \"width\": %u,\n  \"height\": %u,\n", Configuration.m_DxgiAdapterIndex,
-                   Configuration.m_FrameSizeW, Configuration.m_FrameSizeH);
-    Text += Format("  \"frame_rate\": [%u, %u],\n  \"duration\": %d,\n  \"bitrate\": %u,\n", Configuration.m_FrameRateN,
-                   Configuration.m_FrameRateD, Configuration.m_Duration, Configuration.m_Bitrate);
-    Text += Format("  \"frames\": %u,\n  \"elapsed_seconds\": %.3f,\n", Figures.m_Frames, Figures.m_ElapsedSeconds);
-    Text +=
-        "  \"frame_path\": " + (Figures.m_FramePath.empty() ? std::string("null") : JsonString(Figures.m_FramePath)) +
-        ",\n";
-    Text += "  \"bytes_copied_per_frame\": " +
-            (Figures.m_BytesCopiedKnown ? Format("%llu", BytesPerFrame(Figures)) : std::string("null")) + ",\n";
-    Text += "  \"milliseconds_per_frame\": {\"render\": " + Milliseconds(Figures.Render()) +
-            ", \"render_on_device\": " + (Figures.m_DeviceKnown ? "true" : "false") +
-            ", \"submit\": " + Milliseconds(Figures.m_Submit);
-    if (Figures.m_WriterStages)
-        Text += ", \"readback\": " + Milliseconds(Figures.m_Readback) +
-                ", \"convert\": " + Milliseconds(Figures.m_Convert) +
-                ", \"encode\": " + Milliseconds(Figures.m_Encode) + ", \"mux\": " + Milliseconds(Figures.m_Mux);
-    Text += "},\n";
-    Text += Format("  \"waited_seconds\": {\"sample\": %.3f, \"writer\": %.3f}\n}\n", Figures.m_WaitForSample,
-                   Figures.m_WaitForWriter);
-    return Text;
-}
-
-void Application::Statistics::Report(const Figures& Figures, const Configuration& Configuration,
+void Application::Statistics::Report(Figures Figures, const Configuration& Configuration,
                                      const std::wstring& OutputPath)
 {
-    if (StandardErrorIsConsole())
+    Figures.m_FrameRate = static_cast<double>(Configuration.m_FrameRateN) / Configuration.m_FrameRateD;
+    if (!Figures.m_Interrupted)
+        Figures.m_FileBytesKnown = FileSize(OutputPath, Figures.m_FileBytes);
+    if (const size_t Columns = ConsoleColumns())
     {
-        std::fprintf(stderr, "%s\n", SummaryLine(Figures).c_str());
+        for (const std::string& Line : SummaryLines(Figures, std::min<size_t>(Columns, 80)))
+            std::fprintf(stderr, "%s\n", Line.c_str());
         std::fflush(stderr);
     }
     const std::wstring Path = StatisticsPath();
-    if (Path.empty())
+    // Only a completed run writes its figures.
+    if (Path.empty() || Figures.m_Interrupted)
         return;
     // The figures never take the place of the video they describe.
     if (Path == OutputPath || SameFile(Path, OutputPath))

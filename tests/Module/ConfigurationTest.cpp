@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Module/Module.h"
+#include "Module/Application.h"
 #include "diagnostics/ComException.h"
 #include "support/DebugOutputCapture.h"
 

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Module/Module.h"
+#include "Module/Context.h"
 #include "diagnostics/ComException.h"
 #include "support/DebugOutputCapture.h"
 #include "support/Graphics.h"

@@ -20,7 +20,8 @@
 #include <mfapi.h>
 #include <mfreadwrite.h>
 
-#include "Module/Module.h"
+#include "Module/Application.h"
+#include "Module/Context.h"
 #include "VideoSampleAllocator.h"
 #include "support/Deadline.h"
 #include "support/DebugOutputCapture.h"

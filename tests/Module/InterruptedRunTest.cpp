@@ -11,7 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Module/Module.h"
+#include "Module/Application.h"
+#include "Module/Context.h"
 #include "support/Deadline.h"
 
 namespace fs = std::filesystem;

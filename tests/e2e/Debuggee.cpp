@@ -27,7 +27,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "Module/Module.h"
+#include "Arguments.h"
 #include "diagnostics/ParentProcessDebug.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <d3d11.h>
 #include <mfapi.h>
 
-#include "Module/Module.h"
+#include "Module/Context.h"
 #include "diagnostics/ComException.h"
 #include "support/TextureReadback.h"
 

@@ -179,6 +179,31 @@ else
     echo "skipped: the picture check needs the reference renderer"
 fi
 
+## The encoder's PSNR in the statistics: within 0.5 dB of ffmpeg's psnr filter
+## on the same video against every frame rendered for its time, converted to
+## 4:2:0 as the writer converts it (bilinear: the chroma depends on it).
+if [[ -n $RENDER_FRAME ]] && command -v jq >/dev/null; then
+    rate=10
+    if OSTREL_STATISTICS=$work/quality.json run_ok "quality" -Resolution 320 180 -Rate $rate -Duration 2 quality.mp4; then
+        : >rendered.bgra
+        for ((index = 0; index < 2 * rate; ++index)); do
+            "$RENDER_FRAME" 320 180 $rate 1 $index frame.bgra && cat frame.bgra >>rendered.bgra || break
+        done
+        measured=$(ffmpeg -nostdin -nostats -i quality.mp4 -f rawvideo -pix_fmt bgra -s 320x180 -framerate $rate \
+            -i rendered.bgra -lavfi "[1:v]scale=flags=bilinear:out_color_matrix=bt709:out_range=tv,format=yuv420p[b];[0:v][b]psnr" \
+            -f null - 2>&1 | sed -n 's/.*PSNR y:\([0-9.]*\) .* average:\([0-9.]*\) .*/\1 \2/p')
+        reported=$(jq -r '"\(.quality.psnr_y) \(.quality.psnr_average)"' quality.json)
+        if awk -v m="$measured" -v r="$reported" 'BEGIN { split(m, a); split(r, b)
+            exit !(a[1] > 30 && (a[1] - b[1]) ^ 2 <= 0.25 && (a[2] - b[2]) ^ 2 <= 0.25) }'; then
+            pass "the reported PSNR (Y, average) $reported dB against ffmpeg's $measured dB"
+        else
+            fail "the reported PSNR (Y, average) $reported dB against ffmpeg's ${measured:-none}"
+        fi
+    fi
+else
+    echo "skipped: the PSNR check needs the reference renderer and jq"
+fi
+
 ## Failures: one line, exit code 1, the process ends.
 # expect_failure NAME EXPECTED_LINE ARGS...
 expect_failure() {

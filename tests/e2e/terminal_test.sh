@@ -29,27 +29,110 @@ if [[ $(cat stdout.txt) =~ ^Elapsed\ Time:\ [0-9]+\.[0-9]{2}\ seconds$ && $(wc -
 else
     fail "standard output with a terminal on standard error: $(cat stdout.txt)"
 fi
+# screen WIDTH FILE: what a terminal WIDTH columns wide shows after FILE's
+# bytes: carriage returns, erasing to the end of the line (ESC [ K) and the
+# wrap at the last column played as a terminal plays them.
+screen() {
+    python3 - "$1" "$2" <<'PLAY'
+import sys
+width, data = int(sys.argv[1]), open(sys.argv[2], 'rb').read().decode('utf-8', 'replace')
+lines, column, at = [[]], 0, 0
+while at < len(data):
+    if data.startswith('\x1b[K', at):
+        del lines[-1][column:]
+        at += 3
+        continue
+    character = data[at]
+    at += 1
+    if character == '\r':
+        column = 0
+    elif character == '\n':
+        lines.append([])
+        column = 0
+    else:
+        if column >= width:
+            lines.append([])
+            column = 0
+        line = lines[-1]
+        line.extend(' ' * (column + 1 - len(line)))
+        line[column] = character
+        column += 1
+print('\n'.join(''.join(line).rstrip() for line in lines))
+PLAY
+}
+# plain FILE: each redraw on a line of its own, without escape sequences.
+plain() { tr '\r' '\n' <"$1" | sed 's/\x1b\[K//g'; }
+
 # The status lines are redrawn with carriage returns and the last is erased.
-status=$(tr '\r' '\n' <terminal.txt | grep -E '^frame [0-9]+/180  [0-9]+\.[0-9] fps  [0-9]+ s  ETA [0-9]+ s *$' | head -n1)
+status=$(plain terminal.txt | grep -E '^frame [0-9]+/180  [0-9]+\.[0-9] fps  [0-9]+ s  ETA [0-9]+ s  speed [0-9.]+x( +[0-9.]+ Mbit/s)? *$' | head -n1)
 if [[ -n $status ]]; then
     pass "the terminal showed the status line: $status"
 else
     fail "no status line on the terminal: $(od -c terminal.txt | head -5)"
 fi
-summary=$(tr '\r' '\n' <terminal.txt | grep -E '^.+, libx264 [a-z]+, in-place, 0 bytes copied a frame: render [0-9.]+ ms, readback [0-9.]+ ms, convert [0-9.]+ ms, encode [0-9.]+ ms, mux [0-9.]+ ms a frame; waited [0-9.]+ s$')
-if [[ -n $summary ]]; then
-    pass "the terminal showed where the time went: $summary"
+# The summary: what the run achieved, where its frames went and where the
+# time went, on lines that fit 80 columns (a line that goes on is indented).
+summary=$(screen 80 terminal.txt | grep -v '^$')
+expected=(
+    '^180 frames written in [0-9.]+ s: [0-9.]+ fps, [0-9.]+ ms a frame, speed [0-9.]+x$'
+    '^bit rate [0-9.]+ Mbit/s, file [0-9,]+ bytes$'
+    '^.+, libx264 [a-z]+, in-place, 0 bytes copied a frame$'
+    '^render [0-9.]+ ms, readback [0-9.]+ ms, convert [0-9.]+ ms, encode [0-9.]+ ms, mux [0-9.]+ ms a frame; waited [0-9.]+ s$'
+    '^latency p50 [0-9.]+ ms, p90 [0-9.]+ ms, p99 [0-9.]+ ms, max [0-9.]+ ms; CPU [0-9.]+ ms a frame$'
+    '^PSNR Y [0-9.]+ dB, average [0-9.]+ dB, SSIM 0\.[0-9]{4}$'
+)
+mapfile -t shown < <(awk '/^  / { line = line " " substr($0, 3); next } { if (NR > 1) print line; line = $0 } END { print line }' <<<"$summary")
+missing=""
+for index in "${!expected[@]}"; do
+    [[ ${shown[index]:-} =~ ${expected[index]} ]] || missing+=" line $((index + 1)) (${shown[index]:-none})"
+done
+longest=$(awk '{ if (length($0) > n) n = length($0) } END { print n + 0 }' <<<"$summary")
+if [[ -z $missing && ${#shown[@]} == "${#expected[@]}" ]] && ((longest <= 80)); then
+    pass "the terminal showed the run's summary in lines of at most $longest characters: ${shown[*]}"
 else
-    fail "no summary line on the terminal: $(tr '\r' '\n' <terminal.txt | tail -n3)"
+    fail "the summary on the terminal:$missing: $summary"
 fi
-if tr '\r' '\n' <terminal.txt | tail -n1 | grep -qE '^ *$'; then
+if plain terminal.txt | tail -n1 | grep -qE '^ *$'; then
     pass "the status line is erased at the end"
 else
-    fail "the terminal ends with: $(tr '\r' '\n' <terminal.txt | tail -n1)"
+    fail "the terminal ends with: $(plain terminal.txt | tail -n1)"
+fi
+
+# A pane 40 columns wide: the status line is cut to fit, so that the redraws
+# stay on one line and the summary starts on the screen's first line; 120
+# columns show the whole status line.
+for columns in 40 120; do
+    script -qec "stty cols $columns rows 24; '$OSTREL' -Resolution 320 180 -Duration 2 cols.mp4 >/dev/null" /dev/null >cols.txt
+    shown=$(screen "$columns" cols.txt)
+    longest=$(plain cols.txt | awk '/^frame / { if (length($0) > n) n = length($0) } END { print n + 0 }')
+    redraws=$(plain cols.txt | grep -c '^frame ')
+    widest=$(awk '{ if (length($0) > n) n = length($0) } END { print n + 0 }' <<<"$shown")
+    if [[ $(head -n1 <<<"$shown") =~ ^120\ frames\ written ]] && ((redraws >= 1 && longest < columns)) &&
+        ((widest <= columns)) && ! grep -q '^frame ' <<<"$shown"; then
+        pass "at $columns columns: $redraws redraws on one line, of at most $longest characters"
+    else
+        fail "at $columns columns ($redraws redraws, $longest characters): $shown"
+    fi
+done
+if plain cols.txt | grep -qE '^frame [0-9]+/120 .* speed [0-9.]+x  [0-9.]+ Mbit/s$'; then
+    pass "120 columns show the speed and the bit rate so far"
+else
+    fail "the status line at 120 columns: $(plain cols.txt | grep '^frame ' | tail -n1)"
+fi
+
+# Ctrl-C typed on the terminal: the summary of the frames done, marked as
+# interrupted, and nothing left of the terminal's ^C echo on the screen.
+(sleep 3; printf '\003') | script -qec "stty cols 80 rows 24 echoctl; '$OSTREL' -Resolution 320 180 -Duration 60 int.mp4" /dev/null >int.txt
+shown=$(screen 80 int.txt)
+if [[ $(head -n1 <<<"$shown") =~ ^interrupted:\ [0-9]+\ frames\ written\ in ]] && ! grep -q '\^C' <<<"$shown" &&
+    grep -qx 'Exception: 0x800704C7' <<<"$shown" && [[ ! -e int.mp4 ]]; then
+    pass "Ctrl-C: $(head -n1 <<<"$shown")"
+else
+    fail "Ctrl-C on the terminal showed: $shown"
 fi
 
 # At most four redraws a second (one more for the start of the count).
-redraws=$(tr '\r' '\n' <terminal.txt | grep -cE '^frame ')
+redraws=$(plain terminal.txt | grep -cE '^frame ')
 elapsed=$(sed -n 's/^Elapsed Time: \([0-9.]*\) seconds$/\1/p' stdout.txt)
 if awk -v r="$redraws" -v e="$elapsed" 'BEGIN { exit !(r >= 1 && r <= 4 * e + 1) }'; then
     pass "$redraws redraws in $elapsed s"
@@ -60,7 +143,7 @@ fi
 # Both streams on the terminal: the last line stands alone, after the erased
 # status line and the summary.
 script -qec "'$OSTREL' -Resolution 320 180 -Duration 2 both.mp4" /dev/null >both.txt
-last=$(tr '\r' '\n' <both.txt | grep -v '^ *$' | tail -n1)
+last=$(plain both.txt | grep -v '^ *$' | tail -n1)
 if [[ $last =~ ^Elapsed\ Time:\ [0-9]+\.[0-9]{2}\ seconds$ ]] && ! grep -q 'frame.*Elapsed' both.txt; then
     pass "the run's last line stands alone on the terminal"
 else
@@ -97,6 +180,25 @@ if command -v jq >/dev/null; then
         fail "the stage times add up to more than the run: $(cat stats.json)"
     else
         pass "the statistics hold the run's figures: $(jq -c .milliseconds_per_frame stats.json)"
+    fi
+    # What the run achieved: rates from the frames and the time, the file's
+    # size, the stream's bytes within it, latencies in order and within the
+    # run, processor time that two cores could give, and the encoder's PSNR.
+    size=$(stat -c %s stats.mp4)
+    cores=$(nproc)
+    if jq -e --argjson size "$size" --argjson cores "$cores" '
+        (.fps - .frames / .elapsed_seconds | fabs) <= 0.01 * .fps and
+        (.speed - .frames / 30 / .elapsed_seconds | fabs) <= 0.01 * .speed and
+        .file_bytes == $size and .bitrate_achieved * .frames / 30 / 8 <= $size and
+        .bitrate_achieved * .frames / 30 / 8 >= 0.9 * $size and
+        (.latency_ms | 0 < .p50 and .p50 <= .p90 and .p90 <= .p99 and .p99 <= .max) and
+        .latency_ms.max <= .elapsed_seconds * 1000 and
+        .cpu_ms_per_frame > 0 and .cpu_ms_per_frame * .frames / 1000 <= .elapsed_seconds * $cores + 0.5 and
+        (.render_on_device | type == "boolean") and (.milliseconds_per_frame | has("render_on_device") | not) and
+        (.quality | .psnr_y > 30 and .psnr_average > 30)' stats.json >/dev/null; then
+        pass "the statistics say what the run achieved: $(jq -c '[.fps, .speed, .bitrate_achieved, .file_bytes, .latency_ms, .cpu_ms_per_frame, .quality]' stats.json)"
+    else
+        fail "the achieved figures against a $size-byte file: $(cat stats.json)"
     fi
     [[ ! -s stderr.txt && $(wc -l <stdout.txt) == 1 ]] || fail "statistics changed the output: $(cat stdout.txt stderr.txt)"
     # Without the variable, no file appears; a file that cannot be written is

@@ -38,8 +38,12 @@ enum SinkWriterConversion : unsigned
 // from the device, converting them, encoding and muxing; how the frames
 // reached the encoder (string: "in-place", "cuda", "readback-nv12" or
 // "readback-bgra") and the bytes copied on the way, from device memory to the
-// host or within host memory, for all frames so far (UINT64). The system's
-// Sink Writer offers no such service.
+// host or within host memory, for all frames so far (UINT64); each muxed
+// frame's latency, from WriteSample to its packet being muxed, in 100-ns
+// units in the order muxed (a blob of UINT64); and where the encoder
+// measures its error, the PSNR of the luma and of all three planes together
+// against the encoder's input, in dB, and the mean of the frames' luma SSIM
+// (doubles). The system's Sink Writer offers no such service.
 constexpr GUID OSTREL_SINK_WRITER_TIMINGS = {
     0x1f6a3c1e, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
 constexpr GUID OSTREL_SINK_WRITER_ENCODER = {
@@ -60,3 +64,10 @@ constexpr GUID OSTREL_SINK_WRITER_FRAME_PATH = {
     0x1f6a3c26, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
 constexpr GUID OSTREL_SINK_WRITER_BYTES_COPIED = {
     0x1f6a3c27, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_LATENCIES = {
+    0x1f6a3c28, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_PSNR_Y = {
+    0x1f6a3c29, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_PSNR_AVERAGE = {
+    0x1f6a3c2a, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};
+constexpr GUID OSTREL_SINK_WRITER_SSIM = {0x1f6a3c2b, 0x8d27, 0x4b9e, {0xa3, 0x51, 0x7c, 0x0b, 0x52, 0x9e, 0x14, 0x60}};

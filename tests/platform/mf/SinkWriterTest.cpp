@@ -84,10 +84,11 @@ ComPtr<IMFMediaType> VideoType(const GUID& Subtype, Size Size = {})
     return Type;
 }
 
-// Writes the frames; with Timings, also asks the writer for its figures and
-// gives the seconds from BeginWriting to Finalize in WallTime.
+// Writes the frames; with Timings, also asks the writer for its figures (and
+// its statistics into Counts) and gives the seconds from BeginWriting to
+// Finalize in WallTime.
 void Write(const std::string& Path, SinkWriterConversion Conversion, ComPtr<IMFAttributes>* Timings = nullptr,
-           double* WallTime = nullptr, Size Size = {})
+           double* WallTime = nullptr, Size Size = {}, MF_SINK_WRITER_STATISTICS* Counts = nullptr)
 {
     UINT Token = 0;
     ComPtr<IMFDXGIDeviceManager> Manager;
@@ -110,6 +111,10 @@ void Write(const std::string& Path, SinkWriterConversion Conversion, ComPtr<IMFA
     ASSERT_EQ(Writer->Finalize(), S_OK);
     if (WallTime)
         *WallTime = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    if (Counts)
+    {
+        EXPECT_EQ(Writer->GetStatistics(Stream, Counts), S_OK);
+    }
     if (!Timings)
         return;
     ComPtr<IMFAttributes> Unknown;
@@ -232,7 +237,12 @@ TEST(SinkWriter, TellsWhereItsTimeWent)
     ASSERT_NE(mkdtemp(Folder), nullptr);
     ComPtr<IMFAttributes> Timings;
     double WallTime = 0;
-    Write(std::string(Folder) + "/timed.mp4", SinkWriterConversionHost, &Timings, &WallTime);
+    MF_SINK_WRITER_STATISTICS Counts = {};
+    Write(std::string(Folder) + "/timed.mp4", SinkWriterConversionHost, &Timings, &WallTime, {}, &Counts);
+    // The stream's bytes: most of the file, never more.
+    const auto FileBytes = std::filesystem::file_size(std::string(Folder) + "/timed.mp4");
+    EXPECT_LE(Counts.qwByteCountProcessed, FileBytes);
+    EXPECT_GT(Counts.qwByteCountProcessed, FileBytes * 9 / 10);
     std::filesystem::remove_all(Folder);
     ASSERT_TRUE(Timings);
     UINT64 Frames = 0;
@@ -257,6 +267,26 @@ TEST(SinkWriter, TellsWhereItsTimeWent)
     wchar_t Encoder[64] = {};
     EXPECT_EQ(Timings->GetString(OSTREL_SINK_WRITER_ENCODER, Encoder, 64, nullptr), S_OK);
     EXPECT_STREQ(Encoder, L"libx264 superfast");
+    // A latency for each frame, within the writing.
+    UINT32 Size = 0;
+    EXPECT_EQ(Timings->GetBlobSize(OSTREL_SINK_WRITER_LATENCIES, &Size), S_OK);
+    std::vector<UINT64> Latencies(Size / sizeof(UINT64));
+    EXPECT_EQ(Timings->GetBlob(OSTREL_SINK_WRITER_LATENCIES, reinterpret_cast<UINT8*>(Latencies.data()), Size, nullptr),
+              S_OK);
+    EXPECT_EQ(Latencies.size(), FrameCount);
+    for (UINT64 Latency : Latencies)
+    {
+        EXPECT_GT(Latency, 0u);
+        EXPECT_LE(Latency / 1e7, WallTime);
+    }
+    // libx264 measures its error: the luma's PSNR and the planes' together.
+    double PsnrY = 0, PsnrAverage = 0;
+    EXPECT_EQ(Timings->GetDouble(OSTREL_SINK_WRITER_PSNR_Y, &PsnrY), S_OK);
+    EXPECT_EQ(Timings->GetDouble(OSTREL_SINK_WRITER_PSNR_AVERAGE, &PsnrAverage), S_OK);
+    EXPECT_GT(PsnrY, 25.0);
+    EXPECT_LT(PsnrY, 100.0);
+    EXPECT_GT(PsnrAverage, 25.0);
+    EXPECT_LT(PsnrAverage, 100.0);
 }
 
 namespace {

@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <thread>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -196,4 +198,54 @@ TEST(Console, OnlyATerminalHasAConsoleMode)
     EXPECT_TRUE(IsConsole);
     EXPECT_NE(Mode & ENABLE_PROCESSED_OUTPUT, 0u);
     EXPECT_EQ(GetStdHandle(7), INVALID_HANDLE_VALUE);
+}
+
+TEST(Console, TheScreenBufferIsTheTerminalsSizeAsItIsNow)
+{
+    CONSOLE_SCREEN_BUFFER_INFO Information = {};
+    int Pipe[2];
+    ASSERT_EQ(pipe(Pipe), 0);
+    const int Saved = dup(STDERR_FILENO);
+    dup2(Pipe[1], STDERR_FILENO);
+    const BOOL PipeAnswered = GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &Information);
+    dup2(Saved, STDERR_FILENO);
+    close(Saved);
+    close(Pipe[0]);
+    close(Pipe[1]);
+    EXPECT_FALSE(PipeAnswered);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+    int Terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    if (Terminal < 0 || grantpt(Terminal) != 0 || unlockpt(Terminal) != 0)
+        GTEST_SKIP() << "no pseudo-terminal here";
+    const int Follower = open(ptsname(Terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(Follower, 0);
+    const int SavedOutput = dup(STDOUT_FILENO);
+    dup2(Follower, STDOUT_FILENO);
+    // Each call asks the terminal again: a resize shows at once.
+    // A terminal that says its width alone (script's) is one row high.
+    BOOL Answered[3] = {};
+    CONSOLE_SCREEN_BUFFER_INFO Sizes[3] = {};
+    const unsigned short Columns[3] = {40, 132, 80}, Rows[3] = {25, 25, 0};
+    for (int Index = 0; Index < 3; ++Index)
+    {
+        winsize Size{};
+        Size.ws_col = Columns[Index];
+        Size.ws_row = Rows[Index];
+        ioctl(Terminal, TIOCSWINSZ, &Size);
+        Answered[Index] = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &Sizes[Index]);
+    }
+    dup2(SavedOutput, STDOUT_FILENO);
+    close(SavedOutput);
+    close(Follower);
+    close(Terminal);
+    for (int Index = 0; Index < 3; ++Index)
+    {
+        EXPECT_TRUE(Answered[Index]);
+        EXPECT_EQ(Sizes[Index].srWindow.Left, 0);
+        EXPECT_EQ(Sizes[Index].srWindow.Right - Sizes[Index].srWindow.Left + 1, Columns[Index]);
+        EXPECT_EQ(Sizes[Index].srWindow.Bottom - Sizes[Index].srWindow.Top + 1, std::max<int>(Rows[Index], 1));
+        EXPECT_EQ(Sizes[Index].dwSize.X, Columns[Index]);
+    }
+    EXPECT_FALSE(GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), nullptr));
 }

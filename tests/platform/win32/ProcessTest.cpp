@@ -2,7 +2,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -143,4 +145,45 @@ TEST(GetModuleFileNameW, FullPathAndTruncation)
     EXPECT_EQ(GetModuleFileNameW(nullptr, Short, 4), 4u);
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(std::wstring(Short), std::wstring(Path, 3));
+}
+
+namespace {
+
+uint64_t HundredNanoseconds(const FILETIME& Time)
+{
+    return (static_cast<uint64_t>(Time.dwHighDateTime) << 32) | Time.dwLowDateTime;
+}
+
+} // namespace
+
+TEST(GetProcessTimes, CountsTheProcessorTimeOfEveryThreadSinceTheStart)
+{
+    FILETIME Creation = {}, Exit = {}, Kernel[2] = {}, User[2] = {};
+    ASSERT_TRUE(GetProcessTimes(GetCurrentProcess(), &Creation, &Exit, &Kernel[0], &User[0]));
+    // 200 ms of work on another thread: a count of the calling thread alone
+    // would not see it.
+    std::thread Worker([] {
+        timespec Start{}, Now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &Start);
+        do
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &Now);
+        while ((Now.tv_sec - Start.tv_sec) * 1000000000L + (Now.tv_nsec - Start.tv_nsec) < 200000000L);
+    });
+    Worker.join();
+    ASSERT_TRUE(GetProcessTimes(GetCurrentProcess(), &Creation, &Exit, &Kernel[1], &User[1]));
+    const uint64_t Busy = HundredNanoseconds(User[1]) - HundredNanoseconds(User[0]) + HundredNanoseconds(Kernel[1]) -
+                          HundredNanoseconds(Kernel[0]);
+    EXPECT_GE(Busy, 1'900'000u);
+    EXPECT_EQ(HundredNanoseconds(Exit), 0u);
+    // The start: since 1601, within the last hour of the wall clock.
+    const uint64_t Now = 116444736000000000ull + static_cast<uint64_t>(time(nullptr)) * 10'000'000ull;
+    EXPECT_LE(HundredNanoseconds(Creation), Now + 10'000'000ull);
+    EXPECT_GE(HundredNanoseconds(Creation), Now - 3600 * 10'000'000ull);
+
+    const HANDLE Self = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId());
+    ASSERT_NE(Self, nullptr);
+    EXPECT_TRUE(GetProcessTimes(Self, &Creation, &Exit, &Kernel[0], &User[0]));
+    EXPECT_TRUE(CloseHandle(Self));
+    EXPECT_FALSE(GetProcessTimes(GetCurrentProcess(), &Creation, &Exit, &Kernel[0], nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }

@@ -16,6 +16,7 @@
 // core and the queue takes up the difference.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -64,11 +65,26 @@ struct FfmpegVideoSettings
     FfmpegAdapter Adapter;
     // The libx264 preset; empty for the measured default (FfmpegDefaultPreset).
     std::string Preset;
+    // Where the encoder can, it measures each frame's error against its
+    // input (libx264: PSNR and SSIM), for FfmpegVideoWriter::Quality.
+    bool MeasureError = true;
     // Frames that may wait for the worker before Write blocks.
     uint32_t QueueCapacity = 8;
     // Frames in device memory (FfmpegFrameView::Device), where the encoder
     // takes them; otherwise host frames as usual (TakesDeviceFrames says).
     std::optional<FfmpegCudaFrames> CudaFrames;
+};
+
+// The encoder's own measure of its error against its input, summed over the
+// frames it measured: the squared error and the samples of each plane (Y, U,
+// V), and the luma's SSIM.
+struct FfmpegQuality
+{
+    uint64_t Frames = 0;
+    double SquaredError[3] = {};
+    uint64_t Samples[3] = {};
+    uint64_t SsimFrames = 0;
+    double SsimSum = 0;
 };
 
 // The libx264 preset chosen by measurement (bench/ and README).
@@ -99,6 +115,8 @@ public:
         // its conversion is a plain copy.
         FfmpegFramePath FramePath = FfmpegFramePath::InPlace;
         uint64_t BytesCopied = 0;
+        // The bytes of the packets muxed (the stream's, not the container's).
+        uint64_t BytesMuxed = 0;
     };
 
     FfmpegVideoWriter();
@@ -139,6 +157,12 @@ public:
     // "libx264 superfast"; empty before BeginWriting.
     std::string EncoderDescription() const;
     Statistics GetStatistics() const;
+    // Each muxed frame's time from its Write to its packet being muxed, in
+    // nanoseconds, in the order muxed.
+    std::vector<uint64_t> Latencies() const;
+    // The encoder's measure of its error so far; no frames where it does not
+    // measure (a hardware encoder, MeasureError off).
+    FfmpegQuality Quality() const;
     // After BeginWriting: whether the encoder takes frames in device memory
     // (the settings asked for it and it opened so); if not, why not.
     bool TakesDeviceFrames() const;
@@ -151,6 +175,15 @@ private:
         int64_t Pts = 0;
         int64_t DurationTicks = 0;
         uint32_t Flags = 0;
+        std::chrono::steady_clock::time_point Written;
+    };
+    // What the worker keeps of a frame inside the encoder, by presentation
+    // time, for its packet.
+    struct Pending
+    {
+        int64_t Pts = -1;
+        int64_t DurationTicks = 0;
+        std::chrono::steady_clock::time_point Written;
     };
     enum class State
     {
@@ -179,7 +212,7 @@ private:
 
     // The worker's own.
     AVPacket* m_Packet = nullptr;
-    std::vector<std::pair<int64_t, int64_t>> m_Durations; // (pts, duration) by pts
+    std::vector<Pending> m_Pending; // by pts, modulo its size
 
     // Shared with the worker, under m_Lock.
     mutable std::mutex m_Lock;
@@ -197,6 +230,7 @@ private:
     FfmpegError m_Failure;
     FfmpegError m_FinishResult;
     Statistics m_Statistics;
+    std::vector<uint64_t> m_Latencies;
 
     std::thread m_Worker;
 };
