@@ -47,16 +47,6 @@ uint32_t MinidumpTypeOf(const wchar_t* CommandLine)
     return Settings.m_MinidumpType;
 }
 
-// The process that traces another, from its status in /proc; 0 for none.
-long TracerOf(DWORD ProcessId)
-{
-    std::ifstream Status("/proc/" + std::to_string(ProcessId) + "/status");
-    for (std::string Line; std::getline(Status, Line);)
-        if (Line.rfind("TracerPid:", 0) == 0)
-            return std::stol(Line.substr(10));
-    return -1;
-}
-
 } // namespace
 
 TEST(ParentProcessDebugSettings, MinidumpTypeTable)
