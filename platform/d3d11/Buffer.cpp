@@ -63,13 +63,14 @@ HRESULT Buffer::Create(const std::shared_ptr<DeviceState>& State, const D3D11_BU
     Vulkan::Buffer::Access Access = Vulkan::Buffer::Access::Device;
     HRESULT Status = CheckDesc(*Desc, InitialData, Access);
     if (SUCCEEDED(Status))
-        Status = State->Vulkan()->RemovedReason();
+        Status = Dxgi::HresultFromVk(State->Vulkan()->RemovedReason());
     if (FAILED(Status))
         return Status;
     Microsoft::WRL::ComPtr<Buffer> Created = Microsoft::WRL::Make<Buffer>(State, *Desc);
     if (!Created)
         return E_OUTOFMEMORY;
-    Status = Vulkan::Buffer::Create(State->Vulkan(), Desc->ByteWidth, UsageOf(Desc->BindFlags), Access, Created->m_Own);
+    Status = Dxgi::HresultFromVk(
+        Vulkan::Buffer::Create(State->Vulkan(), Desc->ByteWidth, UsageOf(Desc->BindFlags), Access, Created->m_Own));
     if (SUCCEEDED(Status))
         Status = Created->Initialize(InitialData);
     if (FAILED(Status))
@@ -97,7 +98,7 @@ HRESULT Buffer::Initialize(const D3D11_SUBRESOURCE_DATA* InitialData)
         m_State->m_Commands.FillBuffer(Vulkan::BufferSlice::Whole(m_Own), 0);
     else
         Update(0, m_Desc.ByteWidth, InitialData->pSysMem);
-    return m_State->Vulkan()->RemovedReason();
+    return Dxgi::HresultFromVk(m_State->Vulkan()->RemovedReason());
 }
 
 void Buffer::Update(UINT Left, UINT Right, const void* Data)
@@ -107,7 +108,7 @@ void Buffer::Update(UINT Left, UINT Right, const void* Data)
     const bool Renamed = m_Storage.m_Buffer != m_Own;
     Vulkan::BufferSlice Fresh;
     if (m_Desc.Usage == D3D11_USAGE_DEFAULT && m_Desc.ByteWidth <= RenameLimit && (Whole || Renamed) &&
-        SUCCEEDED(Commands.Upload(m_Desc.ByteWidth, Fresh)))
+        Commands.Upload(m_Desc.ByteWidth, Fresh) == VK_SUCCESS)
     {
         // The new range takes the old contents around the update.
         if (!Whole)
@@ -118,7 +119,7 @@ void Buffer::Update(UINT Left, UINT Right, const void* Data)
         return;
     }
     Vulkan::BufferSlice Upload;
-    if (FAILED(Commands.Upload(Right - Left, Upload)))
+    if (Commands.Upload(Right - Left, Upload) != VK_SUCCESS)
         return;
     std::memcpy(Upload.Host(), Data, Right - Left);
     Upload.m_Buffer->FlushHostRange();
@@ -130,7 +131,7 @@ void Buffer::Update(UINT Left, UINT Right, const void* Data)
 uint8_t* Buffer::Discard()
 {
     Vulkan::BufferSlice Fresh;
-    if (FAILED(m_State->m_Commands.Upload(m_Desc.ByteWidth, Fresh)))
+    if (m_State->m_Commands.Upload(m_Desc.ByteWidth, Fresh) != VK_SUCCESS)
         return nullptr;
     m_Storage = std::move(Fresh);
     return m_Storage.Host();

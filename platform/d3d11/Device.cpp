@@ -123,7 +123,7 @@ HRESULT CreateDevice(IDXGIAdapter* Adapter, D3D_DRIVER_TYPE DriverType, UINT Fla
         if (DriverType == D3D_DRIVER_TYPE_UNKNOWN || DriverType == D3D_DRIVER_TYPE_NULL)
             return E_INVALIDARG;
         const bool Software = DriverType != D3D_DRIVER_TYPE_HARDWARE;
-        HRESULT Status = Vulkan::Instance::Acquire(Chosen.m_Instance);
+        HRESULT Status = Dxgi::HresultFromVk(Vulkan::Instance::Acquire(Chosen.m_Instance));
         if (FAILED(Status))
             return Status;
         const std::vector<Vulkan::PhysicalDevice>& Devices = Chosen.m_Instance->PhysicalDevices();
@@ -147,7 +147,7 @@ HRESULT CreateDevice(IDXGIAdapter* Adapter, D3D_DRIVER_TYPE DriverType, UINT Fla
         return DXGI_ERROR_UNSUPPORTED;
 
     std::shared_ptr<Vulkan::Device> Backend;
-    HRESULT Status = Vulkan::Device::Create(Chosen.m_Instance, Physical, Backend);
+    HRESULT Status = Dxgi::HresultFromVk(Vulkan::Device::Create(Chosen.m_Instance, Physical, Backend));
     if (FAILED(Status))
         return Status;
     std::shared_ptr<D3D11::DeviceState> State;
@@ -201,9 +201,7 @@ uint64_t BusyTimeOf(ID3D11Device* Device)
         return 0;
     DeviceState& State = *Object->State();
     std::lock_guard Guard(State.m_Lock);
-    Vulkan::CommandStream& Stream = State.m_Commands.Stream();
-    Stream.Retire();
-    return Stream.BusyTime();
+    return State.m_Commands.BusyTime();
 }
 
 } // namespace Platform::D3D11

@@ -31,7 +31,7 @@ public:
                                    ID3D11PixelShader** PixelShader) override;
     STDMETHODIMP_(D3D_FEATURE_LEVEL) GetFeatureLevel() override { return m_State->FeatureLevel(); }
     STDMETHODIMP_(UINT) GetCreationFlags() override { return m_State->CreationFlags(); }
-    STDMETHODIMP GetDeviceRemovedReason() override { return m_State->Vulkan()->RemovedReason(); }
+    STDMETHODIMP GetDeviceRemovedReason() override { return Dxgi::HresultFromVk(m_State->Vulkan()->RemovedReason()); }
     STDMETHODIMP_(void) GetImmediateContext(ID3D11DeviceContext** ImmediateContext) override;
 
     STDMETHODIMP_(void) Enter() override { m_State->m_Lock.lock(); }

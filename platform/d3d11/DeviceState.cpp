@@ -24,7 +24,7 @@ HRESULT DeviceState::Create(std::shared_ptr<Vulkan::Device> Device, D3D_FEATURE_
         Bindings[Index].stageFlags =
             Index < PixelStageBindingBase ? VK_SHADER_STAGE_VERTEX_BIT : VK_SHADER_STAGE_FRAGMENT_BIT;
     }
-    const HRESULT Status = Created->m_Commands.Initialize(Bindings);
+    const HRESULT Status = Dxgi::HresultFromVk(Created->m_Commands.Initialize(Bindings));
     if (FAILED(Status))
         return Status;
     Result = std::move(Created);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "Dxgi/VulkanResults.h"
 #include "Vulkan/CommandContext.h"
 #include <d3d11.h>
 

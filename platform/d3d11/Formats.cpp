@@ -71,11 +71,12 @@ uint64_t HostSize(const std::vector<PlaneLayout>& Layout)
     return Last.m_Offset + uint64_t(Last.m_RowPitch) * Last.m_Height;
 }
 
-VkImageAspectFlags PlaneAspect(const std::vector<PlaneLayout>& Layout, size_t Index)
+std::vector<Vulkan::HostPlane> HostPlanes(const std::vector<PlaneLayout>& Layout)
 {
-    if (Layout.size() == 1)
-        return VK_IMAGE_ASPECT_COLOR_BIT;
-    return Index == 0 ? VK_IMAGE_ASPECT_PLANE_0_BIT : VK_IMAGE_ASPECT_PLANE_1_BIT;
+    std::vector<Vulkan::HostPlane> Planes;
+    for (const PlaneLayout& Plane : Layout)
+        Planes.push_back({Plane.m_Offset, Plane.m_RowPitch, Plane.m_TexelBytes});
+    return Planes;
 }
 
 } // namespace Platform::D3D11

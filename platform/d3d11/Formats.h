@@ -9,6 +9,7 @@
 #include <dxgiformat.h>
 
 #include "D3D11/Readback.h"
+#include "Vulkan/Operations.h"
 
 namespace Platform::D3D11 {
 
@@ -30,8 +31,7 @@ const FormatInfo* FindFormat(DXGI_FORMAT Format);
 
 std::vector<PlaneLayout> HostLayout(const FormatInfo& Format, uint32_t Width, uint32_t Height);
 uint64_t HostSize(const std::vector<PlaneLayout>& Layout);
-// The image aspect of plane Index of Layout: colour for a single plane, the
-// numbered plane of a planar format.
-VkImageAspectFlags PlaneAspect(const std::vector<PlaneLayout>& Layout, size_t Index);
+// Layout's planes, for the copies between host memory and images.
+std::vector<Vulkan::HostPlane> HostPlanes(const std::vector<PlaneLayout>& Layout);
 
 } // namespace Platform::D3D11

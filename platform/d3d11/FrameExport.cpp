@@ -16,7 +16,7 @@ FrameExport::~FrameExport()
     // The frames go only after the device has finished with them.
     std::lock_guard Guard(m_State->m_Lock);
     for (const std::shared_ptr<Vulkan::Buffer>& Frame : m_Frames)
-        m_State->m_Commands.SubmitUpTo(Frame->m_State.m_LastUse, true);
+        m_State->m_Commands.WaitForHostAccess(*Frame);
 }
 
 HRESULT FrameExport::Create(ID3D11Device* Device, uint32_t Width, uint32_t Height, uint32_t Pitch, size_t Count,
@@ -37,8 +37,8 @@ HRESULT FrameExport::Create(ID3D11Device* Device, uint32_t Width, uint32_t Heigh
     for (size_t Index = 0; Index < Count; ++Index)
     {
         std::shared_ptr<Vulkan::Buffer> Frame;
-        const HRESULT Status = Vulkan::Buffer::Create(Vulkan, Created->FrameSize(), VK_BUFFER_USAGE_STORAGE_BUFFER_BIT,
-                                                      Vulkan::Buffer::Access::Exported, Frame);
+        const HRESULT Status = Dxgi::HresultFromExport(Vulkan::Buffer::Create(
+            Vulkan, Created->FrameSize(), VK_BUFFER_USAGE_STORAGE_BUFFER_BIT, Vulkan::Buffer::Access::Exported, Frame));
         if (FAILED(Status))
             return Status;
         Created->m_Frames.push_back(std::move(Frame));
@@ -53,7 +53,7 @@ HRESULT FrameExport::ExportMemory(size_t Index, ExportedMemory& Memory) const
         return E_INVALIDARG;
     const Vulkan::Buffer& Frame = *m_Frames[Index];
     Memory = {};
-    const HRESULT Status = Frame.ExportMemory(Memory.m_Descriptor);
+    const HRESULT Status = Dxgi::HresultFromExport(Frame.ExportMemory(Memory.m_Descriptor));
     if (FAILED(Status))
         return Status;
     Memory.m_AllocationSize = Frame.AllocationSize();
@@ -64,7 +64,7 @@ HRESULT FrameExport::ExportMemory(size_t Index, ExportedMemory& Memory) const
 HRESULT FrameExport::ExportTimeline(int& Descriptor) const
 {
     std::lock_guard Guard(m_State->m_Lock);
-    return m_State->m_Commands.Stream().ExportTimeline(Descriptor);
+    return Dxgi::HresultFromExport(m_State->m_Commands.ExportTimeline(Descriptor));
 }
 
 HRESULT FrameExport::Convert(ID3D11Texture2D* Texture, size_t Index, uint64_t& Value)
@@ -78,18 +78,14 @@ HRESULT FrameExport::Convert(ID3D11Texture2D* Texture, size_t Index, uint64_t& V
     Vulkan::CommandContext& Commands = m_State->m_Commands;
     const Vulkan::Nv12Planes Planes = {m_Width, m_Height, 0, m_Pitch, uint64_t(m_Pitch) * m_Height, m_Pitch};
     Commands.AcquireFromExternal(Frame);
-    HRESULT Status = Commands.ConvertToNv12(Source->m_Image, Vulkan::BufferSlice::Whole(Frame), Planes);
+    const HRESULT Status =
+        Dxgi::HresultFromVk(Commands.ConvertToNv12(Source->m_Image, Vulkan::BufferSlice::Whole(Frame), Planes));
     if (FAILED(Status))
         return Status;
     Commands.ReleaseToExternal(Frame);
-    const uint64_t Written = Frame->m_State.m_LastUse;
-    Status = Commands.SubmitUpTo(Written, false);
-    if (FAILED(Status))
-        return Status;
-    Value = Written;
-    return S_OK;
+    return Dxgi::HresultFromVk(Commands.SubmitUses(*Frame, Value));
 }
 
-HRESULT FrameExport::Wait(uint64_t Value) const { return m_State->m_Commands.Wait(Value); }
+HRESULT FrameExport::Wait(uint64_t Value) const { return Dxgi::HresultFromVk(m_State->m_Commands.Wait(Value)); }
 
 } // namespace Platform::D3D11

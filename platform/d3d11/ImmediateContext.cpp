@@ -270,7 +270,7 @@ STDMETHODIMP ImmediateContext::Map(ID3D11Resource* Resource, UINT Subresource, D
     if (MappedResource)
         *MappedResource = {};
     Lock Guard(m_State->m_Lock);
-    const HRESULT Removed = m_State->Vulkan()->RemovedReason();
+    const HRESULT Removed = Dxgi::HresultFromVk(m_State->Vulkan()->RemovedReason());
     if (FAILED(Removed))
         return Removed;
     Texture2D* Texture = Own<Texture2D>(Resource);
@@ -299,13 +299,10 @@ STDMETHODIMP ImmediateContext::Map(ID3D11Resource* Resource, UINT Subresource, D
         const bool Reads = MapType == D3D11_MAP_READ || MapType == D3D11_MAP_READ_WRITE;
         if (Reads)
             Commands.PrepareHostRead(Memory);
-        // Wait for the device to finish with the memory.
-        if ((MapFlags & D3D11_MAP_FLAG_DO_NOT_WAIT) && !Commands.HasCompleted(Memory->m_State.m_LastUse))
-        {
-            Commands.SubmitUpTo(Memory->m_State.m_LastUse, false);
-            return DXGI_ERROR_WAS_STILL_DRAWING;
-        }
-        const HRESULT Waited = Commands.SubmitUpTo(Memory->m_State.m_LastUse, true);
+        // Wait for the device to finish with the memory (still drawing
+        // where the caller does not wait).
+        const HRESULT Waited =
+            Dxgi::HresultFromVk(Commands.WaitForHostAccess(*Memory, !(MapFlags & D3D11_MAP_FLAG_DO_NOT_WAIT)));
         if (FAILED(Waited))
             return Waited;
         if (Reads)
@@ -340,53 +337,26 @@ STDMETHODIMP_(void) ImmediateContext::Unmap(ID3D11Resource* Resource, UINT Subre
     Memory->FlushHostRange();
     // A dynamic texture's pixels live in its image: copy the new ones there.
     if (Texture && Texture->m_Image)
-        m_State->m_Commands.CopyBufferToImage(Vulkan::BufferSlice::Whole(Memory), Texture->m_Image,
-                                              HostRegions(Texture->m_Layout), true);
+        m_State->m_Commands.CopyPixels(Vulkan::BufferSlice::Whole(Memory), HostPlanes(Texture->m_Layout), {},
+                                       Texture->m_Image, {}, {Texture->Desc().Width, Texture->Desc().Height});
 }
 
 void ImmediateContext::CopyTextureRegion(Texture2D& Destination, UINT DstX, UINT DstY, Texture2D& Source,
                                          const D3D11_BOX& Box)
 {
-    const uint32_t Width = Box.right - Box.left, Height = Box.bottom - Box.top;
-    const bool Whole =
-        DstX == 0 && DstY == 0 && Width == Destination.Desc().Width && Height == Destination.Desc().Height;
-    std::vector<VkImageCopy> ImageRegions;
-    std::vector<VkBufferImageCopy> HostRegions;
-    // Planes of subsampled formats shrink with their subsampling.
-    for (size_t Index = 0; Index < Source.m_Layout.size(); ++Index)
-    {
-        const PlaneLayout& Plane = Source.m_Layout[Index];
-        const uint32_t ScaleX = Source.Desc().Width / Plane.m_Width, ScaleY = Source.Desc().Height / Plane.m_Height;
-        const VkExtent3D Extent = {Width / ScaleX, Height / ScaleY, 1};
-        const VkImageSubresourceLayers Layers = {PlaneAspect(Source.m_Layout, Index), 0, 0, 1};
-        const VkOffset3D SourceOffset = {int32_t(Box.left / ScaleX), int32_t(Box.top / ScaleY), 0};
-        const VkOffset3D TargetOffset = {int32_t(DstX / ScaleX), int32_t(DstY / ScaleY), 0};
-        if (Source.m_Image && Destination.m_Image)
-        {
-            ImageRegions.push_back({Layers, SourceOffset, Layers, TargetOffset, Extent});
-            continue;
-        }
-        // Between an image and host memory: the host side is addressed by
-        // its plane layout.
-        const bool ToHost = Source.m_Image != nullptr;
-        const PlaneLayout& HostPlane = (ToHost ? Destination : Source).m_Layout[Index];
-        const VkOffset3D HostOffset = ToHost ? TargetOffset : SourceOffset;
-        VkBufferImageCopy Region = {};
-        Region.bufferOffset = HostPlane.m_Offset + uint64_t(HostOffset.y) * HostPlane.m_RowPitch +
-                              uint64_t(HostOffset.x) * HostPlane.m_TexelBytes;
-        Region.bufferRowLength = HostPlane.m_RowPitch / HostPlane.m_TexelBytes;
-        Region.imageSubresource = Layers;
-        Region.imageOffset = ToHost ? SourceOffset : TargetOffset;
-        Region.imageExtent = Extent;
-        HostRegions.push_back(Region);
-    }
+    const VkOffset2D From = {int32_t(Box.left), int32_t(Box.top)}, To = {int32_t(DstX), int32_t(DstY)};
+    const VkExtent2D Extent = {Box.right - Box.left, Box.bottom - Box.top};
     Vulkan::CommandContext& Commands = m_State->m_Commands;
-    if (!ImageRegions.empty())
-        Commands.CopyImage(Source.m_Image, Destination.m_Image, ImageRegions, Whole);
+    // Between an image and host memory: the host side is addressed by its
+    // plane layout.
+    if (Source.m_Image && Destination.m_Image)
+        Commands.CopyPixels(Source.m_Image, From, Destination.m_Image, To, Extent);
     else if (Source.m_Image)
-        Commands.CopyImageToBuffer(Source.m_Image, Vulkan::BufferSlice::Whole(Destination.m_Host), HostRegions);
+        Commands.CopyPixels(Source.m_Image, From, Vulkan::BufferSlice::Whole(Destination.m_Host),
+                            HostPlanes(Destination.m_Layout), To, Extent);
     else
-        Commands.CopyBufferToImage(Vulkan::BufferSlice::Whole(Source.m_Host), Destination.m_Image, HostRegions, Whole);
+        Commands.CopyPixels(Vulkan::BufferSlice::Whole(Source.m_Host), HostPlanes(Source.m_Layout), From,
+                            Destination.m_Image, To, Extent);
 }
 
 void ImmediateContext::CopyHostRegion(Texture2D& Destination, UINT DstX, UINT DstY, Texture2D& Source,
@@ -501,7 +471,7 @@ void ImmediateContext::UpdateTexture(Texture2D& Texture, const D3D11_BOX* DstBox
     const size_t RowBytes = size_t(Width) * Texture.Format().m_TexelBytes;
     const size_t Pitch = SrcRowPitch ? SrcRowPitch : RowBytes;
     Vulkan::BufferSlice Upload;
-    if (FAILED(m_State->m_Commands.Upload(RowBytes * Height, Upload)))
+    if (m_State->m_Commands.Upload(RowBytes * Height, Upload) != VK_SUCCESS)
         return;
     for (uint32_t Row = 0; Row < Height; ++Row)
         std::memcpy(Upload.Host() + Row * RowBytes, static_cast<const uint8_t*>(SrcData) + Row * Pitch, RowBytes);

@@ -38,7 +38,7 @@ const uint8_t* TextureReadback::Data() const
 bool TextureReadback::Converts(ID3D11Texture2D* Texture)
 {
     const Texture2D* Source = ImplementationOf<Texture2D>(Texture);
-    return Source && Source->m_Image && Vulkan::ColorConversion::Converts(Source->Format().m_Vulkan) &&
+    return Source && Source->m_Image && Vulkan::CommandContext::ConvertsToNv12(Source->Format().m_Vulkan) &&
            (Source->m_Image->Usage() & VK_IMAGE_USAGE_SAMPLED_BIT) && Source->Desc().Width % 2 == 0 &&
            Source->Desc().Height % 2 == 0;
 }
@@ -60,9 +60,9 @@ HRESULT TextureReadback::PrepareBuffer(const std::shared_ptr<DeviceState>& State
     if (m_State == State && m_Buffer && m_Buffer->Size() >= Size)
         return S_OK;
     m_Buffer.reset();
-    const HRESULT Status = Vulkan::Buffer::Create(State->Vulkan(), Size,
-                                                  VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_STORAGE_BUFFER_BIT,
-                                                  Vulkan::Buffer::Access::HostRead, m_Buffer);
+    const HRESULT Status = Dxgi::HresultFromVk(Vulkan::Buffer::Create(
+        State->Vulkan(), Size, VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_STORAGE_BUFFER_BIT,
+        Vulkan::Buffer::Access::HostRead, m_Buffer));
     if (SUCCEEDED(Status))
         m_State = State;
     return Status;
@@ -94,20 +94,20 @@ HRESULT TextureReadback::Begin(ID3D11Texture2D* Texture, Output Format)
     {
         const Vulkan::Nv12Planes Planes = {
             Width, Height, m_Layout[0].m_Offset, m_Layout[0].m_RowPitch, m_Layout[1].m_Offset, m_Layout[1].m_RowPitch};
-        Status = Commands.ConvertToNv12(Source.m_Image, Target, Planes);
+        Status = Dxgi::HresultFromVk(Commands.ConvertToNv12(Source.m_Image, Target, Planes));
         if (FAILED(Status))
             return Status;
         m_BytesRead = uint64_t(Width) * Height * 3 / 2;
     }
     else
     {
-        Commands.CopyImageToBuffer(Source.m_Image, Target, HostRegions(m_Layout));
+        Commands.CopyPixels(Source.m_Image, {}, Target, HostPlanes(m_Layout), {}, {Width, Height});
         m_BytesRead = 0;
         for (const PlaneLayout& Plane : m_Layout)
             m_BytesRead += uint64_t(Plane.m_Width) * Plane.m_Height * Plane.m_TexelBytes;
     }
     Commands.PrepareHostRead(m_Buffer);
-    return Submit(m_Buffer->m_State.m_LastUse);
+    return Dxgi::HresultFromVk(Commands.SubmitUses(*m_Buffer, m_Pending));
 }
 
 HRESULT TextureReadback::BeginInPlace(Texture2D& Source)
@@ -120,26 +120,14 @@ HRESULT TextureReadback::BeginInPlace(Texture2D& Source)
     std::lock_guard Guard(m_State->m_Lock);
     m_State->m_Commands.PrepareHostRead(Image);
     m_InPlace = Image;
-    return Submit(Image->m_State.m_LastUse);
-}
-
-HRESULT TextureReadback::Submit(uint64_t LastUse)
-{
-    // A value of 0: nothing ever touched the resource; wait for what is
-    // submitted so far.
-    const uint64_t Value = LastUse ? LastUse : m_State->m_Commands.CurrentValue();
-    const HRESULT Status = m_State->m_Commands.SubmitUpTo(Value, false);
-    if (FAILED(Status))
-        return Status;
-    m_Pending = Value;
-    return S_OK;
+    return Dxgi::HresultFromVk(m_State->m_Commands.SubmitUses(*Image, m_Pending));
 }
 
 HRESULT TextureReadback::Finish()
 {
     if (!m_Pending || !m_State)
         return E_UNEXPECTED;
-    const HRESULT Waited = m_State->m_Commands.Wait(std::exchange(m_Pending, 0));
+    const HRESULT Waited = Dxgi::HresultFromVk(m_State->m_Commands.Wait(std::exchange(m_Pending, 0)));
     if (FAILED(Waited))
         return Waited;
     if (m_InPlace)

@@ -31,7 +31,8 @@ HRESULT RenderTargetView::Create(const std::shared_ptr<DeviceState>& State, ID3D
     Microsoft::WRL::ComPtr<RenderTargetView> Created = Microsoft::WRL::Make<RenderTargetView>(State, Target, Effective);
     if (!Created)
         return E_OUTOFMEMORY;
-    const HRESULT Status = Vulkan::ImageView::Create(Target->m_Image, Target->Format().m_Vulkan, Created->m_View);
+    const HRESULT Status =
+        Dxgi::HresultFromVk(Vulkan::ImageView::Create(Target->m_Image, Target->Format().m_Vulkan, Created->m_View));
     if (FAILED(Status))
         return Status;
     return HandOut(Created, Result);

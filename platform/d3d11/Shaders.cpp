@@ -54,15 +54,15 @@ HRESULT CreateProgram(const std::shared_ptr<DeviceState>& State, const void* Cod
         return E_INVALIDARG;
     if (Module.m_Reflection.m_OtherResources)
         return E_NOTIMPL; // only constant buffers are bound on this platform
-    const HRESULT Removed = State->Vulkan()->RemovedReason();
+    const HRESULT Removed = Dxgi::HresultFromVk(State->Vulkan()->RemovedReason());
     if (FAILED(Removed))
         return Removed;
     ShaderCode::MoveConstantBuffers(Module.m_Spirv, Stage == ShaderCode::Stage::Vertex ? VertexStageBindingBase
                                                                                        : PixelStageBindingBase);
     Program.m_Id = State->NextId();
     Program.m_Reflection = std::move(Module.m_Reflection);
-    return Vulkan::ShaderModule::Create(State->Vulkan(), Module.m_Spirv.data(), Module.m_Spirv.size(),
-                                        Program.m_Module);
+    return Dxgi::HresultFromVk(
+        Vulkan::ShaderModule::Create(State->Vulkan(), Module.m_Spirv.data(), Module.m_Spirv.size(), Program.m_Module));
 }
 
 HRESULT InputLayout::Create(const std::shared_ptr<DeviceState>& State, const D3D11_INPUT_ELEMENT_DESC* Descs,

@@ -45,22 +45,6 @@ HRESULT CheckDesc(const D3D11_TEXTURE2D_DESC* Desc, const D3D11_SUBRESOURCE_DATA
 
 } // namespace
 
-std::vector<VkBufferImageCopy> HostRegions(const std::vector<PlaneLayout>& Layout)
-{
-    std::vector<VkBufferImageCopy> Result;
-    for (size_t Index = 0; Index < Layout.size(); ++Index)
-    {
-        const PlaneLayout& Plane = Layout[Index];
-        VkBufferImageCopy Region = {};
-        Region.bufferOffset = Plane.m_Offset;
-        Region.bufferRowLength = Plane.m_RowPitch / Plane.m_TexelBytes;
-        Region.imageSubresource = {PlaneAspect(Layout, Index), 0, 0, 1};
-        Region.imageExtent = {Plane.m_Width, Plane.m_Height, 1};
-        Result.push_back(Region);
-    }
-    return Result;
-}
-
 Texture2D::Texture2D(std::shared_ptr<DeviceState> State, const D3D11_TEXTURE2D_DESC& Desc, const FormatInfo& Format)
     : DeviceChild(std::move(State)), m_Desc(Desc), m_Format(Format)
 {}
@@ -72,7 +56,7 @@ HRESULT Texture2D::Create(const std::shared_ptr<DeviceState>& State, const D3D11
         *Result = nullptr;
     HRESULT Status = CheckDesc(Desc, InitialData);
     if (SUCCEEDED(Status))
-        Status = State->Vulkan()->RemovedReason();
+        Status = Dxgi::HresultFromVk(State->Vulkan()->RemovedReason());
     if (FAILED(Status))
         return Status;
     D3D11_TEXTURE2D_DESC Effective = *Desc;
@@ -120,16 +104,17 @@ HRESULT Texture2D::CreateImage(const D3D11_TEXTURE2D_DESC& Desc)
     // the host reads them: frames reach the encoder without a copy.
     const bool OnHost = Device.HostMemoryOnly() && m_Format.m_Planes == 1 &&
                         Vulkan::Image::CanPlaceOnHost(Device, m_Format.m_Vulkan, Usage);
-    return Vulkan::Image::Create(m_State->Vulkan(), m_Format.m_Vulkan, Desc.Width, Desc.Height, Usage, m_Image,
-                                 OnHost ? Vulkan::Image::Placement::Host : Vulkan::Image::Placement::Device);
+    return Dxgi::HresultFromVk(
+        Vulkan::Image::Create(m_State->Vulkan(), m_Format.m_Vulkan, Desc.Width, Desc.Height, Usage, m_Image,
+                              OnHost ? Vulkan::Image::Placement::Host : Vulkan::Image::Placement::Device));
 }
 
 HRESULT Texture2D::CreateHost(const D3D11_TEXTURE2D_DESC& Desc, const D3D11_SUBRESOURCE_DATA* InitialData)
 {
     const bool Read = (Desc.CPUAccessFlags & D3D11_CPU_ACCESS_READ) != 0;
-    const HRESULT Status = Vulkan::Buffer::Create(
+    const HRESULT Status = Dxgi::HresultFromVk(Vulkan::Buffer::Create(
         m_State->Vulkan(), HostSize(m_Layout), VK_BUFFER_USAGE_TRANSFER_SRC_BIT | VK_BUFFER_USAGE_TRANSFER_DST_BIT,
-        Read ? Vulkan::Buffer::Access::HostRead : Vulkan::Buffer::Access::HostWrite, m_Host);
+        Read ? Vulkan::Buffer::Access::HostRead : Vulkan::Buffer::Access::HostWrite, m_Host));
     if (FAILED(Status))
         return Status;
     std::memset(m_Host->Mapped(), 0, m_Host->Size());
@@ -148,15 +133,14 @@ HRESULT Texture2D::Upload(const D3D11_SUBRESOURCE_DATA& InitialData)
         Source = Vulkan::BufferSlice::Whole(m_Host);
     else
     {
-        HRESULT Status = Commands.Upload(HostSize(m_Layout), Source);
+        const HRESULT Status = Dxgi::HresultFromVk(Commands.Upload(HostSize(m_Layout), Source));
         if (FAILED(Status))
             return Status;
         CopyInitialData(InitialData, m_Layout, Source.Host());
         Source.m_Buffer->FlushHostRange();
     }
-    const std::vector<VkBufferImageCopy> Regions = HostRegions(m_Layout);
-    Commands.CopyBufferToImage(Source, m_Image, Regions, true);
-    return m_State->Vulkan()->RemovedReason();
+    Commands.CopyPixels(Source, HostPlanes(m_Layout), {}, m_Image, {}, {m_Desc.Width, m_Desc.Height});
+    return Dxgi::HresultFromVk(m_State->Vulkan()->RemovedReason());
 }
 
 STDMETHODIMP_(void) Texture2D::GetType(D3D11_RESOURCE_DIMENSION* Dimension)

@@ -37,7 +37,4 @@ private:
     const FormatInfo& m_Format;
 };
 
-// The copy regions between a whole texture and host memory laid out as Layout.
-std::vector<VkBufferImageCopy> HostRegions(const std::vector<PlaneLayout>& Layout);
-
 } // namespace Platform::D3D11

@@ -1,6 +1,7 @@
 #include "Factory.h"
 
 #include "Adapter.h"
+#include "Dxgi/VulkanResults.h"
 #include <dxgi1_3.h>
 
 namespace Platform::Dxgi {
@@ -73,7 +74,7 @@ HRESULT CreateFactory(REFIID Riid, void** Result)
         return E_INVALIDARG;
     *Result = nullptr;
     std::shared_ptr<Platform::Vulkan::Instance> Instance;
-    const HRESULT Status = Platform::Vulkan::Instance::Acquire(Instance);
+    const HRESULT Status = Platform::Dxgi::HresultFromVk(Platform::Vulkan::Instance::Acquire(Instance));
     if (FAILED(Status))
         return Status;
     Microsoft::WRL::ComPtr<Platform::Dxgi::Factory> Created =

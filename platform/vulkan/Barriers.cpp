@@ -1,4 +1,4 @@
-#include "Vulkan/Barriers.h"
+#include "Barriers.h"
 #include "Structure.h"
 
 namespace Platform::Vulkan {
@@ -95,7 +95,7 @@ void BarrierBatch::Merge(const Dependency& Needed)
 
 void BarrierBatch::Add(Buffer& Target, const Access& Use)
 {
-    const Dependency Needed = Plan(Target.m_State, Use, false);
+    const Dependency Needed = Plan(*Target.m_State, Use, false);
     if (!Needed.m_Needed)
         return;
     Merge(Needed);
@@ -114,7 +114,7 @@ void BarrierBatch::Add(Buffer& Target, const Access& Use)
 
 void BarrierBatch::Add(Image& Target, const Access& Use, bool Discard)
 {
-    const Dependency Needed = Plan(Target.m_State, Use, true, Discard);
+    const Dependency Needed = Plan(*Target.m_State, Use, true, Discard);
     if (!Needed.m_Needed)
         return;
     Merge(Needed);

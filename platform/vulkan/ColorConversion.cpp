@@ -1,8 +1,8 @@
-#include "Vulkan/ColorConversion.h"
+#include "ColorConversion.h"
 #include "Structure.h"
 
 #include "Bgra8ToNv12.h" // made from shaders/Bgra8ToNv12.comp at build time
-#include "Vulkan/Error.h"
+#include "Error.h"
 
 namespace Platform::Vulkan {
 
@@ -41,7 +41,7 @@ bool ColorConversion::Converts(VkFormat Format)
     return Format == VK_FORMAT_B8G8R8A8_UNORM || Format == VK_FORMAT_R8G8B8A8_UNORM;
 }
 
-HRESULT ColorConversion::Initialize()
+VkResult ColorConversion::Initialize()
 {
     const VkDevice Handle = m_Device->Handle();
     auto SamplerInfo = Vulkan::Describe<VkSamplerCreateInfo>(VK_STRUCTURE_TYPE_SAMPLER_CREATE_INFO);
@@ -82,7 +82,7 @@ HRESULT ColorConversion::Initialize()
     PipelineInfo.stage.pName = "main";
     PipelineInfo.layout = m_Layout;
     VK_RETURN_IF_FAILED(vkCreateComputePipelines(Handle, VK_NULL_HANDLE, 1, &PipelineInfo, nullptr, &m_Pipeline));
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 void ColorConversion::Record(VkCommandBuffer Commands, VkImageView Source, VkBuffer Target, VkDeviceSize Offset,

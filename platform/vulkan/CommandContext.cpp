@@ -1,5 +1,11 @@
 #include "Vulkan/CommandContext.h"
 #include "Structure.h"
+#include "AccessState.h"
+#include "Barriers.h"
+#include "ColorConversion.h"
+#include "CommandStream.h"
+#include "PipelineCache.h"
+#include "UploadRing.h"
 
 #include <algorithm>
 #include <cstring>
@@ -53,46 +59,50 @@ void DrawCall::Clear()
 }
 
 CommandContext::CommandContext(std::shared_ptr<Device> Device)
-    : m_Device(Device), m_Stream(Device), m_Pipelines(Device), m_Ring(Device)
+    : m_Device(Device),
+      m_Stream(std::make_unique<CommandStream>(Device)),
+      m_Pipelines(std::make_unique<PipelineCache>(Device)),
+      m_Ring(std::make_unique<UploadRing>(Device)),
+      m_Barriers(std::make_unique<BarrierBatch>())
 {}
 
 CommandContext::~CommandContext()
 {
     EndRenderPass();
-    m_Stream.Submit();
-    m_Stream.WaitIdle();
+    m_Stream->Submit();
+    m_Stream->WaitIdle();
 }
 
-HRESULT CommandContext::Initialize(const std::vector<VkDescriptorSetLayoutBinding>& UniformBindings)
+VkResult CommandContext::Initialize(const std::vector<VkDescriptorSetLayoutBinding>& UniformBindings)
 {
-    HRESULT Status = m_Stream.Initialize();
-    if (SUCCEEDED(Status))
-        Status = m_Pipelines.Initialize(UniformBindings);
-    if (SUCCEEDED(Status))
+    VkResult Status = m_Stream->Initialize();
+    if (Status == VK_SUCCESS)
+        Status = m_Pipelines->Initialize(UniformBindings);
+    if (Status == VK_SUCCESS)
         Status = Buffer::Create(m_Device, ZeroBufferSize,
                                 VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT | VK_BUFFER_USAGE_VERTEX_BUFFER_BIT,
                                 Buffer::Access::HostWrite, m_ZeroBuffer);
-    if (FAILED(Status))
+    if (Status != VK_SUCCESS)
         return Status;
     std::memset(m_ZeroBuffer->Mapped(), 0, ZeroBufferSize);
     m_ZeroBuffer->FlushHostRange();
     const VkPhysicalDeviceLimits& Limits = m_Device->Adapter().m_Properties.limits;
     m_UploadAlignment =
         std::max<VkDeviceSize>({16, Limits.minUniformBufferOffsetAlignment, Limits.minStorageBufferOffsetAlignment});
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 VkCommandBuffer CommandContext::BeginTransfer()
 {
     EndRenderPass();
-    return m_Stream.Commands();
+    return m_Stream->Commands();
 }
 
 void CommandContext::EndRenderPass()
 {
     if (m_PassTargets.empty())
         return;
-    if (VkCommandBuffer Commands = m_Stream.Commands())
+    if (VkCommandBuffer Commands = m_Stream->Commands())
         m_Device->m_CmdEndRendering(Commands);
     m_PassTargets.clear();
     m_PassPipeline = VK_NULL_HANDLE;
@@ -100,20 +110,20 @@ void CommandContext::EndRenderPass()
     if (m_Operations >= OperationsPerBatch)
     {
         m_Operations = 0;
-        m_Stream.Submit();
+        m_Stream->Submit();
     }
 }
 
 void CommandContext::Touch(const std::shared_ptr<Buffer>& Resource)
 {
-    Resource->m_State.m_LastUse = m_Stream.CurrentValue();
-    m_Stream.Keep(Resource);
+    Resource->m_State->m_LastUse = m_Stream->CurrentValue();
+    m_Stream->Keep(Resource);
 }
 
 void CommandContext::Touch(const std::shared_ptr<Image>& Resource)
 {
-    Resource->m_State.m_LastUse = m_Stream.CurrentValue();
-    m_Stream.Keep(Resource);
+    Resource->m_State->m_LastUse = m_Stream->CurrentValue();
+    m_Stream->Keep(Resource);
 }
 
 void CommandContext::OperationDone()
@@ -121,7 +131,7 @@ void CommandContext::OperationDone()
     if (++m_Operations < OperationsPerBatch || !m_PassTargets.empty())
         return;
     m_Operations = 0;
-    m_Stream.Submit();
+    m_Stream->Submit();
 }
 
 void CommandContext::Clear(const std::shared_ptr<Image>& Target, const VkClearColorValue& Color)
@@ -137,8 +147,8 @@ void CommandContext::ResolveClear(VkCommandBuffer Commands, const std::shared_pt
 {
     if (!Target->m_PendingClear)
         return;
-    m_Barriers.Add(*Target, TransferWrite, true);
-    m_Barriers.Record(Commands);
+    m_Barriers->Add(*Target, TransferWrite, true);
+    m_Barriers->Record(Commands);
     const VkImageSubresourceRange Range = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
     vkCmdClearColorImage(Commands, Target->Handle(), VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, &*Target->m_PendingClear, 1,
                          &Range);
@@ -157,9 +167,9 @@ void CommandContext::CopyImage(const std::shared_ptr<Image>& Source, const std::
         Target->m_PendingClear.reset();
     else
         ResolveClear(Commands, Target);
-    m_Barriers.Add(*Source, TransferRead);
-    m_Barriers.Add(*Target, TransferWrite, WholeTarget);
-    m_Barriers.Record(Commands);
+    m_Barriers->Add(*Source, TransferRead);
+    m_Barriers->Add(*Target, TransferWrite, WholeTarget);
+    m_Barriers->Record(Commands);
     vkCmdCopyImage(Commands, Source->Handle(), VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, Target->Handle(),
                    VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, static_cast<uint32_t>(Regions.size()), Regions.data());
     Touch(Source);
@@ -174,9 +184,9 @@ void CommandContext::CopyImageToBuffer(const std::shared_ptr<Image>& Source, con
     if (!Commands)
         return;
     ResolveClear(Commands, Source);
-    m_Barriers.Add(*Source, TransferRead);
-    m_Barriers.Add(*Target.m_Buffer, TransferWrite);
-    m_Barriers.Record(Commands);
+    m_Barriers->Add(*Source, TransferRead);
+    m_Barriers->Add(*Target.m_Buffer, TransferWrite);
+    m_Barriers->Record(Commands);
     std::vector<VkBufferImageCopy> Shifted(Regions.begin(), Regions.end());
     for (VkBufferImageCopy& Region : Shifted)
         Region.bufferOffset += Target.m_Offset;
@@ -197,9 +207,9 @@ void CommandContext::CopyBufferToImage(const BufferSlice& Source, const std::sha
         Target->m_PendingClear.reset();
     else
         ResolveClear(Commands, Target);
-    m_Barriers.Add(*Source.m_Buffer, TransferRead);
-    m_Barriers.Add(*Target, TransferWrite, WholeTarget);
-    m_Barriers.Record(Commands);
+    m_Barriers->Add(*Source.m_Buffer, TransferRead);
+    m_Barriers->Add(*Target, TransferWrite, WholeTarget);
+    m_Barriers->Record(Commands);
     std::vector<VkBufferImageCopy> Shifted(Regions.begin(), Regions.end());
     for (VkBufferImageCopy& Region : Shifted)
         Region.bufferOffset += Source.m_Offset;
@@ -216,9 +226,9 @@ void CommandContext::CopyBuffer(const BufferSlice& Source, const BufferSlice& Ta
     const VkCommandBuffer Commands = BeginTransfer();
     if (!Commands)
         return;
-    m_Barriers.Add(*Source.m_Buffer, TransferRead);
-    m_Barriers.Add(*Target.m_Buffer, TransferWrite);
-    m_Barriers.Record(Commands);
+    m_Barriers->Add(*Source.m_Buffer, TransferRead);
+    m_Barriers->Add(*Target.m_Buffer, TransferWrite);
+    m_Barriers->Record(Commands);
     std::vector<VkBufferCopy> Shifted(Regions.begin(), Regions.end());
     for (VkBufferCopy& Region : Shifted)
     {
@@ -237,17 +247,17 @@ void CommandContext::FillBuffer(const BufferSlice& Target, uint32_t Value)
     const VkCommandBuffer Commands = BeginTransfer();
     if (!Commands)
         return;
-    m_Barriers.Add(*Target.m_Buffer, TransferWrite);
-    m_Barriers.Record(Commands);
+    m_Barriers->Add(*Target.m_Buffer, TransferWrite);
+    m_Barriers->Record(Commands);
     vkCmdFillBuffer(Commands, Target.m_Buffer->Handle(), Target.m_Offset, Target.m_Size & ~VkDeviceSize(3), Value);
     Touch(Target.m_Buffer);
     OperationDone();
 }
 
-HRESULT CommandContext::Upload(VkDeviceSize Size, BufferSlice& Result)
+VkResult CommandContext::Upload(VkDeviceSize Size, BufferSlice& Result)
 {
-    HRESULT Status = m_Device->RemovedReason();
-    if (FAILED(Status))
+    VkResult Status = m_Device->RemovedReason();
+    if (Status != VK_SUCCESS)
         return Status;
     if (Size > UploadRing::ChunkSize / 4)
     {
@@ -256,19 +266,19 @@ HRESULT CommandContext::Upload(VkDeviceSize Size, BufferSlice& Result)
         // that the ring would keep.
         std::shared_ptr<Buffer> Dedicated;
         Status = Buffer::Create(m_Device, Size, UploadRing::Usage, Buffer::Access::HostWrite, Dedicated);
-        if (SUCCEEDED(Status))
+        if (Status == VK_SUCCESS)
             Result = {std::move(Dedicated), 0, Size};
         return Status;
     }
-    Status = m_Ring.Allocate(Size, m_UploadAlignment, Result);
-    if (FAILED(Status) && m_Stream.HasWork())
+    Status = m_Ring->Allocate(Size, m_UploadAlignment, Result);
+    if (Status != VK_SUCCESS && m_Stream->HasWork())
     {
         // Out of memory for a new chunk: finish what is recorded, and retry
         // once the ring's older chunks are free.
         EndRenderPass();
-        m_Stream.Submit();
-        m_Stream.WaitIdle();
-        Status = m_Ring.Allocate(Size, m_UploadAlignment, Result);
+        m_Stream->Submit();
+        m_Stream->WaitIdle();
+        Status = m_Ring->Allocate(Size, m_UploadAlignment, Result);
     }
     return Status;
 }
@@ -276,25 +286,25 @@ HRESULT CommandContext::Upload(VkDeviceSize Size, BufferSlice& Result)
 void CommandContext::PrepareHostRead(const std::shared_ptr<Buffer>& Target)
 {
     constexpr Access HostRead = {VK_PIPELINE_STAGE_HOST_BIT, VK_ACCESS_HOST_READ_BIT};
-    if (!NeedsBarrier(Target->m_State, HostRead, false))
+    if (!NeedsBarrier(*Target->m_State, HostRead, false))
         return;
     const VkCommandBuffer Commands = BeginTransfer();
     if (!Commands)
         return;
-    m_Barriers.Add(*Target, HostRead);
-    m_Barriers.Record(Commands);
+    m_Barriers->Add(*Target, HostRead);
+    m_Barriers->Record(Commands);
     Touch(Target);
 }
 
 void CommandContext::ReleaseToExternal(const std::shared_ptr<Buffer>& Target)
 {
-    if (!Target->m_State.m_Released)
+    if (!Target->m_State->m_Released)
         TransferOwnership(Target, true);
 }
 
 void CommandContext::AcquireFromExternal(const std::shared_ptr<Buffer>& Target)
 {
-    if (Target->m_State.m_Released)
+    if (Target->m_State->m_Released)
         TransferOwnership(Target, false);
 }
 
@@ -303,7 +313,7 @@ void CommandContext::TransferOwnership(const std::shared_ptr<Buffer>& Target, bo
     const VkCommandBuffer Commands = BeginTransfer();
     if (!Commands)
         return;
-    AccessState& State = Target->m_State;
+    AccessState& State = *Target->m_State;
     auto Barrier = Vulkan::Describe<VkBufferMemoryBarrier>(VK_STRUCTURE_TYPE_BUFFER_MEMORY_BARRIER);
     Barrier.buffer = Target->Handle();
     Barrier.offset = 0;
@@ -339,27 +349,27 @@ void CommandContext::TransferOwnership(const std::shared_ptr<Buffer>& Target, bo
 void CommandContext::PrepareHostRead(const std::shared_ptr<Image>& Target)
 {
     constexpr Access HostRead = {VK_PIPELINE_STAGE_HOST_BIT, VK_ACCESS_HOST_READ_BIT, VK_IMAGE_LAYOUT_GENERAL};
-    if (!Target->m_PendingClear && !NeedsBarrier(Target->m_State, HostRead, true))
+    if (!Target->m_PendingClear && !NeedsBarrier(*Target->m_State, HostRead, true))
         return;
     const VkCommandBuffer Commands = BeginTransfer();
     if (!Commands)
         return;
     ResolveClear(Commands, Target);
-    m_Barriers.Add(*Target, HostRead);
-    m_Barriers.Record(Commands);
+    m_Barriers->Add(*Target, HostRead);
+    m_Barriers->Record(Commands);
     Touch(Target);
 }
 
-HRESULT CommandContext::ConvertToNv12(const std::shared_ptr<Image>& Source, const BufferSlice& Target,
-                                      const Nv12Planes& Planes)
+VkResult CommandContext::ConvertToNv12(const std::shared_ptr<Image>& Source, const BufferSlice& Target,
+                                       const Nv12Planes& Planes)
 {
-    if (!ColorConversion::Converts(Source->Format()) || !Source->ReadView() || Target.m_Offset % m_UploadAlignment)
-        return E_INVALIDARG;
+    if (!ConvertsToNv12(Source->Format()) || !Source->ReadView() || Target.m_Offset % m_UploadAlignment)
+        return VK_ERROR_VALIDATION_FAILED_EXT;
     if (!m_Conversion)
     {
         auto Created = std::make_unique<ColorConversion>(m_Device);
-        const HRESULT Status = Created->Initialize();
-        if (FAILED(Status))
+        const VkResult Status = Created->Initialize();
+        if (Status != VK_SUCCESS)
             return Status;
         m_Conversion = std::move(Created);
     }
@@ -370,14 +380,14 @@ HRESULT CommandContext::ConvertToNv12(const std::shared_ptr<Image>& Source, cons
     constexpr Access ShaderRead = {VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, VK_ACCESS_SHADER_READ_BIT,
                                    VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
     constexpr Access ShaderWrite = {VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, VK_ACCESS_SHADER_WRITE_BIT};
-    m_Barriers.Add(*Source, ShaderRead);
-    m_Barriers.Add(*Target.m_Buffer, ShaderWrite);
-    m_Barriers.Record(Commands);
+    m_Barriers->Add(*Source, ShaderRead);
+    m_Barriers->Add(*Target.m_Buffer, ShaderWrite);
+    m_Barriers->Record(Commands);
     m_Conversion->Record(Commands, Source->ReadView(), Target.m_Buffer->Handle(), Target.m_Offset, Planes);
     Touch(Source);
     Touch(Target.m_Buffer);
     OperationDone();
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 void CommandContext::AddReads(const DrawCall& Call, std::vector<std::pair<Buffer*, Access>>& Reads) const
@@ -391,7 +401,7 @@ void CommandContext::AddReads(const DrawCall& Call, std::vector<std::pair<Buffer
             {Call.m_Indices.m_Buffer.get(), {VK_PIPELINE_STAGE_VERTEX_INPUT_BIT, VK_ACCESS_INDEX_READ_BIT}});
     for (const UniformBuffer& Uniform : Call.m_Uniforms)
         Reads.push_back({Uniform.m_Buffer.m_Buffer.get(),
-                         {PipelineStagesOf(m_Pipelines.StagesOf(Uniform.m_Binding)), VK_ACCESS_UNIFORM_READ_BIT}});
+                         {PipelineStagesOf(m_Pipelines->StagesOf(Uniform.m_Binding)), VK_ACCESS_UNIFORM_READ_BIT}});
 }
 
 bool CommandContext::PassFits(const DrawCall& Call, const std::vector<std::pair<Buffer*, Access>>& Reads) const
@@ -400,7 +410,7 @@ bool CommandContext::PassFits(const DrawCall& Call, const std::vector<std::pair<
     if (m_PassTargets != Call.m_Targets)
         return false;
     for (const auto& [Resource, Use] : Reads)
-        if (NeedsBarrier(Resource->m_State, Use, false))
+        if (NeedsBarrier(*Resource->m_State, Use, false))
             return false;
     return true;
 }
@@ -425,7 +435,7 @@ VkCommandBuffer CommandContext::BeginPass(const DrawCall& Call, const std::vecto
         if (!CoversImage(*Picture, Area))
             ResolveClear(Commands, Picture);
         const bool Clears = Picture->m_PendingClear.has_value();
-        m_Barriers.Add(*Picture, Attachment, Clears);
+        m_Barriers->Add(*Picture, Attachment, Clears);
         auto Info = Vulkan::Describe<VkRenderingAttachmentInfo>(VK_STRUCTURE_TYPE_RENDERING_ATTACHMENT_INFO);
         Info.imageView = Target->Handle();
         Info.imageLayout = VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL;
@@ -437,8 +447,8 @@ VkCommandBuffer CommandContext::BeginPass(const DrawCall& Call, const std::vecto
         Attachments.push_back(Info);
     }
     for (const auto& [Resource, Use] : Reads)
-        m_Barriers.Add(*Resource, Use);
-    m_Barriers.Record(Commands);
+        m_Barriers->Add(*Resource, Use);
+    m_Barriers->Record(Commands);
 
     auto Rendering = Vulkan::Describe<VkRenderingInfo>(VK_STRUCTURE_TYPE_RENDERING_INFO);
     Rendering.renderArea = Area;
@@ -474,7 +484,7 @@ void CommandContext::BindAndDraw(VkCommandBuffer Commands, const DrawCall& Call,
             Writes[Index].descriptorType = VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER;
             Writes[Index].pBufferInfo = &Infos[Index];
         }
-        m_Device->m_CmdPushDescriptorSet(Commands, VK_PIPELINE_BIND_POINT_GRAPHICS, m_Pipelines.Layout(), 0,
+        m_Device->m_CmdPushDescriptorSet(Commands, VK_PIPELINE_BIND_POINT_GRAPHICS, m_Pipelines->Layout(), 0,
                                          static_cast<uint32_t>(Writes.size()), Writes.data());
     }
     for (const VertexStream& Stream : Call.m_Vertices)
@@ -498,17 +508,17 @@ bool CommandContext::Draw(const DrawCall& Call)
     if (Call.m_Targets.empty() || Call.m_Count == 0)
         return false;
     VkPipeline Pipeline = VK_NULL_HANDLE;
-    if (FAILED(m_Pipelines.Get(Call.m_Pipeline, Pipeline)))
+    if (m_Pipelines->Get(Call.m_Pipeline, Pipeline) != VK_SUCCESS)
         return false;
     AddReads(Call, m_Reads);
-    VkCommandBuffer Commands = PassFits(Call, m_Reads) ? m_Stream.Commands() : BeginPass(Call, m_Reads);
+    VkCommandBuffer Commands = PassFits(Call, m_Reads) ? m_Stream->Commands() : BeginPass(Call, m_Reads);
     if (!Commands)
         return false;
     BindAndDraw(Commands, Call, Pipeline);
     for (const std::shared_ptr<ImageView>& Target : Call.m_Targets)
     {
         Touch(Target->Target());
-        m_Stream.Keep(Target);
+        m_Stream->Keep(Target);
     }
     for (const VertexStream& Stream : Call.m_Vertices)
         Touch(Stream.m_Buffer.m_Buffer);
@@ -518,29 +528,74 @@ bool CommandContext::Draw(const DrawCall& Call)
         Touch(Call.m_Indices.m_Buffer);
     // Reads inside the pass: noted, so that a later writer waits for them.
     for (const auto& [Resource, Use] : m_Reads)
-        Plan(Resource->m_State, Use, false);
+        Plan(*Resource->m_State, Use, false);
     OperationDone();
     return true;
 }
 
-HRESULT CommandContext::SubmitUpTo(uint64_t LastUse, bool Wait)
+VkResult CommandContext::SubmitUpTo(uint64_t LastUse, bool Wait)
 {
-    if (LastUse >= m_Stream.CurrentValue() && m_Stream.HasWork())
+    if (LastUse >= m_Stream->CurrentValue() && m_Stream->HasWork())
     {
         EndRenderPass();
         m_Operations = 0;
-        const HRESULT Submitted = m_Stream.Submit();
-        if (FAILED(Submitted))
+        const VkResult Submitted = m_Stream->Submit();
+        if (Submitted != VK_SUCCESS)
             return Submitted;
     }
     if (!Wait || LastUse == 0)
         return m_Device->RemovedReason();
-    return m_Stream.Wait(LastUse);
+    return m_Stream->Wait(LastUse);
 }
 
 bool CommandContext::HasCompleted(uint64_t LastUse) const
 {
-    return LastUse < m_Stream.CurrentValue() && m_Stream.CompletedValue() >= LastUse;
+    return LastUse < m_Stream->CurrentValue() && m_Stream->CompletedValue() >= LastUse;
+}
+
+bool CommandContext::ConvertsToNv12(VkFormat Format) { return ColorConversion::Converts(Format); }
+
+VkResult CommandContext::Wait(uint64_t Value) { return m_Stream->Wait(Value); }
+
+uint64_t CommandContext::CurrentValue() const { return m_Stream->CurrentValue(); }
+
+uint64_t CommandContext::BusyTime()
+{
+    m_Stream->Retire();
+    return m_Stream->BusyTime();
+}
+
+VkResult CommandContext::ExportTimeline(int& Descriptor) const { return m_Stream->ExportTimeline(Descriptor); }
+
+VkResult CommandContext::WaitForHostAccess(const Buffer& Resource, bool Wait)
+{
+    const uint64_t LastUse = Resource.m_State->m_LastUse;
+    if (!Wait && !HasCompleted(LastUse))
+    {
+        SubmitUpTo(LastUse, false);
+        return VK_NOT_READY;
+    }
+    return SubmitUpTo(LastUse, true);
+}
+
+VkResult CommandContext::SubmitUses(const Buffer& Resource, uint64_t& Batch)
+{
+    return SubmitThrough(Resource.m_State->m_LastUse, Batch);
+}
+
+VkResult CommandContext::SubmitUses(const Image& Resource, uint64_t& Batch)
+{
+    return SubmitThrough(Resource.m_State->m_LastUse, Batch);
+}
+
+VkResult CommandContext::SubmitThrough(uint64_t LastUse, uint64_t& Batch)
+{
+    // A resource that nothing used: what is recorded so far, which may be
+    // nothing more than what is submitted already.
+    const VkResult Status = SubmitUpTo(LastUse ? LastUse : m_Stream->CurrentValue(), false);
+    if (Status == VK_SUCCESS)
+        Batch = LastUse ? LastUse : m_Stream->CurrentValue() - 1;
+    return Status;
 }
 
 } // namespace Platform::Vulkan

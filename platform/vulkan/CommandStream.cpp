@@ -1,10 +1,10 @@
-#include "Vulkan/CommandStream.h"
+#include "CommandStream.h"
 
 #include <utility>
 
 #include "Structure.h"
 
-#include "Vulkan/Error.h"
+#include "Error.h"
 
 namespace Platform::Vulkan {
 
@@ -18,7 +18,7 @@ constexpr uint32_t TimerCount = 64;
 
 CommandStream::CommandStream(std::shared_ptr<Device> Device) : m_Device(std::move(Device)) {}
 
-HRESULT CommandStream::Initialize()
+VkResult CommandStream::Initialize()
 {
     const VkDevice Handle = m_Device->Handle();
     auto PoolInfo = Vulkan::Describe<VkCommandPoolCreateInfo>(VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO);
@@ -40,7 +40,7 @@ HRESULT CommandStream::Initialize()
     return CreateTimers();
 }
 
-HRESULT CommandStream::CreateTimers()
+VkResult CommandStream::CreateTimers()
 {
     uint32_t Count = 0;
     vkGetPhysicalDeviceQueueFamilyProperties(m_Device->Adapter().m_Handle, &Count, nullptr);
@@ -50,14 +50,14 @@ HRESULT CommandStream::CreateTimers()
         m_Device->QueueFamily() < Count ? Families[m_Device->QueueFamily()].timestampValidBits : 0;
     const float Period = m_Device->Adapter().m_Properties.limits.timestampPeriod;
     if (ValidBits == 0 || Period <= 0)
-        return S_OK; // untimed: the busy time stays 0
+        return VK_SUCCESS; // untimed: the busy time stays 0
     auto PoolInfo = Vulkan::Describe<VkQueryPoolCreateInfo>(VK_STRUCTURE_TYPE_QUERY_POOL_CREATE_INFO);
     PoolInfo.queryType = VK_QUERY_TYPE_TIMESTAMP;
     PoolInfo.queryCount = 2 * TimerCount;
     VK_RETURN_IF_FAILED(vkCreateQueryPool(m_Device->Handle(), &PoolInfo, nullptr, &m_Timers));
     m_TimestampPeriod = Period;
     m_TimestampMask = ValidBits >= 64 ? ~uint64_t(0) : (uint64_t(1) << ValidBits) - 1;
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 void CommandStream::StartTimer(VkCommandBuffer Commands)
@@ -89,7 +89,7 @@ CommandStream::~CommandStream()
         vkEndCommandBuffer(m_Current); // recorded but never submitted: dropped
     if (m_Timeline && m_Submitted > 0)
         Wait(m_Submitted);
-    if (m_Device->RemovedReason() != S_OK)
+    if (m_Device->RemovedReason() != VK_SUCCESS)
         vkDeviceWaitIdle(Handle);
     m_InFlight.clear();
     m_Kept.clear();
@@ -105,7 +105,7 @@ VkCommandBuffer CommandStream::Commands()
 {
     if (m_Current)
         return m_Current;
-    if (m_Device->RemovedReason() != S_OK)
+    if (m_Device->RemovedReason() != VK_SUCCESS)
         return VK_NULL_HANDLE;
     VkCommandBuffer Commands = VK_NULL_HANDLE;
     if (!m_Free.empty())
@@ -123,7 +123,7 @@ VkCommandBuffer CommandStream::Commands()
         const VkResult Result = vkAllocateCommandBuffers(m_Device->Handle(), &AllocateInfo, &Commands);
         if (Result != VK_SUCCESS)
         {
-            m_Device->MarkRemoved(HresultFromVk(Result));
+            m_Device->MarkRemoved(Result);
             return VK_NULL_HANDLE;
         }
     }
@@ -132,7 +132,7 @@ VkCommandBuffer CommandStream::Commands()
     const VkResult Result = vkBeginCommandBuffer(Commands, &BeginInfo);
     if (Result != VK_SUCCESS)
     {
-        m_Device->MarkRemoved(HresultFromVk(Result));
+        m_Device->MarkRemoved(Result);
         m_Free.push_back(Commands);
         return VK_NULL_HANDLE;
     }
@@ -143,7 +143,7 @@ VkCommandBuffer CommandStream::Commands()
 
 void CommandStream::Keep(std::shared_ptr<void> Object) { m_Kept.push_back(std::move(Object)); }
 
-HRESULT CommandStream::Submit()
+VkResult CommandStream::Submit()
 {
     Retire();
     if (!m_Current)
@@ -183,7 +183,7 @@ HRESULT CommandStream::Submit()
     {
         // Nothing of the batch will run: a device that cannot take work any
         // more is a removed device.
-        m_Device->MarkRemoved(HresultFromDeviceFailure(Result));
+        m_Device->MarkRemoved(DeviceFailure(Result));
         vkResetCommandBuffer(Commands, 0);
         m_Free.push_back(Commands);
         m_Kept.clear();
@@ -192,7 +192,7 @@ HRESULT CommandStream::Submit()
     m_Submitted = Value;
     m_InFlight.push_back({Value, Commands, std::move(m_Kept), Timer});
     m_Kept.clear();
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 uint64_t CommandStream::CompletedValue() const
@@ -203,16 +203,16 @@ uint64_t CommandStream::CompletedValue() const
     return Value;
 }
 
-HRESULT CommandStream::ExportTimeline(int& Descriptor) const
+VkResult CommandStream::ExportTimeline(int& Descriptor) const
 {
     Descriptor = -1;
     if (!m_Device->ExportsTimeline() || !m_Timeline)
-        return E_NOTIMPL;
+        return VK_ERROR_FEATURE_NOT_PRESENT;
     auto Info = Vulkan::Describe<VkSemaphoreGetFdInfoKHR>(VK_STRUCTURE_TYPE_SEMAPHORE_GET_FD_INFO_KHR);
     Info.semaphore = m_Timeline;
     Info.handleType = VK_EXTERNAL_SEMAPHORE_HANDLE_TYPE_OPAQUE_FD_BIT;
     VK_RETURN_IF_FAILED(m_Device->m_GetSemaphoreFd(m_Device->Handle(), &Info, &Descriptor));
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 void CommandStream::WaitBeforeNext(VkSemaphore Semaphore, uint64_t Value)
@@ -221,12 +221,12 @@ void CommandStream::WaitBeforeNext(VkSemaphore Semaphore, uint64_t Value)
     m_GateValue = Value;
 }
 
-HRESULT CommandStream::Wait(uint64_t Value)
+VkResult CommandStream::Wait(uint64_t Value)
 {
     // A device that already failed answers at once: its work may never end.
-    const HRESULT Removed = m_Device->RemovedReason();
-    if (FAILED(Removed))
-        return CompletedValue() >= Value ? S_OK : Removed;
+    const VkResult Removed = m_Device->RemovedReason();
+    if (Removed != VK_SUCCESS)
+        return CompletedValue() >= Value ? VK_SUCCESS : Removed;
     auto WaitInfo = Vulkan::Describe<VkSemaphoreWaitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_WAIT_INFO);
     WaitInfo.semaphoreCount = 1;
     WaitInfo.pSemaphores = &m_Timeline;
@@ -239,22 +239,22 @@ HRESULT CommandStream::Wait(uint64_t Value)
     {
         Result = vkWaitSemaphores(m_Device->Handle(), &WaitInfo, static_cast<uint64_t>(m_Device->WaitLimit().count()));
         if (Result == VK_SUCCESS)
-            return S_OK;
+            return VK_SUCCESS;
         const uint64_t Now = CompletedValue();
         if (Result != VK_TIMEOUT || Now == Completed)
             break;
         Completed = Now;
     }
-    m_Device->MarkRemoved(HresultFromDeviceFailure(Result));
+    m_Device->MarkRemoved(DeviceFailure(Result));
     return m_Device->RemovedReason();
 }
 
 void CommandStream::WaitIdle()
 {
-    if (m_Submitted > 0 && FAILED(Wait(m_Submitted)))
+    if (m_Submitted > 0 && Wait(m_Submitted) != VK_SUCCESS)
         vkDeviceWaitIdle(m_Device->Handle());
     Retire();
-    if (m_Device->RemovedReason() != S_OK)
+    if (m_Device->RemovedReason() != VK_SUCCESS)
     {
         // A lost device signals nothing more: after the idle wait nothing runs.
         for (Batch& Done : m_InFlight)

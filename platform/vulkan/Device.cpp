@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "Vulkan/Error.h"
+#include "Error.h"
 
 namespace Platform::Vulkan {
 
@@ -28,14 +28,14 @@ Device::Device(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter
     : m_Instance(std::move(Instance)), m_Adapter(Adapter)
 {}
 
-HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter,
-                       std::shared_ptr<Device>& Result)
+VkResult Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter,
+                        std::shared_ptr<Device>& Result)
 {
     if (!Adapter.m_Usable)
-        return HresultFromVk(VK_ERROR_FEATURE_NOT_PRESENT); // the device lacks what is needed
+        return VK_ERROR_FEATURE_NOT_PRESENT; // the device lacks what is needed
     std::shared_ptr<Device> Created(new (std::nothrow) Device(std::move(Instance), Adapter));
     if (!Created)
-        return E_OUTOFMEMORY;
+        return VK_ERROR_OUT_OF_HOST_MEMORY;
 
     // One queue that draws and copies.
     uint32_t FamilyCount = 0;
@@ -47,7 +47,7 @@ HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice&
         if (Families[Index].queueFlags & VK_QUEUE_GRAPHICS_BIT)
             Family = Index;
     if (Family == FamilyCount)
-        return HresultFromVk(VK_ERROR_FEATURE_NOT_PRESENT); // the device lacks what is needed
+        return VK_ERROR_FEATURE_NOT_PRESENT; // the device lacks what is needed
     Created->m_QueueFamily = Family;
 
     const float Priority = 1.0f;
@@ -102,7 +102,7 @@ HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice&
     Created->m_CmdPushDescriptorSet =
         reinterpret_cast<PFN_vkCmdPushDescriptorSetKHR>(vkGetDeviceProcAddr(Handle, "vkCmdPushDescriptorSetKHR"));
     if (!Created->m_CmdBeginRendering || !Created->m_CmdEndRendering || !Created->m_CmdPushDescriptorSet)
-        return HresultFromVk(VK_ERROR_FEATURE_NOT_PRESENT); // the device lacks what is needed
+        return VK_ERROR_FEATURE_NOT_PRESENT; // the device lacks what is needed
     if (Adapter.m_ExternalMemoryFd)
         Created->m_GetMemoryFd =
             reinterpret_cast<PFN_vkGetMemoryFdKHR>(vkGetDeviceProcAddr(Handle, "vkGetMemoryFdKHR"));
@@ -113,7 +113,7 @@ HRESULT Device::Create(std::shared_ptr<Instance> Instance, const PhysicalDevice&
         Created->m_ExportsTimeline = Created->m_GetSemaphoreFd && TimelineExportable(Adapter.m_Handle);
     }
     Result = std::move(Created);
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 Device::~Device()
@@ -125,21 +125,21 @@ Device::~Device()
     }
 }
 
-HRESULT Device::Allocate(const VkMemoryRequirements& Requirements, VkMemoryPropertyFlags Required,
-                         VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained,
-                         const void* Next) const
+VkResult Device::Allocate(const VkMemoryRequirements& Requirements, VkMemoryPropertyFlags Required,
+                          VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained,
+                          const void* Next) const
 {
     const VkPhysicalDeviceMemoryProperties& Properties = m_Adapter.m_MemoryProperties;
     const std::optional<uint32_t> Chosen =
         ChooseMemoryType(Properties, Requirements.memoryTypeBits, Required, Preferred);
     if (!Chosen)
-        return E_OUTOFMEMORY;
+        return VK_ERROR_OUT_OF_HOST_MEMORY;
     auto AllocateInfo = Vulkan::Describe<VkMemoryAllocateInfo>(VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO, Next);
     AllocateInfo.allocationSize = Requirements.size;
     AllocateInfo.memoryTypeIndex = *Chosen;
     VK_RETURN_IF_FAILED(vkAllocateMemory(m_Handle, &AllocateInfo, nullptr, &Memory));
     Obtained = Properties.memoryTypes[*Chosen].propertyFlags;
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 std::optional<uint32_t> ChooseMemoryType(const VkPhysicalDeviceMemoryProperties& Properties, uint32_t TypeBits,
@@ -178,9 +178,9 @@ bool Device::SupportsBufferFormat(VkFormat Format, VkFormatFeatureFlags Features
     return (Properties.bufferFeatures & Features) == Features;
 }
 
-void Device::MarkRemoved(HRESULT Reason)
+void Device::MarkRemoved(VkResult Reason)
 {
-    HRESULT Expected = S_OK;
+    VkResult Expected = VK_SUCCESS;
     m_RemovedReason.compare_exchange_strong(Expected, Reason, std::memory_order_acq_rel);
 }
 

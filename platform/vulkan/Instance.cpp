@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "Vulkan/Error.h"
+#include "Error.h"
 
 namespace Platform::Vulkan {
 
@@ -31,18 +31,18 @@ int Rank(const PhysicalDevice& Device)
 
 } // namespace
 
-HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
+VkResult Instance::Acquire(std::shared_ptr<Instance>& Result)
 {
     std::lock_guard Guard(InstanceLock);
     if (SharedInstance)
     {
         Result = *SharedInstance;
-        return S_OK;
+        return VK_SUCCESS;
     }
 
     std::shared_ptr<Instance> Created(new (std::nothrow) Instance);
     if (!Created)
-        return E_OUTOFMEMORY;
+        return VK_ERROR_OUT_OF_HOST_MEMORY;
     auto Application = Vulkan::Describe<VkApplicationInfo>(VK_STRUCTURE_TYPE_APPLICATION_INFO);
     Application.pApplicationName = "Ostrel";
     Application.pEngineName = "Ostrel";
@@ -55,9 +55,10 @@ HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
         Created->m_Handle = VK_NULL_HANDLE;
     // No driver: a factory without adapters, as on a machine without any,
     // unless the driver could not be loaded for want of memory.
-    const bool NoDriver = Created_ == VK_ERROR_INCOMPATIBLE_DRIVER && HresultFromDriverStart(Created_) != E_OUTOFMEMORY;
+    const bool NoDriver =
+        Created_ == VK_ERROR_INCOMPATIBLE_DRIVER && DriverStartResult(Created_) != VK_ERROR_OUT_OF_HOST_MEMORY;
     if (Created_ < 0 && !NoDriver)
-        return HresultFromDriverStart(Created_);
+        return DriverStartResult(Created_);
     if (!NoDriver)
     {
         uint32_t Count = 0;
@@ -65,7 +66,7 @@ HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
         // left out, and none left fails the enumeration.
         const VkResult Enumerated = vkEnumeratePhysicalDevices(Created->m_Handle, &Count, nullptr);
         if (Enumerated < 0)
-            return HresultFromDriverStart(Enumerated);
+            return DriverStartResult(Enumerated);
         std::vector<VkPhysicalDevice> Handles(Count);
         VK_RETURN_IF_FAILED(vkEnumeratePhysicalDevices(Created->m_Handle, &Count, Handles.data()));
         Handles.resize(Count);
@@ -81,7 +82,7 @@ HRESULT Instance::Acquire(std::shared_ptr<Instance>& Result)
     }
     SharedInstance = new (std::nothrow) std::shared_ptr<Instance>(Created);
     Result = std::move(Created);
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 void SortByKind(std::vector<PhysicalDevice>& Devices)

@@ -1,7 +1,8 @@
 #include "Vulkan/Memory.h"
 #include "Structure.h"
 
-#include "Vulkan/Error.h"
+#include "AccessState.h"
+#include "Error.h"
 
 namespace Platform::Vulkan {
 
@@ -28,19 +29,19 @@ bool ExportsBuffers(const Device& Owner, VkBufferUsageFlags Usage, bool& Dedicat
 
 } // namespace
 
-HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBufferUsageFlags Usage, Access Access,
-                       std::shared_ptr<Buffer>& Result)
+VkResult Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBufferUsageFlags Usage, Access Access,
+                        std::shared_ptr<Buffer>& Result)
 {
     std::shared_ptr<Buffer> Created(new (std::nothrow) Buffer(std::move(Device)));
-    if (!Created)
-        return E_OUTOFMEMORY;
+    if (!Created || !Created->m_State)
+        return VK_ERROR_OUT_OF_HOST_MEMORY;
     const VkDevice Handle = Created->m_Device->Handle();
     // Whole words, so that a fill reaches every byte.
     Size = (Size + 3) & ~VkDeviceSize(3);
     const bool Exported = Access == Access::Exported;
     bool DedicatedOnly = false;
     if (Exported && !ExportsBuffers(*Created->m_Device, Usage, DedicatedOnly))
-        return E_NOTIMPL;
+        return VK_ERROR_FEATURE_NOT_PRESENT;
     auto External =
         Vulkan::Describe<VkExternalMemoryBufferCreateInfo>(VK_STRUCTURE_TYPE_EXTERNAL_MEMORY_BUFFER_CREATE_INFO);
     External.handleTypes = ExportType;
@@ -74,9 +75,9 @@ HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBuff
         Preferred = VK_MEMORY_PROPERTY_HOST_CACHED_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT;
         break;
     }
-    const HRESULT Allocated = Created->m_Device->Allocate(Requirements, Required, Preferred, Created->m_Memory,
-                                                          Obtained, Exported ? &Export : nullptr);
-    if (FAILED(Allocated))
+    const VkResult Allocated = Created->m_Device->Allocate(Requirements, Required, Preferred, Created->m_Memory,
+                                                           Obtained, Exported ? &Export : nullptr);
+    if (Allocated != VK_SUCCESS)
         return Allocated;
     VK_RETURN_IF_FAILED(vkBindBufferMemory(Handle, Created->m_Handle, Created->m_Memory, 0));
     Created->m_Exported = Exported;
@@ -90,8 +91,11 @@ HRESULT Buffer::Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBuff
         Created->m_Coherent = (Obtained & VK_MEMORY_PROPERTY_HOST_COHERENT_BIT) != 0;
     }
     Result = std::move(Created);
-    return S_OK;
+    return VK_SUCCESS;
 }
+
+Buffer::Buffer(std::shared_ptr<Device> Device) : m_State(new (std::nothrow) AccessState()), m_Device(std::move(Device))
+{}
 
 Buffer::~Buffer()
 {
@@ -102,16 +106,16 @@ Buffer::~Buffer()
         vkFreeMemory(Handle, m_Memory, nullptr);
 }
 
-HRESULT Buffer::ExportMemory(int& Descriptor) const
+VkResult Buffer::ExportMemory(int& Descriptor) const
 {
     Descriptor = -1;
     if (!m_Exported)
-        return E_NOTIMPL;
+        return VK_ERROR_FEATURE_NOT_PRESENT;
     auto Info = Vulkan::Describe<VkMemoryGetFdInfoKHR>(VK_STRUCTURE_TYPE_MEMORY_GET_FD_INFO_KHR);
     Info.memory = m_Memory;
     Info.handleType = ExportType;
     VK_RETURN_IF_FAILED(m_Device->m_GetMemoryFd(m_Device->Handle(), &Info, &Descriptor));
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 void Buffer::InvalidateHostRange() const
@@ -140,12 +144,12 @@ bool Image::CanPlaceOnHost(const Device& Device, VkFormat Format, VkImageUsageFl
            (Properties.sampleCounts & VK_SAMPLE_COUNT_1_BIT);
 }
 
-HRESULT Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t Width, uint32_t Height,
-                      VkImageUsageFlags Usage, std::shared_ptr<Image>& Result, Placement Where)
+VkResult Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t Width, uint32_t Height,
+                       VkImageUsageFlags Usage, std::shared_ptr<Image>& Result, Placement Where)
 {
     std::shared_ptr<Image> Created(new (std::nothrow) Image(std::move(Device)));
-    if (!Created)
-        return E_OUTOFMEMORY;
+    if (!Created || !Created->m_State)
+        return VK_ERROR_OUT_OF_HOST_MEMORY;
     const VkDevice Handle = Created->m_Device->Handle();
     const bool OnHost = Where == Placement::Host;
     auto CreateInfo = Vulkan::Describe<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
@@ -168,12 +172,12 @@ HRESULT Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t 
     VkMemoryRequirements Requirements;
     vkGetImageMemoryRequirements(Handle, Created->m_Handle, &Requirements);
     VkMemoryPropertyFlags Obtained = 0;
-    const HRESULT Allocated =
+    const VkResult Allocated =
         Created->m_Device->Allocate(Requirements, OnHost ? VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT : 0,
                                     OnHost ? VK_MEMORY_PROPERTY_HOST_CACHED_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT
                                            : VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT,
                                     Created->m_Memory, Obtained);
-    if (FAILED(Allocated))
+    if (Allocated != VK_SUCCESS)
         return Allocated;
     VK_RETURN_IF_FAILED(vkBindImageMemory(Handle, Created->m_Handle, Created->m_Memory, 0));
     if (OnHost)
@@ -188,7 +192,7 @@ HRESULT Image::Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t 
         Created->m_Coherent = (Obtained & VK_MEMORY_PROPERTY_HOST_COHERENT_BIT) != 0;
     }
     Result = std::move(Created);
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 void Image::InvalidateHostRange() const
@@ -214,6 +218,8 @@ VkImageView Image::ReadView()
     return m_ReadView;
 }
 
+Image::Image(std::shared_ptr<Device> Device) : m_State(new (std::nothrow) AccessState()), m_Device(std::move(Device)) {}
+
 Image::~Image()
 {
     const VkDevice Handle = m_Device->Handle();
@@ -225,11 +231,11 @@ Image::~Image()
         vkFreeMemory(Handle, m_Memory, nullptr);
 }
 
-HRESULT ImageView::Create(std::shared_ptr<Image> Image, VkFormat Format, std::shared_ptr<ImageView>& Result)
+VkResult ImageView::Create(std::shared_ptr<Image> Image, VkFormat Format, std::shared_ptr<ImageView>& Result)
 {
     std::shared_ptr<ImageView> Created(new (std::nothrow) ImageView(std::move(Image)));
     if (!Created)
-        return E_OUTOFMEMORY;
+        return VK_ERROR_OUT_OF_HOST_MEMORY;
     auto CreateInfo = Vulkan::Describe<VkImageViewCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO);
     CreateInfo.image = Created->m_Image->Handle();
     CreateInfo.viewType = VK_IMAGE_VIEW_TYPE_2D;
@@ -239,7 +245,7 @@ HRESULT ImageView::Create(std::shared_ptr<Image> Image, VkFormat Format, std::sh
         vkCreateImageView(Created->m_Image->Owner()->Handle(), &CreateInfo, nullptr, &Created->m_Handle));
     Created->m_Format = Format;
     Result = std::move(Created);
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 ImageView::~ImageView()

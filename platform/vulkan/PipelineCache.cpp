@@ -1,7 +1,7 @@
-#include "Vulkan/PipelineCache.h"
+#include "PipelineCache.h"
 #include "Structure.h"
 
-#include "Vulkan/Error.h"
+#include "Error.h"
 
 namespace Platform::Vulkan {
 
@@ -20,7 +20,7 @@ PipelineCache::~PipelineCache()
         vkDestroyPipelineCache(Handle, m_Cache, nullptr);
 }
 
-HRESULT PipelineCache::Initialize(const std::vector<VkDescriptorSetLayoutBinding>& UniformBindings)
+VkResult PipelineCache::Initialize(const std::vector<VkDescriptorSetLayoutBinding>& UniformBindings)
 {
     const VkDevice Handle = m_Device->Handle();
     auto CacheInfo = Vulkan::Describe<VkPipelineCacheCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_CACHE_CREATE_INFO);
@@ -38,7 +38,7 @@ HRESULT PipelineCache::Initialize(const std::vector<VkDescriptorSetLayoutBinding
     LayoutInfo.setLayoutCount = 1;
     LayoutInfo.pSetLayouts = &m_SetLayout;
     VK_RETURN_IF_FAILED(vkCreatePipelineLayout(Handle, &LayoutInfo, nullptr, &m_Layout));
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 VkShaderStageFlags PipelineCache::StagesOf(uint32_t Binding) const
@@ -49,7 +49,7 @@ VkShaderStageFlags PipelineCache::StagesOf(uint32_t Binding) const
     return 0;
 }
 
-HRESULT PipelineCache::Get(const PipelineDescription& Description, VkPipeline& Pipeline)
+VkResult PipelineCache::Get(const PipelineDescription& Description, VkPipeline& Pipeline)
 {
     std::vector<uint64_t> Key;
     Key.reserve(8 + 2 * Description.m_Bindings.size() + 2 * Description.m_Attributes.size());
@@ -74,15 +74,15 @@ HRESULT PipelineCache::Get(const PipelineDescription& Description, VkPipeline& P
     if (Found != m_Pipelines.end())
     {
         Pipeline = Found->second;
-        return S_OK;
+        return VK_SUCCESS;
     }
-    const HRESULT Result = Create(Description, Pipeline);
-    if (SUCCEEDED(Result))
+    const VkResult Result = Create(Description, Pipeline);
+    if (Result == VK_SUCCESS)
         m_Pipelines.emplace(std::move(Key), Pipeline);
     return Result;
 }
 
-HRESULT PipelineCache::Create(const PipelineDescription& Description, VkPipeline& Pipeline)
+VkResult PipelineCache::Create(const PipelineDescription& Description, VkPipeline& Pipeline)
 {
     VkPipelineShaderStageCreateInfo Stages[2] = {};
     Stages[0] = Vulkan::Describe<std::remove_reference_t<decltype(Stages[0])>>(
@@ -156,7 +156,7 @@ HRESULT PipelineCache::Create(const PipelineDescription& Description, VkPipeline
     CreateInfo.pDynamicState = &Dynamic;
     CreateInfo.layout = m_Layout;
     VK_RETURN_IF_FAILED(vkCreateGraphicsPipelines(m_Device->Handle(), m_Cache, 1, &CreateInfo, nullptr, &Pipeline));
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 } // namespace Platform::Vulkan

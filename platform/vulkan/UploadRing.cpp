@@ -1,4 +1,4 @@
-#include "Vulkan/UploadRing.h"
+#include "UploadRing.h"
 
 namespace Platform::Vulkan {
 
@@ -8,10 +8,10 @@ VkDeviceSize AlignUp(VkDeviceSize Value, VkDeviceSize Alignment) { return (Value
 
 } // namespace
 
-HRESULT UploadRing::Allocate(VkDeviceSize Size, VkDeviceSize Alignment, BufferSlice& Result)
+VkResult UploadRing::Allocate(VkDeviceSize Size, VkDeviceSize Alignment, BufferSlice& Result)
 {
     if (Size == 0 || Alignment == 0 || (Alignment & (Alignment - 1)) != 0)
-        return E_INVALIDARG;
+        return VK_ERROR_VALIDATION_FAILED_EXT;
     // The current chunk, if the range fits; else the next chunk that nothing
     // holds any more; else a new one.
     for (size_t Tried = 0; Tried <= m_Chunks.size(); ++Tried)
@@ -24,7 +24,7 @@ HRESULT UploadRing::Allocate(VkDeviceSize Size, VkDeviceSize Alignment, BufferSl
             {
                 Candidate.m_Used = Offset + Size;
                 Result = {Candidate.m_Memory, Offset, Size};
-                return S_OK;
+                return VK_SUCCESS;
             }
         }
         if (m_Chunks.empty())
@@ -36,15 +36,15 @@ HRESULT UploadRing::Allocate(VkDeviceSize Size, VkDeviceSize Alignment, BufferSl
             m_Chunks[m_Current].m_Used = m_Chunks[m_Current].m_Memory->Size(); // still read: full
     }
     Chunk Created;
-    const HRESULT Status = Buffer::Create(m_Device, std::max(ChunkSize, AlignUp(Size, Alignment)), Usage,
-                                          Buffer::Access::HostWrite, Created.m_Memory);
-    if (FAILED(Status))
+    const VkResult Status = Buffer::Create(m_Device, std::max(ChunkSize, AlignUp(Size, Alignment)), Usage,
+                                           Buffer::Access::HostWrite, Created.m_Memory);
+    if (Status != VK_SUCCESS)
         return Status;
     Created.m_Used = Size;
     Result = {Created.m_Memory, 0, Size};
     m_Chunks.push_back(std::move(Created));
     m_Current = m_Chunks.size() - 1;
-    return S_OK;
+    return VK_SUCCESS;
 }
 
 } // namespace Platform::Vulkan

@@ -9,8 +9,9 @@
 # - platform libraries reach each other through interface/ folders only;
 # - only vulkan/ records Vulkan commands or calls Vulkan, and vulkan/ knows
 #   nothing of DXGI or Direct3D;
-# - cuda/ and ffmpeg/, back ends, include no SDK-named header and speak
-#   their own errors (CUresult; FfmpegError, AVERROR and errno), not HRESULTs.
+# - the back ends (cuda/, ffmpeg/, ptrace/, vulkan/) include no SDK-named
+#   header and speak their own results (CUresult; FfmpegError, AVERROR and
+#   errno; pid_t, siginfo_t and errno; VkResult), not HRESULTs;
 # - the libraries' USES graph has no cycle, and no back end uses a front;
 # - no include leaves its library's folder by a relative path;
 # - a library's tests include its own headers and the interfaces of what it
@@ -72,27 +73,19 @@ private=$(includes "$platform" | grep -v "^$sdk/" | grep -E ':"(\.\./|[a-z0-9]+/
 # Vulkan calls (vkSomething( ), outside the back end.
 calls=$(grep -rnE '\bvk[A-Z][A-Za-z0-9]*\(' "$platform" --include='*.cpp' --include='*.h' | grep -v "^$platform/vulkan/")
 [[ -z $calls ]] || fail "Vulkan called outside vulkan/" "$calls"
-# DXGI and Direct3D inside the back end; Error.cpp, the one place where a
-# Vulkan result becomes an HRESULT, may name DXGI's error codes.
-notions=$(grep -rnE '#include .*(d3d11|d3dcommon|d3d10|dxgi)|\bD3D|\bDXGI_' "$platform/vulkan" | grep -v "^$platform/vulkan/Error.cpp:")
+# DXGI and Direct3D inside the back end.
+notions=$(grep -rnE '#include .*(d3d11|d3dcommon|d3d10|dxgi)|\bD3D|\bDXGI_' "$platform/vulkan")
 [[ -z $notions ]] || fail "DXGI or Direct3D in vulkan/" "$notions"
 
-# The back ends: no Windows header, no HRESULT or Media Foundation code.
-for backend in cuda ffmpeg; do
+# The back ends: no Windows header, and no Windows result, handle or event.
+for backend in cuda ffmpeg ptrace vulkan; do
     windows=$(includes "$platform/$backend" | grep -E ':<([a-z0-9_]+\.h|[a-z]+/[^>]+)>' | while IFS=: read -r file line name; do
         [[ -f $sdk/${name:1:-1} ]] && echo "$file:$line: $name"
     done)
-    windows+=$(grep -rnE '\bHRESULT\b|\bMF_E_|\bE_(FAIL|INVALIDARG|OUTOFMEMORY|UNEXPECTED|NOTIMPL|POINTER|ACCESSDENIED)\b|\bS_OK\b' \
+    windows+=$(grep -rnE '\b(HRESULT|HANDLE|DEBUG_EVENT|S_OK)\b|\bMF_E_|\bE_(FAIL|INVALIDARG|OUTOFMEMORY|UNEXPECTED|NOTIMPL|POINTER|ACCESSDENIED)\b' \
         "$platform/$backend" --include='*.cpp' --include='*.h')
     [[ -z $windows ]] || fail "Windows names in $backend/" "$windows"
 done
-
-# The ptrace back end: no Windows header, no Windows handle, result or event.
-windows=$(includes "$platform/ptrace" | grep -E ':<([a-z0-9_]+\.h|wrl/[^>]+)>|:"Win32/' | while IFS=: read -r file line name; do
-    [[ ${name:0:1} == '"' || -f $sdk/${name:1:-1} ]] && echo "$file:$line: $name"
-done)
-windows+=$(grep -rnE '\b(HRESULT|HANDLE|DEBUG_EVENT)\b' "$platform/ptrace" --include='*.cpp' --include='*.h')
-[[ -z $windows ]] || fail "Windows names in ptrace/" "$windows"
 
 # The libraries' graph, from the USES lists of their CMakeLists.txt: as
 # "library used" pairs (a library with no USES stands alone as "library

@@ -2,7 +2,9 @@
 // updates, clears and draws, checked on the host.
 
 #include <array>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include "support/Graphics.h"
 
 #include "D3D11/Readback.h"
+#include "d3d11/Buffer.h"
 
 using namespace Graphics;
 
@@ -206,4 +209,105 @@ TEST(D3D11Context, CopiesWithinAFormatFamilyKeepTheBits)
     const std::vector<uint8_t> Before = Graphics::ReadBack(Shared.m_Device.Get(), Shared.m_Context.Get(), Srgb.Get());
     Shared.m_Context->CopyResource(Srgb.Get(), Unsigned.Get());
     EXPECT_EQ(Graphics::ReadBack(Shared.m_Device.Get(), Shared.m_Context.Get(), Srgb.Get()), Before);
+}
+
+namespace {
+
+ComPtr<ID3D11Buffer> MakeBuffer(ID3D11Device* Device, UINT Size, D3D11_USAGE Usage, UINT Bind, UINT Cpu = 0)
+{
+    const D3D11_BUFFER_DESC Desc = {Size, Usage, Bind, Cpu, 0, 0};
+    ComPtr<ID3D11Buffer> Buffer;
+    EXPECT_EQ(Device->CreateBuffer(&Desc, nullptr, Buffer.GetAddressOf()), S_OK);
+    return Buffer;
+}
+
+} // namespace
+
+TEST(D3D11Context, ConstantBufferUpdatesTakeFreshRanges)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    ComPtr<ID3D11Buffer> Constants =
+        MakeBuffer(Shared.m_Device.Get(), 208, D3D11_USAGE_DEFAULT, D3D11_BIND_CONSTANT_BUFFER);
+    // Each whole update renames the buffer: the device writes nothing, so
+    // nothing waits for the device's earlier reads.
+    auto* Buffer = static_cast<Platform::D3D11::Buffer*>(Constants.Get());
+    std::vector<uint8_t> Bytes(208);
+    Bytes[0] = 1;
+    Shared.m_Context->UpdateSubresource(Constants.Get(), 0, nullptr, Bytes.data(), 0, 0);
+    const VkBuffer First = Buffer->Storage().m_Buffer->Handle();
+    Shared.m_Context->UpdateSubresource(Constants.Get(), 0, nullptr, Bytes.data(), 0, 0);
+    EXPECT_TRUE(Buffer->Storage().m_Buffer->Handle() != First || Buffer->Storage().m_Offset != 0);
+    EXPECT_NE(Buffer->Storage().m_Buffer->Mapped(), nullptr) << "renamed into host-written memory";
+
+    // Far more updates than the ring's chunk holds.
+    for (int Index = 0; Index < 20000; ++Index)
+    {
+        std::memcpy(Bytes.data(), &Index, sizeof Index);
+        Shared.m_Context->UpdateSubresource(Constants.Get(), 0, nullptr, Bytes.data(), 0, 0);
+        if (Index % 500 == 0)
+            Shared.m_Context->Flush();
+    }
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Constants.Get()), Bytes);
+
+    // A partial update keeps the rest, renamed or in the buffer's own memory.
+    const uint8_t Patch[16] = {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+    const D3D11_BOX Box = {32, 0, 0, 48, 1, 1};
+    Shared.m_Context->UpdateSubresource(Constants.Get(), 0, &Box, Patch, 0, 0);
+    std::memcpy(Bytes.data() + 32, Patch, 16);
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Constants.Get()), Bytes);
+    ComPtr<ID3D11Buffer> Vertices =
+        MakeBuffer(Shared.m_Device.Get(), 64, D3D11_USAGE_DEFAULT, D3D11_BIND_VERTEX_BUFFER);
+    const D3D11_BOX Middle = {16, 0, 0, 32, 1, 1};
+    Shared.m_Context->UpdateSubresource(Vertices.Get(), 0, &Middle, Patch, 0, 0);
+    std::vector<uint8_t> Expected(64);
+    std::memcpy(Expected.data() + 16, Patch, 16);
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Vertices.Get()), Expected);
+    // A copy into a renamed buffer lands in its own memory, and stays.
+    Shared.m_Context->CopySubresourceRegion(Constants.Get(), 0, 0, 0, 0, Vertices.Get(), 0, &Middle);
+    std::memcpy(Bytes.data(), Patch, 16);
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Constants.Get()), Bytes);
+}
+
+TEST(D3D11Context, DiscardingADynamicBufferKeepsWhatEarlierCopiesRead)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    ComPtr<ID3D11Buffer> Dynamic =
+        MakeBuffer(Shared.m_Device.Get(), 16, D3D11_USAGE_DYNAMIC, D3D11_BIND_VERTEX_BUFFER, D3D11_CPU_ACCESS_WRITE);
+    ComPtr<ID3D11Buffer> Earlier = MakeBuffer(Shared.m_Device.Get(), 16, D3D11_USAGE_DEFAULT, D3D11_BIND_VERTEX_BUFFER);
+    D3D11_MAPPED_SUBRESOURCE Mapped = {};
+    ASSERT_EQ(Shared.m_Context->Map(Dynamic.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &Mapped), S_OK);
+    std::memset(Mapped.pData, 1, 16);
+    Shared.m_Context->Unmap(Dynamic.Get(), 0);
+    Shared.m_Context->CopyResource(Earlier.Get(), Dynamic.Get()); // recorded, not yet run
+    ASSERT_EQ(Shared.m_Context->Map(Dynamic.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &Mapped), S_OK);
+    std::memset(Mapped.pData, 2, 16);
+    Shared.m_Context->Unmap(Dynamic.Get(), 0);
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Earlier.Get()),
+              std::vector<uint8_t>(16, 1));
+    EXPECT_EQ(Graphics::ReadBuffer(Shared.m_Device.Get(), Shared.m_Context.Get(), Dynamic.Get()),
+              std::vector<uint8_t>(16, 2));
+}
+
+// A map that does not wait answers "still drawing" until the copy it waits
+// for is done, which it sends to the device: retried, it maps the copy.
+TEST(D3D11Context, AMapThatDoesNotWaitEndsWithTheCopy)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    const std::vector<uint8_t> Pattern(8 * 8 * 4, 0x5A);
+    ComPtr<ID3D11Texture2D> Source =
+        Texture(8, 8, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_DEFAULT, 0, 0, Pattern.data(), 32);
+    ComPtr<ID3D11Texture2D> Staging =
+        Texture(8, 8, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_READ);
+    Shared.m_Context->CopyResource(Staging.Get(), Source.Get());
+    D3D11_MAPPED_SUBRESOURCE Mapped = {};
+    HRESULT Result = DXGI_ERROR_WAS_STILL_DRAWING;
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (Result == DXGI_ERROR_WAS_STILL_DRAWING && std::chrono::steady_clock::now() < Deadline)
+    {
+        Result = Shared.m_Context->Map(Staging.Get(), 0, D3D11_MAP_READ, D3D11_MAP_FLAG_DO_NOT_WAIT, &Mapped);
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(Result, S_OK);
+    EXPECT_EQ(static_cast<const uint8_t*>(Mapped.pData)[Mapped.RowPitch * 7 + 31], 0x5A);
+    Shared.m_Context->Unmap(Staging.Get(), 0);
 }

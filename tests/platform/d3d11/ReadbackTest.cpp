@@ -68,3 +68,21 @@ TEST(D3D11Concurrency, ReadbackOnAnotherThreadWhileRendering)
     EXPECT_GE(Reads.load(), 3);
     Multithread->SetMultithreadProtected(FALSE);
 }
+
+TEST(D3D11Readback, OnlyEvenRgbTexturesConvert)
+{
+    Graphics::Device& Shared = Graphics::Shared();
+    auto Make = [&](UINT Width, UINT Height, DXGI_FORMAT Format) {
+        const D3D11_TEXTURE2D_DESC Desc = {Width, Height, 1, 1, Format, {1, 0}, D3D11_USAGE_DEFAULT, 0, 0, 0};
+        ComPtr<ID3D11Texture2D> Texture;
+        EXPECT_EQ(Shared.m_Device->CreateTexture2D(&Desc, nullptr, Texture.GetAddressOf()), S_OK);
+        return Texture;
+    };
+    using Platform::D3D11::TextureReadback;
+    TextureReadback Readback;
+    EXPECT_TRUE(TextureReadback::Converts(Make(8, 8, DXGI_FORMAT_R8G8B8A8_UNORM).Get()));
+    EXPECT_FALSE(TextureReadback::Converts(Make(9, 8, DXGI_FORMAT_B8G8R8A8_UNORM).Get()));
+    EXPECT_FALSE(TextureReadback::Converts(Make(8, 8, DXGI_FORMAT_R16G16B16A16_FLOAT).Get()));
+    EXPECT_FALSE(TextureReadback::Converts(Make(8, 8, DXGI_FORMAT_B8G8R8A8_UNORM_SRGB).Get()));
+    EXPECT_EQ(Readback.Read(Make(8, 7, DXGI_FORMAT_B8G8R8A8_UNORM).Get(), TextureReadback::Output::Nv12), E_INVALIDARG);
+}

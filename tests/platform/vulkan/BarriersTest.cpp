@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Vulkan/Barriers.h"
+#include "vulkan/Barriers.h"
 
 namespace {
 

@@ -87,8 +87,6 @@ public:
 private:
     HRESULT PrepareBuffer(const std::shared_ptr<DeviceState>& State, uint64_t Size);
     HRESULT BeginInPlace(Texture2D& Source);
-    // Submits the work up to LastUse and notes it as the read's own.
-    HRESULT Submit(uint64_t LastUse);
 
     std::shared_ptr<DeviceState> m_State;
     std::shared_ptr<Vulkan::Buffer> m_Buffer;

@@ -13,45 +13,20 @@
 #include <span>
 #include <vector>
 
-#include "Barriers.h"
-#include "ColorConversion.h"
-#include "CommandStream.h"
+#include <vulkan/vulkan.h>
+
 #include "Memory.h"
-#include "PipelineCache.h"
-#include "UploadRing.h"
+#include "Operations.h"
 
 namespace Platform::Vulkan {
 
-struct VertexStream
-{
-    uint32_t m_Binding = 0;
-    BufferSlice m_Buffer;
-    VkDeviceSize m_Offset = 0; // within the slice
-};
-
-struct UniformBuffer
-{
-    uint32_t m_Binding = 0;
-    BufferSlice m_Buffer;
-};
-
-// One draw: the pipeline, the targets and everything it reads.
-struct DrawCall
-{
-    PipelineDescription m_Pipeline;
-    std::vector<std::shared_ptr<ImageView>> m_Targets;
-    VkViewport m_Viewport = {};
-    std::vector<VertexStream> m_Vertices;
-    std::vector<UniformBuffer> m_Uniforms;
-    BufferSlice m_Indices; // none: a draw without indices
-    VkDeviceSize m_IndexOffset = 0;
-    VkIndexType m_IndexType = VK_INDEX_TYPE_UINT16;
-    uint32_t m_Count = 0;
-    uint32_t m_First = 0;
-    int32_t m_VertexOffset = 0;
-
-    void Clear();
-};
+// The context's own parts.
+struct Access;
+class BarrierBatch;
+class ColorConversion;
+class CommandStream;
+class PipelineCache;
+class UploadRing;
 
 class CommandContext
 {
@@ -63,7 +38,7 @@ public:
     CommandContext& operator=(const CommandContext&) = delete;
 
     // UniformBindings: the uniform buffers that draws may bind.
-    HRESULT Initialize(const std::vector<VkDescriptorSetLayoutBinding>& UniformBindings);
+    VkResult Initialize(const std::vector<VkDescriptorSetLayoutBinding>& UniformBindings);
 
     const std::shared_ptr<Device>& Owner() const { return m_Device; }
     // Zeros, for what a draw reads but nothing is bound to.
@@ -80,16 +55,29 @@ public:
                            std::span<const VkBufferImageCopy> Regions);
     void CopyBufferToImage(const BufferSlice& Source, const std::shared_ptr<Image>& Target,
                            std::span<const VkBufferImageCopy> Regions, bool WholeTarget);
+    // Copies of Extent pixels, plane by plane, each plane's share shrunk by
+    // its subsampling (chroma planes of 4:2:0 formats: by half). Planes: how
+    // the image's planes lie in the buffer. A copy that covers all of the
+    // target image overwrites it.
+    void CopyPixels(const std::shared_ptr<Image>& Source, VkOffset2D From, const std::shared_ptr<Image>& Target,
+                    VkOffset2D To, VkExtent2D Extent);
+    void CopyPixels(const std::shared_ptr<Image>& Source, VkOffset2D From, const BufferSlice& Target,
+                    std::span<const HostPlane> Planes, VkOffset2D To, VkExtent2D Extent);
+    void CopyPixels(const BufferSlice& Source, std::span<const HostPlane> Planes, VkOffset2D From,
+                    const std::shared_ptr<Image>& Target, VkOffset2D To, VkExtent2D Extent);
     void CopyBuffer(const BufferSlice& Source, const BufferSlice& Target, std::span<const VkBufferCopy> Regions);
     void FillBuffer(const BufferSlice& Target, uint32_t Value);
     // A fresh range of the upload ring, for the host to write and the device
     // to read (uniforms, vertices, indices, copy sources); large ones get
     // memory of their own.
-    HRESULT Upload(VkDeviceSize Size, BufferSlice& Result);
+    VkResult Upload(VkDeviceSize Size, BufferSlice& Result);
     // False when the call cannot be drawn (nothing is recorded then).
     bool Draw(const DrawCall& Call);
+    // Whether images of Format convert to NV12: 8-bit RGB that a sampler
+    // returns as it is stored.
+    static bool ConvertsToNv12(VkFormat Format);
     // Source (8-bit RGB, sampled) into NV12 planes in Target.
-    HRESULT ConvertToNv12(const std::shared_ptr<Image>& Source, const BufferSlice& Target, const Nv12Planes& Planes);
+    VkResult ConvertToNv12(const std::shared_ptr<Image>& Source, const BufferSlice& Target, const Nv12Planes& Planes);
     // Makes the device's writes to Target visible to the host once the
     // current batch has completed.
     void PrepareHostRead(const std::shared_ptr<Buffer>& Target);
@@ -104,23 +92,44 @@ public:
 
     // Submits what is recorded, if LastUse is not submitted yet; with Wait,
     // waits until LastUse has completed.
-    HRESULT SubmitUpTo(uint64_t LastUse, bool Wait);
-    HRESULT Flush() { return SubmitUpTo(m_Stream.CurrentValue(), false); }
+    VkResult SubmitUpTo(uint64_t LastUse, bool Wait);
+    VkResult Flush() { return SubmitUpTo(CurrentValue(), false); }
     bool HasCompleted(uint64_t LastUse) const;
+    // Host access to Resource's memory: submits what is recorded up to its
+    // last use and waits until the device is done with it; without Wait,
+    // VK_NOT_READY while the device still uses it.
+    VkResult WaitForHostAccess(const Buffer& Resource, bool Wait = true);
+    // Submits what is recorded up to Resource's last use, for a Wait later
+    // (without the owner's lock): Batch is the batch to wait for; where
+    // nothing used Resource yet, the last batch submitted.
+    VkResult SubmitUses(const Buffer& Resource, uint64_t& Batch);
+    VkResult SubmitUses(const Image& Resource, uint64_t& Batch);
     // Waits for a batch; any thread, without the owner's lock.
-    HRESULT Wait(uint64_t Value) { return m_Stream.Wait(Value); }
+    VkResult Wait(uint64_t Value);
     // The batch that operations recorded now belong to.
-    uint64_t CurrentValue() const { return m_Stream.CurrentValue(); }
+    uint64_t CurrentValue() const;
     // Ends the render pass being recorded, if any.
     void EndRenderPass();
 
-    CommandStream& Stream() { return m_Stream; }
-    const UploadRing& Ring() const { return m_Ring; }
+    // Nanoseconds the device spent on the batches completed so far (0 where
+    // its queue has no timestamps).
+    uint64_t BusyTime();
+    // A new file descriptor of the semaphore that counts the batches, for
+    // another API that waits for them on its own device queue (the caller
+    // owns it); VK_ERROR_FEATURE_NOT_PRESENT where the device cannot export
+    // it.
+    VkResult ExportTimeline(int& Descriptor) const;
+
+    // The context's own parts, for the back end and its tests.
+    CommandStream& Stream() { return *m_Stream; }
+    const UploadRing& Ring() const { return *m_Ring; }
 
 private:
     // The command buffer for an operation outside render passes; null when
     // the device cannot record.
     VkCommandBuffer BeginTransfer();
+    // SubmitUses for a resource last used in LastUse.
+    VkResult SubmitThrough(uint64_t LastUse, uint64_t& Batch);
     // Records Image's pending clear, if any.
     void ResolveClear(VkCommandBuffer Commands, const std::shared_ptr<Image>& Target);
     // Keeps the resource alive until the current batch completes and notes
@@ -141,12 +150,12 @@ private:
     void BindAndDraw(VkCommandBuffer Commands, const DrawCall& Call, VkPipeline Pipeline);
 
     std::shared_ptr<Device> m_Device;
-    CommandStream m_Stream;
-    PipelineCache m_Pipelines;
-    UploadRing m_Ring;
+    std::unique_ptr<CommandStream> m_Stream;
+    std::unique_ptr<PipelineCache> m_Pipelines;
+    std::unique_ptr<UploadRing> m_Ring;
     std::unique_ptr<ColorConversion> m_Conversion;
     std::shared_ptr<Buffer> m_ZeroBuffer;
-    BarrierBatch m_Barriers;
+    std::unique_ptr<BarrierBatch> m_Barriers;
     VkDeviceSize m_UploadAlignment = 16;
     uint32_t m_Operations = 0;
 

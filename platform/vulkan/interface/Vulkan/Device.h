@@ -11,8 +11,6 @@
 
 #include <vulkan/vulkan.h>
 
-#include <winerror.h>
-
 #include "Instance.h"
 
 namespace Platform::Vulkan {
@@ -20,8 +18,8 @@ namespace Platform::Vulkan {
 class Device
 {
 public:
-    static HRESULT Create(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter,
-                          std::shared_ptr<Device>& Result);
+    static VkResult Create(std::shared_ptr<Instance> Instance, const PhysicalDevice& Adapter,
+                           std::shared_ptr<Device>& Result);
     ~Device();
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
@@ -34,9 +32,9 @@ public:
     // Memory of a type with all of Required, preferring one that also has
     // Preferred; Obtained tells which flags the chosen type has.
     // Next: structures chained to the allocation (export, dedication).
-    HRESULT Allocate(const VkMemoryRequirements& Requirements, VkMemoryPropertyFlags Required,
-                     VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained,
-                     const void* Next = nullptr) const;
+    VkResult Allocate(const VkMemoryRequirements& Requirements, VkMemoryPropertyFlags Required,
+                      VkMemoryPropertyFlags Preferred, VkDeviceMemory& Memory, VkMemoryPropertyFlags& Obtained,
+                      const void* Next = nullptr) const;
 
     // Whether the device's memory is the host's own (a CPU device whose every
     // memory type the host can map): the host may read images where they lie.
@@ -47,8 +45,8 @@ public:
 
     // The first lost device or failed submission marks the device removed;
     // every later call then answers this reason.
-    HRESULT RemovedReason() const { return m_RemovedReason.load(std::memory_order_acquire); }
-    void MarkRemoved(HRESULT Reason);
+    VkResult RemovedReason() const { return m_RemovedReason.load(std::memory_order_acquire); }
+    void MarkRemoved(VkResult Reason);
 
     // How long a wait for the device may take before the device counts as
     // hung: generous, since a healthy device finishes a batch in far less.
@@ -76,7 +74,7 @@ private:
     VkQueue m_Queue = VK_NULL_HANDLE;
     uint32_t m_QueueFamily = 0;
     bool m_ExportsTimeline = false;
-    std::atomic<HRESULT> m_RemovedReason{S_OK};
+    std::atomic<VkResult> m_RemovedReason{VK_SUCCESS};
     std::atomic<int64_t> m_WaitLimit{DefaultWaitLimit.count()};
 };
 

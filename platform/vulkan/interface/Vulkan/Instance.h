@@ -1,4 +1,4 @@
-// The Vulkan instance and its physical devices, in DXGI's adapter order:
+// The Vulkan instance and its physical devices, in the order that adapters are listed:
 // hardware devices first, software (CPU) devices last.
 #pragma once
 
@@ -6,8 +6,6 @@
 #include <vector>
 
 #include <vulkan/vulkan.h>
-
-#include <winerror.h>
 
 #include "PhysicalDevice.h"
 
@@ -19,7 +17,7 @@ public:
     // The process's instance, made on first use and kept until the process
     // ends. A machine without a Vulkan driver gives an instance without
     // devices.
-    static HRESULT Acquire(std::shared_ptr<Instance>& Result);
+    static VkResult Acquire(std::shared_ptr<Instance>& Result);
 
     ~Instance();
     Instance(const Instance&) = delete;

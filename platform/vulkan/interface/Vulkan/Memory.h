@@ -9,30 +9,12 @@
 
 #include <vulkan/vulkan.h>
 
-#include <winerror.h>
-
 #include "Device.h"
 
 namespace Platform::Vulkan {
 
-// How the commands recorded so far left a resource: the write that later
-// accesses must wait for, the stages that have read since, where that write
-// is already visible, and an image's layout. Kept by the command context
-// under its owner's lock.
-struct AccessState
-{
-    VkPipelineStageFlags m_WriteStages = 0; // 0: no write to wait for
-    VkAccessFlags m_WriteAccess = 0;        // to make available; 0 after a layout change
-    VkPipelineStageFlags m_ReadStages = 0;  // that read since the write
-    VkPipelineStageFlags m_VisibleStages = 0;
-    VkAccessFlags m_VisibleAccess = 0;
-    VkImageLayout m_Layout = VK_IMAGE_LAYOUT_UNDEFINED;
-    // The timeline value of the last batch that uses the resource.
-    uint64_t m_LastUse = 0;
-    // Handed over to another API (the external queue family) since its last
-    // use here: it must be taken back before the next.
-    bool m_Released = false;
-};
+// Kept by the command context (AccessState.h).
+struct AccessState;
 
 class Buffer
 {
@@ -45,8 +27,8 @@ public:
         Exported,  // device-local, its memory exportable as an opaque file descriptor
     };
 
-    static HRESULT Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBufferUsageFlags Usage, Access Access,
-                          std::shared_ptr<Buffer>& Result);
+    static VkResult Create(std::shared_ptr<Device> Device, VkDeviceSize Size, VkBufferUsageFlags Usage, Access Access,
+                           std::shared_ptr<Buffer>& Result);
     ~Buffer();
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
@@ -62,15 +44,17 @@ public:
 
     // Exported buffers: a new file descriptor of the memory, which the
     // caller owns; the size of the allocation behind it, and whether an
-    // importer must take it as a dedicated allocation. E_NOTIMPL for others.
-    HRESULT ExportMemory(int& Descriptor) const;
+    // importer must take it as a dedicated allocation.
+    // VK_ERROR_FEATURE_NOT_PRESENT for others.
+    VkResult ExportMemory(int& Descriptor) const;
     VkDeviceSize AllocationSize() const { return m_AllocationSize; }
     bool Dedicated() const { return m_Dedicated; }
 
-    AccessState m_State;
+    // How the command context last left the buffer.
+    const std::unique_ptr<AccessState> m_State;
 
 private:
-    explicit Buffer(std::shared_ptr<Device> Device) : m_Device(std::move(Device)) {}
+    explicit Buffer(std::shared_ptr<Device> Device);
 
     std::shared_ptr<Device> m_Device;
     VkBuffer m_Handle = VK_NULL_HANDLE;
@@ -94,8 +78,9 @@ public:
         Host,
     };
 
-    static HRESULT Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t Width, uint32_t Height,
-                          VkImageUsageFlags Usage, std::shared_ptr<Image>& Result, Placement Where = Placement::Device);
+    static VkResult Create(std::shared_ptr<Device> Device, VkFormat Format, uint32_t Width, uint32_t Height,
+                           VkImageUsageFlags Usage, std::shared_ptr<Image>& Result,
+                           Placement Where = Placement::Device);
     // Whether Device can make an image of Format for Usage in host memory.
     static bool CanPlaceOnHost(const Device& Device, VkFormat Format, VkImageUsageFlags Usage);
     ~Image();
@@ -123,11 +108,11 @@ public:
 
     // Kept by the command context: the state, and a clear that waits for the
     // image's next use (a render pass loads it as its clear).
-    AccessState m_State;
+    const std::unique_ptr<AccessState> m_State;
     std::optional<VkClearColorValue> m_PendingClear;
 
 private:
-    explicit Image(std::shared_ptr<Device> Device) : m_Device(std::move(Device)) {}
+    explicit Image(std::shared_ptr<Device> Device);
 
     std::shared_ptr<Device> m_Device;
     VkImage m_Handle = VK_NULL_HANDLE;
@@ -162,7 +147,7 @@ struct BufferSlice
 class ImageView
 {
 public:
-    static HRESULT Create(std::shared_ptr<Image> Image, VkFormat Format, std::shared_ptr<ImageView>& Result);
+    static VkResult Create(std::shared_ptr<Image> Image, VkFormat Format, std::shared_ptr<ImageView>& Result);
     ~ImageView();
     ImageView(const ImageView&) = delete;
     ImageView& operator=(const ImageView&) = delete;

@@ -6,8 +6,6 @@
 
 #include <vulkan/vulkan.h>
 
-#include <winerror.h>
-
 #include "Device.h"
 
 namespace Platform::Vulkan {
@@ -15,8 +13,8 @@ namespace Platform::Vulkan {
 class ShaderModule
 {
 public:
-    static HRESULT Create(std::shared_ptr<Device> Device, const uint32_t* Code, size_t WordCount,
-                          std::shared_ptr<ShaderModule>& Result);
+    static VkResult Create(std::shared_ptr<Device> Device, const uint32_t* Code, size_t WordCount,
+                           std::shared_ptr<ShaderModule>& Result);
     ~ShaderModule();
     ShaderModule(const ShaderModule&) = delete;
     ShaderModule& operator=(const ShaderModule&) = delete;

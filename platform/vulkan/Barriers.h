@@ -8,7 +8,8 @@
 
 #include <vulkan/vulkan.h>
 
-#include "Memory.h"
+#include "AccessState.h"
+#include "Vulkan/Memory.h"
 
 namespace Platform::Vulkan {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "Memory.h"
+#include "Vulkan/Memory.h"
 
 namespace Platform::Vulkan {
 
@@ -23,7 +23,7 @@ public:
     // A range of Size bytes whose offset is a multiple of Alignment (a power
     // of two), to be written through its Host() pointer before the batch
     // that reads it is submitted. Device writes to it are not allowed.
-    HRESULT Allocate(VkDeviceSize Size, VkDeviceSize Alignment, BufferSlice& Result);
+    VkResult Allocate(VkDeviceSize Size, VkDeviceSize Alignment, BufferSlice& Result);
 
     // Chunks made so far, for tests.
     size_t ChunkCount() const { return m_Chunks.size(); }

@@ -17,9 +17,7 @@
 
 #include <vulkan/vulkan.h>
 
-#include <winerror.h>
-
-#include "Device.h"
+#include "Vulkan/Device.h"
 
 namespace Platform::Vulkan {
 
@@ -31,7 +29,7 @@ public:
     CommandStream(const CommandStream&) = delete;
     CommandStream& operator=(const CommandStream&) = delete;
 
-    HRESULT Initialize();
+    VkResult Initialize();
 
     // The command buffer being recorded, begun on first use; null when the
     // device is lost or out of memory (the device's removed reason says which).
@@ -44,15 +42,15 @@ public:
     bool HasWork() const { return m_Current != VK_NULL_HANDLE; }
 
     // Ends and submits the current batch, if any.
-    HRESULT Submit();
+    VkResult Submit();
     // The next batch submitted starts only once Semaphore (a timeline
     // semaphore) reaches Value: work that the host or another queue gates.
     void WaitBeforeNext(VkSemaphore Semaphore, uint64_t Value);
     // Waits until the batch with Value has completed. When no batch completes
-    // for the device's wait limit, the device counts as hung (see Error.h),
+    // for the device's wait limit, the device counts as hung (VK_TIMEOUT),
     // and every later call answers that; a device that goes on completing
     // batches is waited for however long its queue is.
-    HRESULT Wait(uint64_t Value);
+    VkResult Wait(uint64_t Value);
     // Waits for everything submitted, then retires it.
     void WaitIdle();
     // Releases what completed batches kept alive and recycles their buffers.
@@ -67,8 +65,8 @@ public:
 
     // A new file descriptor of the timeline semaphore (the caller owns it),
     // for another API that waits for batches on its own device queue;
-    // E_NOTIMPL where the device does not export it.
-    HRESULT ExportTimeline(int& Descriptor) const;
+    // VK_ERROR_FEATURE_NOT_PRESENT where the device does not export it.
+    VkResult ExportTimeline(int& Descriptor) const;
 
 private:
     struct Batch
@@ -79,7 +77,7 @@ private:
         int32_t m_Timer; // its pair of timestamp queries, or -1
     };
 
-    HRESULT CreateTimers();
+    VkResult CreateTimers();
     void StartTimer(VkCommandBuffer Commands);
     void AddBusyTime(int32_t Timer);
 

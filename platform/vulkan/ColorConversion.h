@@ -7,23 +7,10 @@
 
 #include <vulkan/vulkan.h>
 
-#include <winerror.h>
-
-#include "Device.h"
+#include "Vulkan/Device.h"
+#include "Vulkan/Operations.h"
 
 namespace Platform::Vulkan {
-
-// Where the planes lie in the target buffer, in bytes; offsets and pitches
-// are multiples of 4, and each row has room for the width rounded up to 4.
-struct Nv12Planes
-{
-    uint32_t m_Width = 0;  // even
-    uint32_t m_Height = 0; // even
-    VkDeviceSize m_LumaOffset = 0;
-    uint32_t m_LumaPitch = 0;
-    VkDeviceSize m_ChromaOffset = 0;
-    uint32_t m_ChromaPitch = 0;
-};
 
 class ColorConversion
 {
@@ -33,7 +20,7 @@ public:
     ColorConversion(const ColorConversion&) = delete;
     ColorConversion& operator=(const ColorConversion&) = delete;
 
-    HRESULT Initialize();
+    VkResult Initialize();
 
     // Whether images of Format can be read: 8-bit RGB that a sampler returns
     // as it is stored.
