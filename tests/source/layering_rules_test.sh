@@ -81,6 +81,14 @@ printf 'ostrel_platform_library(ffmpeg SOURCES Writer.cpp USES d3d11)\n' >"$work
 expect "a back end on a front" "ffmpeg uses d3d11"
 
 tree
+echo '#include <windows.h>' >>"$work/root/platform/ptrace/Debugger.cpp"
+expect "a Windows header in a back end" "Windows names in ptrace/"
+
+tree
+echo 'HRESULT Open();' >>"$work/root/platform/ffmpeg/interface/Ffmpeg/Writer.h"
+expect "a Windows result in a back end" "Windows names in ffmpeg/"
+
+tree
 echo 'void Draw() { vkCmdDraw(0, 3, 1, 0, 0); }' >>"$work/root/platform/d3d11/Device.cpp"
 expect "Vulkan called from a front" "Vulkan called outside"
 
