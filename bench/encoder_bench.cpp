@@ -145,10 +145,10 @@ int main(int argc, char** argv)
     Settings.FrameRateD = 1;
     Settings.AverageBitrate = Bitrate;
     Settings.Preset = Preset;
-    // OSTREL_BENCH_ERROR=0: without the encoder's measure of its error, to
-    // weigh what the measure costs.
+    // OSTREL_BENCH_ERROR=1: with the encoder's measure of its error (as a
+    // run with OSTREL_QUALITY=1), to weigh what the measure costs.
     const char* MeasureError = std::getenv("OSTREL_BENCH_ERROR");
-    Settings.MeasureError = !MeasureError || std::string(MeasureError) != "0";
+    Settings.MeasureError = MeasureError && std::string(MeasureError) == "1";
     FfmpegVideoWriter Writer;
     FfmpegError Result = Writer.Open(Output);
     if (!Result.Failed())

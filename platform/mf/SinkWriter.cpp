@@ -62,9 +62,11 @@ double Psnr(double SquaredError, uint64_t Samples)
 class SinkWriter final : public RuntimeClass<RuntimeClassFlags<ClassicCom>, IMFSinkWriter>
 {
 public:
-    SinkWriter(ComPtr<IMFDXGIDeviceManager> DeviceManager, bool AllowHardware, SinkWriterConversion Conversion)
+    SinkWriter(ComPtr<IMFDXGIDeviceManager> DeviceManager, bool AllowHardware, SinkWriterConversion Conversion,
+               bool MeasureQuality)
         : m_DeviceManager(std::move(DeviceManager)),
           m_AllowHardware(AllowHardware),
+          m_MeasureQuality(MeasureQuality),
           m_Conversion(Conversion),
           m_Device(ManagedDevice(m_DeviceManager.Get())),
           m_Adapter(DescribeAdapter(m_Device.Get()))
@@ -96,6 +98,7 @@ public:
         if (Interlace != MFVideoInterlace_Progressive)
             return MF_E_INVALIDMEDIATYPE;
         Settings.AllowHardware = m_AllowHardware;
+        Settings.MeasureError = m_MeasureQuality;
         Settings.Adapter = m_Adapter;
         // The allocator's pool bounds what is in flight; the queue never blocks.
         Settings.QueueCapacity = 64;
@@ -266,6 +269,7 @@ private:
     std::mutex m_Lock;
     const ComPtr<IMFDXGIDeviceManager> m_DeviceManager;
     const bool m_AllowHardware;
+    const bool m_MeasureQuality;
     const SinkWriterConversion m_Conversion;
     // The device that renders the frames, and how long it had been busy when
     // writing began.
@@ -302,8 +306,10 @@ HRESULT MFCreateSinkWriterFromURL(LPCWSTR pwszOutputURL, IMFByteStream* pByteStr
     Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> DeviceManager;
     UINT32 AllowHardware = 0;
     UINT32 Conversion = SinkWriterConversionDefault;
+    UINT32 MeasureQuality = 0;
     if (pAttributes)
     {
+        pAttributes->GetUINT32(OSTREL_SINK_WRITER_MEASURE_QUALITY, &MeasureQuality);
         pAttributes->GetUnknown(MF_SINK_WRITER_D3D_MANAGER, IID_PPV_ARGS(&DeviceManager));
         pAttributes->GetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, &AllowHardware);
         pAttributes->GetUINT32(OSTREL_SINK_WRITER_CONVERSION, &Conversion);
@@ -311,8 +317,8 @@ HRESULT MFCreateSinkWriterFromURL(LPCWSTR pwszOutputURL, IMFByteStream* pByteStr
     if (Conversion > SinkWriterConversionHostReadback)
         return E_INVALIDARG;
     Platform::SendFfmpegLogToDebugger();
-    auto Writer = Microsoft::WRL::Make<Platform::SinkWriter>(DeviceManager, AllowHardware != 0,
-                                                             static_cast<SinkWriterConversion>(Conversion));
+    auto Writer = Microsoft::WRL::Make<Platform::SinkWriter>(
+        DeviceManager, AllowHardware != 0, static_cast<SinkWriterConversion>(Conversion), MeasureQuality != 0);
     if (!Writer)
         return E_OUTOFMEMORY;
     const HRESULT Result = Writer->Open(pwszOutputURL);

@@ -12,6 +12,7 @@
 #include <mferror.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
+#include <ostrel/sinkwriter.h>
 
 #include "Common.h"
 #include "Application.h"
@@ -167,6 +168,10 @@ HRESULT Application::Do()
             CheckResult(MFCreateAttributes(Attributes.GetAddressOf(), 8));
             CheckResult(Attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1));
             CheckResult(Attributes->SetUnknown(MF_SINK_WRITER_D3D_MANAGER, DeviceManager.Get()));
+            // Asked of this platform's writer only; another one ignores it
+            // and the run reports no quality.
+            if (Statistics::MeasuresQuality())
+                Attributes->SetUINT32(OSTREL_SINK_WRITER_MEASURE_QUALITY, 1);
             CheckResult(
                 MFCreateSinkWriterFromURL(m_OutputPath.c_str(), nullptr, Attributes.Get(), SinkWriter.GetAddressOf()));
         }

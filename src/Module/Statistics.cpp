@@ -50,6 +50,17 @@ std::wstring StatisticsPath()
     return Length > 0 && Length < std::size(Buffer) ? std::wstring(Buffer, Length) : std::wstring();
 }
 
+} // namespace
+
+bool Application::Statistics::MeasuresQuality()
+{
+    wchar_t Value[4] = {};
+    return GetEnvironmentVariableW(L"OSTREL_QUALITY", Value, static_cast<DWORD>(std::size(Value))) == 1 &&
+           Value[0] == L'1';
+}
+
+namespace {
+
 // Whether two names lead to one file, through links, hard links or folders.
 // A name that cannot be looked at is no file.
 bool SameFile(const std::wstring& First, const std::wstring& Second)

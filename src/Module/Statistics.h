@@ -100,6 +100,11 @@ public:
     // the frame rate and, for a completed run, the size of the video.
     static void Report(Figures Figures, const Configuration& Configuration, const std::wstring& OutputPath);
 
+    // Whether OSTREL_QUALITY=1 asks the encoder to measure its error against
+    // the rendered frames (PSNR and SSIM). It costs libx264 about 3% more
+    // work, so a run measures it only when asked.
+    static bool MeasuresQuality();
+
     // The nearest-rank percentiles of Values (any order); zeros for none.
     static Percentiles PercentilesOf(std::vector<double> Values);
     // The summary in lines of at most Width characters where the words

@@ -183,7 +183,8 @@ if command -v jq >/dev/null; then
     fi
     # What the run achieved: rates from the frames and the time, the file's
     # size, the stream's bytes within it, latencies in order and within the
-    # run, processor time that two cores could give, and the encoder's PSNR.
+    # run, processor time that two cores could give, and no measure of the
+    # encoder's error unless asked for (OSTREL_QUALITY=1; encode_test.sh).
     size=$(stat -c %s stats.mp4)
     cores=$(nproc)
     if jq -e --argjson size "$size" --argjson cores "$cores" '
@@ -195,8 +196,8 @@ if command -v jq >/dev/null; then
         .latency_ms.max <= .elapsed_seconds * 1000 and
         .cpu_ms_per_frame > 0 and .cpu_ms_per_frame * .frames / 1000 <= .elapsed_seconds * $cores + 0.5 and
         (.render_on_device | type == "boolean") and (.milliseconds_per_frame | has("render_on_device") | not) and
-        (.quality | .psnr_y > 30 and .psnr_average > 30)' stats.json >/dev/null; then
-        pass "the statistics say what the run achieved: $(jq -c '[.fps, .speed, .bitrate_achieved, .file_bytes, .latency_ms, .cpu_ms_per_frame, .quality]' stats.json)"
+        (has("quality") | not)' stats.json >/dev/null; then
+        pass "the statistics say what the run achieved: $(jq -c '[.fps, .speed, .bitrate_achieved, .file_bytes, .latency_ms, .cpu_ms_per_frame]' stats.json)"
     else
         fail "the achieved figures against a $size-byte file: $(cat stats.json)"
     fi

@@ -15,6 +15,12 @@
 constexpr GUID OSTREL_SINK_WRITER_CONVERSION = {
     0x5d0c6d5e, 0x3f41, 0x4a7e, {0x9b, 0x2c, 0x61, 0x0e, 0x8a, 0x7f, 0x42, 0x19}};
 
+// Whether the encoder measures its error against the frames it is given
+// (UINT32, nonzero for yes; libx264 only): PSNR and SSIM under the timing
+// service's keys below. Off by default, since it costs the encoder work.
+constexpr GUID OSTREL_SINK_WRITER_MEASURE_QUALITY = {
+    0x5d0c6d5f, 0x3f41, 0x4a7e, {0x9b, 0x2c, 0x61, 0x0e, 0x8a, 0x7f, 0x42, 0x19}};
+
 enum SinkWriterConversion : unsigned
 {
     // On the device for a hardware adapter; for a software adapter, the way

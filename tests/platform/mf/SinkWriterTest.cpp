@@ -88,7 +88,8 @@ ComPtr<IMFMediaType> VideoType(const GUID& Subtype, Size Size = {})
 // its statistics into Counts) and gives the seconds from BeginWriting to
 // Finalize in WallTime.
 void Write(const std::string& Path, SinkWriterConversion Conversion, ComPtr<IMFAttributes>* Timings = nullptr,
-           double* WallTime = nullptr, Size Size = {}, MF_SINK_WRITER_STATISTICS* Counts = nullptr)
+           double* WallTime = nullptr, Size Size = {}, MF_SINK_WRITER_STATISTICS* Counts = nullptr,
+           bool MeasureQuality = false)
 {
     UINT Token = 0;
     ComPtr<IMFDXGIDeviceManager> Manager;
@@ -98,6 +99,8 @@ void Write(const std::string& Path, SinkWriterConversion Conversion, ComPtr<IMFA
     ASSERT_EQ(MFCreateAttributes(Attributes.GetAddressOf(), 2), S_OK);
     Attributes->SetUnknown(MF_SINK_WRITER_D3D_MANAGER, Manager.Get());
     Attributes->SetUINT32(OSTREL_SINK_WRITER_CONVERSION, Conversion);
+    if (MeasureQuality)
+        Attributes->SetUINT32(OSTREL_SINK_WRITER_MEASURE_QUALITY, 1);
     const std::wstring WidePath(Path.begin(), Path.end());
     ComPtr<IMFSinkWriter> Writer;
     ASSERT_EQ(MFCreateSinkWriterFromURL(WidePath.c_str(), nullptr, Attributes.Get(), Writer.GetAddressOf()), S_OK);
@@ -198,6 +201,9 @@ TEST(SinkWriter, FramesReadInPlaceMakeTheVideoThatReadbacksMake)
         Write(Copied, SinkWriterConversionHostReadback, &CopiedTimings, nullptr, Size);
         ASSERT_TRUE(InPlaceTimings && CopiedTimings);
         EXPECT_EQ(FramePath(InPlaceTimings.Get()), std::make_pair(std::wstring(L"in-place"), UINT64{0}));
+        // Unasked, the encoder measures nothing of its error.
+        double Psnr = 0;
+        EXPECT_EQ(InPlaceTimings->GetDouble(OSTREL_SINK_WRITER_PSNR_Y, &Psnr), MF_E_ATTRIBUTENOTFOUND);
         EXPECT_EQ(FramePath(CopiedTimings.Get()),
                   std::make_pair(std::wstring(L"readback-bgra"), UINT64{Size.Width} * Size.Height * 4));
         const std::vector<uint8_t> InPlaceFrames = Decoded(InPlace), CopiedFrames = Decoded(Copied);
@@ -238,7 +244,7 @@ TEST(SinkWriter, TellsWhereItsTimeWent)
     ComPtr<IMFAttributes> Timings;
     double WallTime = 0;
     MF_SINK_WRITER_STATISTICS Counts = {};
-    Write(std::string(Folder) + "/timed.mp4", SinkWriterConversionHost, &Timings, &WallTime, {}, &Counts);
+    Write(std::string(Folder) + "/timed.mp4", SinkWriterConversionHost, &Timings, &WallTime, {}, &Counts, true);
     // The stream's bytes: most of the file, never more.
     const auto FileBytes = std::filesystem::file_size(std::string(Folder) + "/timed.mp4");
     EXPECT_LE(Counts.qwByteCountProcessed, FileBytes);

@@ -67,7 +67,7 @@ struct FfmpegVideoSettings
     std::string Preset;
     // Where the encoder can, it measures each frame's error against its
     // input (libx264: PSNR and SSIM), for FfmpegVideoWriter::Quality.
-    bool MeasureError = true;
+    bool MeasureError = false;
     // Frames that may wait for the worker before Write blocks.
     uint32_t QueueCapacity = 8;
     // Frames in device memory (FfmpegFrameView::Device), where the encoder
