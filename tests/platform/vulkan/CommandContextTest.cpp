@@ -264,6 +264,43 @@ TEST_F(VulkanGatedContext, SubmittedUsesNameTheBatchToWaitFor)
     EXPECT_EQ(Commands().Wait(Batch), VK_SUCCESS);
 }
 
+// An image that the host reads where it lies, copied into by a batch that
+// the device holds back: the batch that its uses name is waited for, and the
+// host then sees exactly the copied pixels, as a frame read in place must.
+TEST_F(VulkanGatedContext, AnImageReadWhereItLiesWaitsForItsLastCopy)
+{
+    std::vector<uint8_t> Pixels(1024);
+    for (size_t Index = 0; Index < Pixels.size(); ++Index)
+        Pixels[Index] = uint8_t(Index * 37 + 1);
+    const auto Source = m_Context.MakeImage(VK_FORMAT_B8G8R8A8_UNORM, 16, 16, Pixels);
+    std::shared_ptr<Image> Placed;
+    ASSERT_EQ(Image::Create(m_Context.m_Device, VK_FORMAT_B8G8R8A8_UNORM, 16, 16,
+                            VK_IMAGE_USAGE_TRANSFER_SRC_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, Placed,
+                            Image::Placement::Host),
+              VK_SUCCESS);
+    ASSERT_TRUE(Source && Placed && Placed->Mapped());
+    Commands().Flush();
+    HoldNextUntil(1);
+    const VkImageCopy Whole = {Color, {0, 0, 0}, Color, {0, 0, 0}, {16, 16, 1}};
+    Commands().CopyImage(Source, Placed, {&Whole, 1}, true);
+    Commands().PrepareHostRead(Placed);
+    uint64_t Batch = 0;
+    ASSERT_EQ(Commands().SubmitUses(*Placed, Batch), VK_SUCCESS);
+    std::thread Opener([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Open(1);
+    });
+    const auto Start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Commands().Wait(Batch), VK_SUCCESS);
+    EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(50));
+    Placed->InvalidateHostRange();
+    size_t Differing = 0;
+    for (uint32_t Row = 0; Row < 16; ++Row)
+        Differing += std::memcmp(Placed->Mapped() + Row * Placed->RowPitch(), &Pixels[Row * 64], 64) != 0;
+    EXPECT_EQ(Differing, 0u);
+    Opener.join();
+}
+
 // A device that works through a long queue is not hung, however long the
 // wait: three batches, each let go by the test a while after the one before,
 // take longer together than the wait limit.
