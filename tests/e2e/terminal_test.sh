@@ -23,7 +23,7 @@ if ! command -v script >/dev/null; then
 fi
 
 # Standard error on a terminal (script's), standard output on a file.
-script -qec "'$OSTREL' -Resolution 320 180 -Duration 3 tty.mp4 >stdout.txt" /dev/null >terminal.txt
+script -qec "OSTREL_QUALITY=1 '$OSTREL' -Resolution 320 180 -Duration 3 tty.mp4 >stdout.txt" /dev/null >terminal.txt
 if [[ $(cat stdout.txt) =~ ^Elapsed\ Time:\ [0-9]+\.[0-9]{2}\ seconds$ && $(wc -l <stdout.txt) == 1 ]]; then
     pass "standard output holds exactly the one line"
 else
@@ -71,7 +71,8 @@ else
     fail "no status line on the terminal: $(od -c terminal.txt | head -5)"
 fi
 # The summary: what the run achieved, where its frames went and where the
-# time went, on lines that fit 80 columns (a line that goes on is indented).
+# time went, and the encoder's error (asked for), on lines that fit 80
+# columns (a line that goes on is indented).
 summary=$(screen 80 terminal.txt | grep -v '^$')
 expected=(
     '^180 frames written in [0-9.]+ s: [0-9.]+ fps, [0-9.]+ ms a frame, speed [0-9.]+x$'
