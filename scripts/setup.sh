@@ -15,10 +15,11 @@ run_packages=(
     liblttng-ust-dev
 )
 # Testing: the unit tests, the checks of the binary, the sources and the
-# package, and the bench scripts (ffmpeg, jq and GNU time among them).
+# package (python3 plays a terminal for the summary test), and the bench
+# scripts (ffmpeg, jq and GNU time among them).
 test_packages=(
     libgtest-dev vulkan-tools vulkan-validationlayers
-    ffmpeg lttng-tools babeltrace2 lldb jq time clang-format
+    ffmpeg lttng-tools babeltrace2 lldb jq time clang-format python3
     g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     lintian man-db
     # The Windows executable's tests: Wine (64-bit) with an X server of its own.
