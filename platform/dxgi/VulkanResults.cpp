@@ -1,21 +1,17 @@
 #include "Dxgi/VulkanResults.h"
+#include "Vulkan/Results.h"
 
 namespace Platform::Dxgi {
 
 HRESULT HresultFromVk(VkResult Result)
 {
+    if (Vulkan::OutOfMemory(Result))
+        return E_OUTOFMEMORY;
     switch (Result)
     {
     case VK_SUCCESS: return S_OK;
     case VK_NOT_READY: return DXGI_ERROR_WAS_STILL_DRAWING;
     case VK_TIMEOUT: return DXGI_ERROR_DEVICE_HUNG;
-    case VK_ERROR_OUT_OF_HOST_MEMORY:
-    case VK_ERROR_OUT_OF_DEVICE_MEMORY:
-    case VK_ERROR_OUT_OF_POOL_MEMORY:
-    case VK_ERROR_FRAGMENTED_POOL:
-    case VK_ERROR_FRAGMENTATION:
-    case VK_ERROR_TOO_MANY_OBJECTS:
-    case VK_ERROR_MEMORY_MAP_FAILED: return E_OUTOFMEMORY;
     case VK_ERROR_DEVICE_LOST: return DXGI_ERROR_DEVICE_REMOVED;
     case VK_ERROR_INITIALIZATION_FAILED:
     case VK_ERROR_LAYER_NOT_PRESENT:

@@ -6,10 +6,10 @@
 
 #include <vulkan/vulkan.h>
 
+#include "Vulkan/Results.h"
+
 namespace Platform::Vulkan {
 
-// Results that mean memory ran out, of the host's or the device's kind.
-bool OutOfMemory(VkResult Result);
 // What a failed submission or wait makes of the device: a wait past its
 // limit hangs it (VK_TIMEOUT), out of memory stays that, anything else loses
 // it (VK_ERROR_DEVICE_LOST).
