@@ -62,6 +62,50 @@ void (*Disposition(int Signal))(int)
     return Action.sa_handler;
 }
 
+// What Call returns with Descriptor in the place of a standard stream.
+template <class Function>
+auto WithStream(int Stream, int Descriptor, Function Call)
+{
+    const int Saved = dup(Stream);
+    dup2(Descriptor, Stream);
+    const auto Result = Call();
+    dup2(Saved, Stream);
+    close(Saved);
+    return Result;
+}
+
+// What Call returns with a pipe's end as standard error.
+template <class Function>
+auto OnAPipe(Function Call)
+{
+    int Ends[2];
+    EXPECT_EQ(pipe(Ends), 0);
+    const auto Result = WithStream(STDERR_FILENO, Ends[1], Call);
+    close(Ends[0]);
+    close(Ends[1]);
+    return Result;
+}
+
+// A pseudo-terminal: the terminal's side and the program's (Follower); both
+// are -1 where the machine has none.
+struct PseudoTerminal
+{
+    int Terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    int Follower = -1;
+    PseudoTerminal()
+    {
+        if (Terminal >= 0 && grantpt(Terminal) == 0 && unlockpt(Terminal) == 0)
+            Follower = open(ptsname(Terminal), O_RDWR | O_NOCTTY);
+    }
+    ~PseudoTerminal()
+    {
+        if (Follower >= 0)
+            close(Follower);
+        if (Terminal >= 0)
+            close(Terminal);
+    }
+};
+
 } // namespace
 
 TEST(ConsoleControlConcurrency, SignalsBecomeEventsOnAThreadOfTheirOwn)
@@ -171,31 +215,15 @@ TEST(ConsoleControlDeathTest, ExitAfterAnEventEndsTheProcessByItsSignal)
 
 TEST(Console, OnlyATerminalHasAConsoleMode)
 {
-    int Pipe[2];
-    ASSERT_EQ(pipe(Pipe), 0);
-    const int Saved = dup(STDERR_FILENO);
-    dup2(Pipe[1], STDERR_FILENO);
     DWORD Mode = 0;
-    EXPECT_FALSE(GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &Mode));
+    EXPECT_FALSE(OnAPipe([&] { return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &Mode); }));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    dup2(Saved, STDERR_FILENO);
-    close(Saved);
-    close(Pipe[0]);
-    close(Pipe[1]);
 
-    int Terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    if (Terminal < 0 || grantpt(Terminal) != 0 || unlockpt(Terminal) != 0)
+    PseudoTerminal Pty;
+    if (Pty.Follower < 0)
         GTEST_SKIP() << "no pseudo-terminal here";
-    const int Follower = open(ptsname(Terminal), O_RDWR | O_NOCTTY);
-    ASSERT_GE(Follower, 0);
-    const int SavedOutput = dup(STDOUT_FILENO);
-    dup2(Follower, STDOUT_FILENO);
-    const BOOL IsConsole = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &Mode);
-    dup2(SavedOutput, STDOUT_FILENO);
-    close(SavedOutput);
-    close(Follower);
-    close(Terminal);
-    EXPECT_TRUE(IsConsole);
+    EXPECT_TRUE(WithStream(STDOUT_FILENO, Pty.Follower,
+                           [&] { return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &Mode); }));
     EXPECT_NE(Mode & ENABLE_PROCESSED_OUTPUT, 0u);
     EXPECT_EQ(GetStdHandle(7), INVALID_HANDLE_VALUE);
 }
@@ -203,49 +231,28 @@ TEST(Console, OnlyATerminalHasAConsoleMode)
 TEST(Console, TheScreenBufferIsTheTerminalsSizeAsItIsNow)
 {
     CONSOLE_SCREEN_BUFFER_INFO Information = {};
-    int Pipe[2];
-    ASSERT_EQ(pipe(Pipe), 0);
-    const int Saved = dup(STDERR_FILENO);
-    dup2(Pipe[1], STDERR_FILENO);
-    const BOOL PipeAnswered = GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &Information);
-    dup2(Saved, STDERR_FILENO);
-    close(Saved);
-    close(Pipe[0]);
-    close(Pipe[1]);
-    EXPECT_FALSE(PipeAnswered);
+    EXPECT_FALSE(OnAPipe([&] { return GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &Information); }));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 
-    int Terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    if (Terminal < 0 || grantpt(Terminal) != 0 || unlockpt(Terminal) != 0)
+    PseudoTerminal Pty;
+    if (Pty.Follower < 0)
         GTEST_SKIP() << "no pseudo-terminal here";
-    const int Follower = open(ptsname(Terminal), O_RDWR | O_NOCTTY);
-    ASSERT_GE(Follower, 0);
-    const int SavedOutput = dup(STDOUT_FILENO);
-    dup2(Follower, STDOUT_FILENO);
     // Each call asks the terminal again: a resize shows at once.
     // A terminal that says its width alone (script's) is one row high.
-    BOOL Answered[3] = {};
-    CONSOLE_SCREEN_BUFFER_INFO Sizes[3] = {};
     const unsigned short Columns[3] = {40, 132, 80}, Rows[3] = {25, 25, 0};
     for (int Index = 0; Index < 3; ++Index)
     {
         winsize Size{};
         Size.ws_col = Columns[Index];
         Size.ws_row = Rows[Index];
-        ioctl(Terminal, TIOCSWINSZ, &Size);
-        Answered[Index] = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &Sizes[Index]);
-    }
-    dup2(SavedOutput, STDOUT_FILENO);
-    close(SavedOutput);
-    close(Follower);
-    close(Terminal);
-    for (int Index = 0; Index < 3; ++Index)
-    {
-        EXPECT_TRUE(Answered[Index]);
-        EXPECT_EQ(Sizes[Index].srWindow.Left, 0);
-        EXPECT_EQ(Sizes[Index].srWindow.Right - Sizes[Index].srWindow.Left + 1, Columns[Index]);
-        EXPECT_EQ(Sizes[Index].srWindow.Bottom - Sizes[Index].srWindow.Top + 1, std::max<int>(Rows[Index], 1));
-        EXPECT_EQ(Sizes[Index].dwSize.X, Columns[Index]);
+        ioctl(Pty.Terminal, TIOCSWINSZ, &Size);
+        CONSOLE_SCREEN_BUFFER_INFO Sizes = {};
+        EXPECT_TRUE(WithStream(STDOUT_FILENO, Pty.Follower,
+                               [&] { return GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &Sizes); }));
+        EXPECT_EQ(Sizes.srWindow.Left, 0);
+        EXPECT_EQ(Sizes.srWindow.Right - Sizes.srWindow.Left + 1, Columns[Index]);
+        EXPECT_EQ(Sizes.srWindow.Bottom - Sizes.srWindow.Top + 1, std::max<int>(Rows[Index], 1));
+        EXPECT_EQ(Sizes.dwSize.X, Columns[Index]);
     }
     EXPECT_FALSE(GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), nullptr));
 }
