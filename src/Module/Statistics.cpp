@@ -28,18 +28,26 @@ bool ProcessorTime(UINT64& Time)
     return true;
 }
 
-// The size of the file at Path.
-bool FileSize(const std::wstring& Path, UINT64& Size)
+// What the file system says of the file at Path.
+bool FileInformation(const std::wstring& Path, BY_HANDLE_FILE_INFORMATION& Information)
 {
     const HANDLE File = CreateFileW(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
     if (File == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION Information = {};
     const BOOL Known = GetFileInformationByHandle(File, &Information);
     CloseHandle(File);
-    Size = (UINT64{Information.nFileSizeHigh} << 32) | Information.nFileSizeLow;
     return Known != FALSE;
+}
+
+// The size of the file at Path.
+bool FileSize(const std::wstring& Path, UINT64& Size)
+{
+    BY_HANDLE_FILE_INFORMATION Information = {};
+    if (!FileInformation(Path, Information))
+        return false;
+    Size = (UINT64{Information.nFileSizeHigh} << 32) | Information.nFileSizeLow;
+    return true;
 }
 
 // The file that OSTREL_STATISTICS names, or an empty string.
@@ -66,20 +74,8 @@ namespace {
 bool SameFile(const std::wstring& First, const std::wstring& Second)
 {
     BY_HANDLE_FILE_INFORMATION Information[2] = {};
-    const std::wstring* Names[2] = {&First, &Second};
-    for (int Index = 0; Index < 2; ++Index)
-    {
-        const HANDLE File =
-            CreateFileW(Names[Index]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, 0, nullptr);
-        if (File == INVALID_HANDLE_VALUE)
-            return false;
-        const BOOL Known = GetFileInformationByHandle(File, &Information[Index]);
-        CloseHandle(File);
-        if (!Known)
-            return false;
-    }
-    return Information[0].dwVolumeSerialNumber == Information[1].dwVolumeSerialNumber &&
+    return FileInformation(First, Information[0]) && FileInformation(Second, Information[1]) &&
+           Information[0].dwVolumeSerialNumber == Information[1].dwVolumeSerialNumber &&
            Information[0].nFileIndexHigh == Information[1].nFileIndexHigh &&
            Information[0].nFileIndexLow == Information[1].nFileIndexLow;
 }
