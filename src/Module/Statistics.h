@@ -76,8 +76,10 @@ public:
         // Seconds a frame of rendering and copying: on the device where
         // its time is known, else on the rendering thread.
         double Render() const { return m_DeviceKnown ? m_Device : m_Submit; }
-        // The video's length in seconds, its speed against real time and the
-        // bit rate achieved (bits a second): 0 where not known.
+        // Frames written a second; the video's length in seconds, its speed
+        // against real time and the bit rate achieved (bits a second): 0
+        // where not known.
+        double Fps() const { return m_ElapsedSeconds > 0 ? m_Frames / m_ElapsedSeconds : 0.0; }
         double VideoSeconds() const { return m_FrameRate > 0 ? m_Frames / m_FrameRate : 0.0; }
         double Speed() const { return m_ElapsedSeconds > 0 ? VideoSeconds() / m_ElapsedSeconds : 0.0; }
         double Bitrate() const { return VideoSeconds() > 0 ? m_BytesMuxed * 8.0 / VideoSeconds() : 0.0; }

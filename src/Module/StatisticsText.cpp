@@ -104,7 +104,7 @@ std::vector<std::string> Application::Statistics::SummaryLines(const Figures& Fi
         Format("%s%u frames written in %.2f s:", Figures.m_Interrupted ? "interrupted: " : "", Figures.m_Frames,
                Figures.m_ElapsedSeconds)};
     if (Figures.m_ElapsedSeconds > 0)
-        Run.push_back(Format("%.1f fps", Figures.m_Frames / Figures.m_ElapsedSeconds));
+        Run.push_back(Format("%.1f fps", Figures.Fps()));
     Run.push_back(Format("%.2f ms a frame", PerFrame(Figures.m_ElapsedSeconds)));
     if (Figures.Speed() > 0)
         Run.push_back(Format("speed %.2fx", Figures.Speed()));
@@ -179,8 +179,7 @@ std::string Application::Statistics::Json(const Figures& Figures, const Configur
     Text += Format("  \"frame_rate\": [%u, %u],\n  \"duration\": %d,\n  \"bitrate\": %u,\n", Configuration.m_FrameRateN,
                    Configuration.m_FrameRateD, Configuration.m_Duration, Configuration.m_Bitrate);
     Text += Format("  \"frames\": %u,\n  \"elapsed_seconds\": %.3f,\n", Figures.m_Frames, Figures.m_ElapsedSeconds);
-    Text += Format("  \"fps\": %.3f,\n  \"speed\": %.3f,\n",
-                   Figures.m_ElapsedSeconds > 0 ? Figures.m_Frames / Figures.m_ElapsedSeconds : 0.0, Figures.Speed());
+    Text += Format("  \"fps\": %.3f,\n  \"speed\": %.3f,\n", Figures.Fps(), Figures.Speed());
     Text += "  \"bitrate_achieved\": " + Known(Figures.m_BytesMuxedKnown, Format("%.0f", Figures.Bitrate())) + ",\n";
     Text += "  \"file_bytes\": " +
             Known(Figures.m_FileBytesKnown, Format("%llu", static_cast<unsigned long long>(Figures.m_FileBytes))) +
