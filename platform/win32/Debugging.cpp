@@ -73,6 +73,13 @@ void LeaveSignalsToDebuggee(DebugSession& Debug)
     }
 }
 
+void RestoreSignals(DebugSession& Debug)
+{
+    for (const auto& [Signal, Action] : Debug.SignalActions)
+        sigaction(Signal, &Action, nullptr);
+    Debug.SignalActions.clear();
+}
+
 void EndSession(DebugSession& Debug)
 {
     for (HANDLE& Handle : Debug.ProcessHandles)
@@ -81,9 +88,7 @@ void EndSession(DebugSession& Debug)
     for (const auto& [Id, Handle] : Debug.ThreadHandles)
         CloseHandle(Handle);
     Debug.ThreadHandles.clear();
-    for (const auto& [Signal, Action] : Debug.SignalActions)
-        sigaction(Signal, &Action, nullptr);
-    Debug.SignalActions.clear();
+    RestoreSignals(Debug);
     Debug.CurrentCode = 0;
 }
 
@@ -210,12 +215,19 @@ Ptrace::Debugger& ProcessDebugger() { return Session().Debugger; }
 BOOL DebugActiveProcess(DWORD ProcessId)
 {
     auto& Debug = Platform::Session();
+    // Ignored before the attach, so that a Ctrl-C to the debuggee's group
+    // never finds its debugger attached and still defenceless; a session
+    // that goes on keeps what it saved.
+    const bool InSession = !Debug.SignalActions.empty();
+    if (!InSession)
+        Platform::LeaveSignalsToDebuggee(Debug);
     if (const int Error = Debug.Debugger.Attach(static_cast<pid_t>(ProcessId)))
     {
+        if (!InSession)
+            Platform::RestoreSignals(Debug);
         Platform::SetDebugError(Error);
         return FALSE;
     }
-    Platform::LeaveSignalsToDebuggee(Debug);
     return TRUE;
 }
 

@@ -111,3 +111,13 @@ TEST(DebugEvents, OfAChildFromAttachingToItsEnd)
     EXPECT_TRUE(DebugActiveProcessStop(Id));
     EXPECT_EQ(Ignored(SIGINT), InterruptIgnored);
 }
+
+// The signals are ignored before the attach and given back where it fails.
+TEST(DebugEvents, AFailedAttachLeavesTheSignalsAsTheyWere)
+{
+    const bool InterruptIgnored = Ignored(SIGINT), TerminateIgnored = Ignored(SIGTERM);
+    // A process id that no process has: above the kernel's largest.
+    EXPECT_FALSE(DebugActiveProcess(0x7FFFFFFF));
+    EXPECT_EQ(Ignored(SIGINT), InterruptIgnored);
+    EXPECT_EQ(Ignored(SIGTERM), TerminateIgnored);
+}
